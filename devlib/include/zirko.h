@@ -1,0 +1,174 @@
+/* Zirko device library: the only header the programs include.
+ *
+ * C-style interface: every call returns an int result code (0 or more for
+ * success, negative for failure) and never throws. One receiver is in use at
+ * a time; the library keeps that state process-wide. */
+#ifndef ZIRKO_H
+#define ZIRKO_H
+
+#include <stdint.h>
+#include <stdio.h>
+#include <sys/time.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ZK_VENDOR_ID 0x20A0
+/* Manufacturer string descriptors of the receiver: firmware of today, and
+ * older firmware and every bootloader. */
+#define ZK_MANUFACTURER "Zirko Devices"
+#define ZK_MANUFACTURER_LEGACY "zirko"
+
+/* zk_fw_state, zk_open_device and zk_wait_for_device results. */
+#define ZK_STATE_BOOTLOADER 1
+#define ZK_STATE_FIRMWARE 2
+
+/* Log levels: a line is written when its level is at most the threshold. */
+#define ZK_LOG_ERROR 1
+#define ZK_LOG_WARNING 2
+#define ZK_LOG_INFO 3
+#define ZK_LOG_DEBUG 4
+#define ZK_LOG_VERBOSE 5
+
+/* ---- logging and small utilities ---- */
+
+/* Writes a printf-style line when 0 < level <= threshold. The caller's
+ * format carries the "[E] %s(%d): " prefix and the line end. */
+void zk_log(int level, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+int zk_set_log_level(int level);
+int zk_set_libusb_debug(int flag);
+/* Console progress bar on standard output, ended by a carriage return. */
+void zk_progress_bar(float done, float total);
+/* Reads a whole file into a new buffer (length + 1 bytes, freed by the
+ * caller with free()). Returns the file length or a negative code. */
+long file_to_buf(const char *path, unsigned char **out, const char *mode);
+/* Writes length bytes; returns length or -9. */
+long buf_to_file(const char *path, const unsigned char *buffer, long length,
+                 const char *mode);
+uint8_t zk_crc8(const unsigned char *bytes, uint8_t count);
+uint8_t zk_crc8_update(const unsigned char *bytes, uint8_t count,
+                       uint8_t initial);
+uint16_t zk_crc16(const unsigned char *bytes, uint32_t count,
+                  uint16_t initial);
+uint32_t zk_crc32(const unsigned char *bytes, uint32_t count,
+                  uint32_t initial);
+int64_t zk_elapsed_us(const struct timeval *then);
+int zk_timed_out(const struct timeval *then, int64_t limit_us);
+float zk_timestamp(void);
+/* Text of a libusb-style result code ("Pipe error", "Unknown error"...). */
+const char *zk_usb_strerror(int code);
+
+/* ---- USB discovery and transport ---- */
+
+struct zk_usb_device; /* backend's device reference */
+struct zk_usb_handle; /* backend's open handle */
+
+typedef struct zk_device {
+  int bootloader; /* 1 when the product string is exactly "bootldr" */
+  int index;      /* 1-based position within the scan that found it */
+  int vendor_id;
+  int product_id;
+  uint8_t iface;
+  struct zk_usb_device *dev;
+  struct zk_usb_handle *handle;
+  struct zk_device *next;
+  struct zk_device *prev;
+} zk_device;
+
+int zk_open_devices(zk_device *list, int vendor_id, const char *manufacturer);
+int zk_send_msg(int request_type, int request, int value, int index,
+                unsigned char *data, int length, unsigned int timeout_ms);
+int zk_set_interrupt_ep(int endpoint, unsigned char *data, int length,
+                        int *transferred, unsigned int timeout_ms);
+int zk_next_device(void);
+int zk_prev_device(void);
+int zk_first_device(void);
+int zk_device_is_last(void);
+int zk_device_is_first(void);
+int zk_device_at_end(void);
+zk_device *zk_get_device_list(void);
+
+/* ---- device state and dispatch ---- */
+
+int zk_open_device(int vendor_id, const char *manufacturer);
+void zk_close_device(void);
+int zk_wait_for_device(int vendor_id, const char *manufacturer);
+int zk_fw_state(void);
+float zk_version(void);
+int zk_major_version(void);
+int zk_minor_version(void);
+const char *zk_version_str(void);
+
+int zk_leave_bootloader(void);
+int zk_reboot(void);
+int zk_set_delete(int wait);
+int zk_set_record(const char *key_name, int timeout_s);
+int zk_set_record_api(int modifier, int key_code, int timeout_s);
+int zk_set_normal(void);
+int zk_set_interrupt(int timeout_s);
+int zk_delete_buttons(const char *key_name);
+int zk_set_noise_cancel(int value);
+int zk_get_noise_cancel(void);
+int zk_set_sensitivity(int value);
+int zk_get_sensitivity(void);
+int zk_set_interkey_delay(int value);
+int zk_get_interkey_delay(void);
+int zk_get_sleep_detect(void);
+int zk_set_sleep_detect(int value);
+int zk_get_builtin_profile_support(void);
+int zk_set_builtin_profile_support(int value);
+int zk_get_state(void);
+int zk_clear_state(void);
+int zk_display_config(void);
+int zk_format_config(void);
+int zk_save_config(const char *path);
+int zk_load_config(const char *path);
+int zk_keys_recorded(void);
+int zk_keys_remaining(void);
+int zk_device_set_dfu(void);
+int zk_last_upgrade_attempt(void);
+int zk_delete_index(int index);
+int zk_set_sequence_modifiers(int value);
+int zk_get_sequence_modifiers(void);
+int zk_fw_scm_hash(void);
+
+/* ---- firmware upgrade ---- */
+
+/* Called after each page and once at the end with the percentage done. */
+typedef void (*zk_progress_cb)(int percent, void *arg);
+
+int zk_upgrade_fw(const char *path, int vendor_id, const char *manufacturer,
+                  void *callback_arg, zk_progress_cb callback);
+int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
+                      const char *manufacturer, void *callback_arg,
+                      zk_progress_cb callback);
+
+/* ---- EEPROM access and product variant ---- */
+
+#define ZK_PRODUCT_ZIRKO 2
+#define ZK_PRODUCT_CORVANE 3
+
+int zk_eeprom_peek(int address);
+int zk_eeprom_poke(int address, int value);
+int zk_product_type(void);
+int zk_set_product_corvane(void);
+int zk_initialize_product(int type);
+int zk_mfg_tested(void);
+
+/* ---- key names ---- */
+
+/* Key report of a one-character name; 1 found, 0 not (usage printed). */
+int zk_lookup_char(char character, uint8_t report[2]);
+/* Key report of a key word; 1 found, -22 not (usage printed). */
+int zk_lookup_word(const char *word, uint8_t report[2]);
+void zk_print_record_usage(void);
+/* Prints the recorded buttons of a configuration image copy. */
+int zk_print_config(const unsigned char *image, int size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,89 @@
+// Library-internal declarations shared by the devlib sources. Programs never
+// include this; they see only zirko.h.
+#pragma once
+
+#include "zirko.h"
+
+// Log line prefix "[L] function(line): ", as every line of the system reads.
+#define ZK_LOG_AT(level, letter, fn, fmt, ...) \
+  zk_log(level, "[" letter "] %s(%d): " fmt "\n", fn, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGE(fmt, ...) ZK_LOG_AT(1, "E", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGW(fmt, ...) ZK_LOG_AT(2, "W", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGI(fmt, ...) ZK_LOG_AT(3, "I", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGD(fmt, ...) ZK_LOG_AT(4, "D", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGV(fmt, ...) ZK_LOG_AT(5, "V", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+// Same, under a name chosen by the caller: shared implementations log under
+// the name of the generation's entry point that called them.
+#define ZK_LOGE_AS(fn, fmt, ...) ZK_LOG_AT(1, "E", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGW_AS(fn, fmt, ...) ZK_LOG_AT(2, "W", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGI_AS(fn, fmt, ...) ZK_LOG_AT(3, "I", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGD_AS(fn, fmt, ...) ZK_LOG_AT(4, "D", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGV_AS(fn, fmt, ...) ZK_LOG_AT(5, "V", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
+
+// Operation table of one firmware or bootloader generation. A null member is
+// an operation the generation does not have; the dispatch calls answer -12.
+struct zk_ops {
+  const char *(*version_str)();       // 0: version text, or null on failure
+  int (*leave_bootloader)();          // 1: bootloaders only
+  int (*reboot)();                    // 2: 0 or -16
+  int (*set_delete)(int wait);        // 3: delete mode; waits when wait != 0
+  int (*set_record)(const char *name, int timeout_s);           // 4
+  int (*set_record_api)(int modifier, int key, int timeout_s);  // 5
+  int (*set_normal)();                // 6: leave record/delete mode
+  int (*set_interrupt)(int timeout_s);  // 7: wait for the outcome
+  int (*delete_buttons)(const char *name);  // 8: reply byte 0 or negative
+  int (*set_noise_cancel)(int value);  // 9
+  int (*get_noise_cancel)();           // 10
+  int (*set_sensitivity)(int value);   // 11
+  int (*get_sensitivity)();            // 12
+  int (*set_interkey_delay)(int value);  // 13
+  int (*get_interkey_delay)();           // 14
+  int (*get_sleep_detect)();             // 15
+  int (*set_sleep_detect)(int value);    // 16
+  int (*get_builtin_profile_support)();  // 17: 2.1 and later
+  int (*set_builtin_profile_support)(int value);  // 18: 2.1 and later
+  void (*reserved19)();                  // 19: used by no call
+  int (*get_state)();                    // 20: state code or negative
+  int (*clear_state)();                  // 21
+  int (*display_config)();               // 22: prints the recorded buttons
+  int (*format_config)();                // 23: erases every button
+  int (*save_config)(const char *path);  // 24
+  int (*load_config)(const char *path);  // 25
+  int (*keys_recorded)();                // 26: count or negative
+  int (*keys_remaining)();               // 27: count or negative
+  void (*reserved28)();                  // 28: used by no call
+  int (*device_set_dfu)();               // 29: switch to the bootloader
+  int (*last_upgrade_attempt)();         // 30: 1 when the last upload did not finish
+  int (*delete_index)(int index);        // 31: generation 2 and later
+  int (*set_sequence_modifiers)(int value);  // 32: generation 3
+  int (*get_sequence_modifiers)();           // 33: generation 3
+  int (*fw_scm_hash)();                      // 34: firmware source-control hash
+  // 35: bootloaders: uploads a whole image; 0 or -13 (generation 2 also -1).
+  int (*upload_fw)(const unsigned char *image, int size, void *callback_arg,
+                   zk_progress_cb callback);
+};
+
+// Table builders: each returns a new zero-filled table with its slots filled,
+// or null (after "Could not allocate memory") when allocation fails.
+zk_ops *zk_fw_ver1_init();
+zk_ops *zk_fw_ver2_init();
+zk_ops *zk_fw_ver2p1_init();
+zk_ops *zk_fw_ver3p0_init();
+zk_ops *zk_bl_ver1_init();
+zk_ops *zk_bl_ver2_init();
+// Allocates an empty table; logs "Could not allocate memory" from `caller`.
+zk_ops *zk_new_ops(const char *caller);
+
+// Process-wide device state (one receiver in use at a time).
+extern zk_device *current_device;
+extern zk_usb_handle *current_handle;
+extern zk_ops *current_ops;
+
+// Slot 0 of both bootloader tables: "%g %02d-%02d-20%02d".
+const char *zk_bl_version_str();
+
+// Closes the USB side of the current device: clear halt (firmware mode),
+// reset, release the interface, close, release the library context.
+void zk_close_usb(zk_device *device, int fw_state);
+// Unlinks a record from device_list (it is not freed).
+void zk_unlink_device(zk_device *device);
