@@ -87,3 +87,37 @@ const char *zk_bl_version_str();
 void zk_close_usb(zk_device *device, int fw_state);
 // Unlinks a record from device_list (it is not freed).
 void zk_unlink_device(zk_device *device);
+
+// Key names (keys.cpp).
+namespace zk {
+// One row of the key table: a character row has an empty word, a word row
+// the character 0. The key report of a row is { code, second }.
+struct KeyRow {
+  const char *word;
+  char character;
+  uint8_t second;  // HID modifier bits, or the usage of a media/system key
+  uint8_t code;    // HID key code, or a marker code
+};
+// The 139 rows in search order (93 character rows, then the words).
+const KeyRow *key_table(int *count);
+}  // namespace zk
+// Key report of a recorded name: a one-character name through the character
+// lookup, any other through the word lookup, taken on at most 255 characters.
+// Returns 1 when found, otherwise that lookup's failure value (0 or -22) with
+// the report left 0, 0.
+int zk_key_report(const char *name, uint8_t report[2]);
+
+// True after zk_set_libusb_debug(non-zero): scans then set the USB debug level 4.
+bool zk_libusb_debug();
+
+// Generation selection: the table for type 1 (bootloader) or 2 (firmware) and
+// the version read, or null (after an error line) when none fits.
+zk_ops *determine_iface(int type, int major, int minor);
+
+namespace zk {
+// Allocates the zero-filled record of one found receiver (freed with free()),
+// or null. Replaceable so that tests can make the scan's allocation fail;
+// null restores the default.
+using DeviceAllocator = zk_device *(*)();
+void set_device_allocator(DeviceAllocator allocator);
+}  // namespace zk
