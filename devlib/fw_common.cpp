@@ -1,0 +1,527 @@
+// Requests and operations that every firmware generation shares.
+#include "fw_common.h"
+
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace zk::fw {
+namespace {
+
+constexpr unsigned kTimeoutMs = 5000;
+constexpr unsigned kFormatTimeoutMs = 10000;
+constexpr int kPollMs = 100;
+constexpr int kMaxWaitS = 100;
+constexpr int kMaxPathLen = 300;
+
+// Settings fields: (byte address, mask).
+constexpr uint8_t kInterkeyMask = 0x0F;     // byte A
+constexpr uint8_t kSensitivityMask = 0x30;  // byte A
+constexpr uint8_t kNoiseBit = 0x40;         // byte B
+constexpr uint8_t kProfilesOffBit = 0x20;   // byte B
+constexpr uint8_t kSequenceOffBit = 0x10;   // byte B
+constexpr uint8_t kSleepBit = 0x80;         // byte B
+
+// The one place where a failed transfer becomes -16.
+int request(int type, int request, int value, int index, unsigned char *reply, int length,
+            unsigned timeout_ms = kTimeoutMs) {
+  int result = zk_send_msg(type, request, value, index, reply, length, timeout_ms);
+  return result < 0 ? -16 : result;
+}
+
+int64_t wall_now_us() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  return int64_t(now.tv_sec) * 1000000 + now.tv_usec;
+}
+
+void wall_sleep_ms(int ms) {
+  usleep(useconds_t(ms) * 1000);
+}
+
+const WaitClock kWallClock{wall_now_us, wall_sleep_ms};
+const WaitClock *wait_clock = &kWallClock;
+
+int fill_report_buffer(const char *name, uint8_t report[2]) {
+  if (zk_key_report(name, report) != 1) {
+    ZK_LOGE("Key does not exist");
+    return -8;
+  }
+  ZK_LOGD("keyReport[0]=%d keyReport[1]=%d ", report[0], report[1]);
+  return 0;
+}
+
+int read_settings_byte(int address) {
+  int value = zk_eeprom_peek(address);
+  return value < 0 ? -16 : value;
+}
+
+// Read-modify-write of one settings field, then the apply-settings request.
+int update_settings(const char *fn, int address, uint8_t mask, uint8_t bits) {
+  int old = read_settings_byte(address);
+  if (old < 0) return old;
+  int result = zk_eeprom_poke(address, (old & ~mask) | (bits & mask));
+  if (result < 0) {
+    ZK_LOGE_AS(fn, "failed to update settings");
+    return result;
+  }
+  unsigned char reply[1] = {0};
+  return request(0xC2, 7 /* apply settings */, 0, 0, reply, 1) < 0 ? -16 : 0;
+}
+
+int get_field(int address, uint8_t mask) {
+  int byte = read_settings_byte(address);
+  return byte < 0 ? byte : byte & mask;
+}
+
+// Whole image into a new buffer of size + 1 bytes; 0 or a failure code.
+int config_to_buf(unsigned char **out, int *size) {
+  int s = get_size();
+  if (s < 0) {
+    ZK_LOGE("could not determine size");
+    return s;
+  }
+  auto *image = static_cast<unsigned char *>(malloc(size_t(s) + 1));
+  if (!image) {
+    ZK_LOGE("could not allocate memory");
+    return -5;
+  }
+  for (int i = 0; i < s; ++i) {
+    int byte = zk_eeprom_peek(i);
+    // A partial copy written back would corrupt the image: give up instead.
+    if (byte < 0) {
+      free(image);
+      return -16;
+    }
+    image[i] = uint8_t(byte);
+  }
+  *out = image;
+  *size = s;
+  return 0;
+}
+
+int decrement_size(unsigned char *image) {
+  int size = ((image[0] << 8) | image[1]) - kEntrySize;
+  ZK_LOGI("new size: %d", size);
+  image[0] = uint8_t(size >> 8);
+  image[1] = uint8_t(size);
+  return size;
+}
+
+int write_image(const unsigned char *image, int size) {
+  for (int i = 0; i < size; ++i) {
+    zk_progress_bar(float(i + 1), float(size));
+    int result = zk_eeprom_poke(i, image[i]);
+    if (result < 0) return result;
+  }
+  return 0;
+}
+
+// A file the receiver could not make sense of is refused before any write.
+bool config_file_valid(const char *fn, const unsigned char *data, long length) {
+  if (length < kHeaderSize || length >= kSizeLimit) {
+    ZK_LOGE_AS(fn, "invalid configuration file: %ld bytes, range[5-1023]", length);
+    return false;
+  }
+  int stored = (data[0] << 8) | data[1];
+  if (stored != length) {
+    ZK_LOGE_AS(fn, "invalid configuration file: %ld bytes, but its size field says %d", length,
+               stored);
+    return false;
+  }
+  return true;
+}
+
+const char *state_error(int state) {
+  switch (state) {
+    case 4:
+      return "Error: no space left on device";
+    case 5:
+      return "Error: button already exists";
+    case 6:
+      return "Error: key not found";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+void set_wait_clock(const WaitClock *clock) {
+  wait_clock = clock ? clock : &kWallClock;
+}
+
+void fill_shared_slots(zk_ops *ops) {
+  ops->reboot = reboot;
+  ops->set_delete = set_delete;
+  ops->set_record_api = set_record_api;
+  ops->set_normal = set_normal;
+  ops->get_noise_cancel = get_noise_cancel;
+  ops->get_sensitivity = get_sensitivity;
+  ops->get_interkey_delay = get_interkey_delay;
+  ops->get_sleep_detect = get_sleep_detect;
+  ops->clear_state = clear_state;
+  ops->format_config = format_config;
+  ops->keys_recorded = keys_recorded;
+  ops->device_set_dfu = device_set_dfu;
+  ops->fw_scm_hash = fw_scm_hash;
+}
+
+int set_normal() {
+  unsigned char reply[1] = {0};
+  return request(0xC0, 0 /* leave record/delete mode */, 0, 0, reply, 1) < 0 ? -16 : 0;
+}
+
+int set_delete(int wait) {
+  unsigned char reply[1] = {0};
+  if (request(0xC0, 2 /* delete mode */, 1, 0, reply, 1) < 0) return -16;
+  return wait ? zk_set_interrupt(0) : 0;
+}
+
+int set_record_api(int modifier, int key, int timeout_s) {
+  unsigned char reply[1] = {0};
+  if (request(0xC0, 1 /* record */, key, modifier, reply, 1) < 0) return -16;
+  return timeout_s ? zk_set_interrupt(timeout_s) : 0;
+}
+
+int format_config() {
+  unsigned char reply[1] = {0};
+  return request(0xC0, 3 /* erase buttons */, 0, 0, reply, 1, kFormatTimeoutMs) < 0 ? -16 : 0;
+}
+
+int get_state() {
+  unsigned char reply[1] = {0};
+  return request(0xC0, 5 /* read state */, 1, 0, reply, 1) < 0 ? -16 : reply[0];
+}
+
+int clear_state() {
+  unsigned char reply[1] = {0};
+  return request(0xC0, 6 /* clear state */, 1, 0, reply, 1) < 0 ? -16 : reply[0];
+}
+
+int reboot() {
+  unsigned char reply[1] = {0};
+  return request(0xC2, 6 /* restart */, 0, 0, reply, 1) < 0 ? -16 : 0;
+}
+
+// The receiver leaves at once, so a failed or empty transfer is the success.
+int device_set_dfu() {
+  unsigned char reply[1] = {0};
+  return zk_send_msg(0xC2, 5 /* to bootloader */, 0x5A, 0, reply, 1, kTimeoutMs) > 0 ? -16 : 0;
+}
+
+int fw_scm_hash() {
+  unsigned char reply[8] = {0};
+  if (request(0xC2, 12 /* scm hash */, 0, 0, reply, 8) < 0) return -16;
+  return int(uint32_t(reply[0]) | uint32_t(reply[1]) << 8 | uint32_t(reply[2]) << 16 |
+             uint32_t(reply[3]) << 24);
+}
+
+int set_record(const char *fn, const char *name, int timeout_s) {
+  uint8_t report[2];
+  if (zk_key_report(name, report) != 1) {
+    ZK_LOGE_AS(fn, "Key does not exist");
+    return -8;
+  }
+  // Recording by name hands the transfer's own code back.
+  int result = zk_send_msg(0xC0, 1 /* record */, report[0], report[1], nullptr, 0, kTimeoutMs);
+  if (result < 0) return result;
+  if (strlen(name) == 1)
+    ZK_LOGD_AS(fn, "keyReport[0]=%d keyReport[1]=%d ", report[0], report[1]);
+  else
+    ZK_LOGD_AS(fn, "keyReport[0]=%d, keyReport[1]=%d", report[0], report[1]);
+  return timeout_s ? zk_set_interrupt(timeout_s) : 0;
+}
+
+int wait_outcome(const char *fn, int timeout_s) {
+  if (timeout_s == 0 || timeout_s > kMaxWaitS) timeout_s = kMaxWaitS;
+  const int64_t limit_us = int64_t(timeout_s) * 1000000;
+  const int64_t start = wait_clock->now_us();
+  bool timed_out = true;
+  int state = 0;
+  while (wait_clock->now_us() - start < limit_us) {
+    state = zk_get_state();
+    if (state < 0) return state;
+    if (state != 1 && state != 2) {
+      timed_out = false;
+      break;
+    }
+    wait_clock->sleep_ms(kPollMs);
+  }
+  if (timed_out) {
+    ZK_LOGE_AS(fn, "timeout");
+    zk_set_normal();
+    return -17;
+  }
+  if (state == 3) return 0;
+  if (const char *text = state_error(state)) {
+    ZK_LOGE_AS(fn, "%s", text);
+    return -state;
+  }
+  ZK_LOGE_AS(fn, "Unknown error, contact support: %d", state);
+  return state;
+}
+
+int delete_buttons(const char *fn, const char *name) {
+  ZK_LOGD_AS(fn, "deleting button: %s", name ? name : "(null)");
+  uint8_t report[2];
+  if (fill_report_buffer(name, report) < 0) return -8;
+  unsigned char reply[2] = {0, 0};
+  if (request(0xC0, 4 /* delete key */, report[0], report[1], reply, 2) < 0) return -16;
+  return reply[0];
+}
+
+int delete_index(const char *fn, int index) {
+  ZK_LOGI_AS(fn, "going to delete key at index: %d", index);
+  int size = get_size();
+  if (size < 0) {
+    ZK_LOGE_AS(fn, "error getting size");
+    return -1;
+  }
+  if (index < 0 || size < kEntrySize * index + kHeaderSize + 1) {
+    ZK_LOGE_AS(fn, "index invalid");
+    return -1;
+  }
+  unsigned char *image = nullptr;
+  int result = config_to_buf(&image, &size);
+  if (result < 0) return result;
+  const int destination = kHeaderSize + kEntrySize * index;
+  const int source = destination + kEntrySize;
+  if (source > size) {  // the image shrank between the two size reads
+    free(image);
+    ZK_LOGE_AS(fn, "index invalid");
+    return -1;
+  }
+  ZK_LOGD_AS(fn, "eep size: %d", size);
+  ZK_LOGD_AS(fn, "mem_size: %d", size - kHeaderSize);
+  ZK_LOGD_AS(fn, "destination: %d", destination);
+  ZK_LOGD_AS(fn, "keysize: %d", kEntrySize);
+  ZK_LOGD_AS(fn, "source: %d", source);
+  ZK_LOGD_AS(fn, "bytes to move: %d", size - source);
+  memmove(image + destination, image + source, size_t(size - source));
+  result = write_image(image, decrement_size(image));
+  free(image);
+  return result;
+}
+
+int get_interkey_delay() {
+  return get_field(kSettingsAAddr, kInterkeyMask);
+}
+
+int get_sensitivity() {
+  int field = get_field(kSettingsAAddr, kSensitivityMask);
+  return field < 0 ? field : field >> 4;
+}
+
+int get_noise_cancel() {
+  int field = get_field(kSettingsBAddr, kNoiseBit);
+  return field < 0 ? field : field != 0;
+}
+
+int get_sleep_detect() {
+  int field = get_field(kSettingsBAddr, kSleepBit);
+  return field < 0 ? field : field != 0;
+}
+
+// The two feature bits are stored as "off" flags.
+int get_builtin_profile_support() {
+  int field = get_field(kSettingsBAddr, kProfilesOffBit);
+  return field < 0 ? field : field == 0;
+}
+
+int get_sequence_modifiers() {
+  int field = get_field(kSettingsBAddr, kSequenceOffBit);
+  return field < 0 ? field : field == 0;
+}
+
+int set_interkey_delay(const char *fn, int value) {
+  if (value < 0 || value > 7) {
+    ZK_LOGE_AS(fn, "invalid interkey delay, range[0-7], def 6");
+    return -8;
+  }
+  return update_settings(fn, kSettingsAAddr, kInterkeyMask, uint8_t(value));
+}
+
+int set_sensitivity(const char *fn, int value) {
+  if (value < 0 || value > 3) {
+    ZK_LOGE_AS(fn, "invalid sensitivity specified, range[0-3], def 3");
+    return -8;
+  }
+  return update_settings(fn, kSettingsAAddr, kSensitivityMask, uint8_t(value << 4));
+}
+
+// The receiver has one noise canceler bit; the value's lowest bit sets it.
+int set_noise_cancel(const char *fn, int value) {
+  if (value < 0 || value > 3) {
+    ZK_LOGE_AS(fn, "invalid noise canceler value, range[0-3]");
+    return -8;
+  }
+  return update_settings(fn, kSettingsBAddr, kNoiseBit, (value & 1) ? kNoiseBit : 0);
+}
+
+int set_builtin_profile_support(const char *fn, int value) {
+  if (value != 0 && value != 1) {
+    ZK_LOGE_AS(fn, "invalid value, should be 1 or 0");
+    return -8;
+  }
+  return update_settings(fn, kSettingsBAddr, kProfilesOffBit, value ? 0 : kProfilesOffBit);
+}
+
+int set_sequence_modifiers(const char *fn, int value) {
+  if (value != 0 && value != 1) {
+    ZK_LOGE_AS(fn, "invalid value, should be 1 or 0");
+    return -8;
+  }
+  return update_settings(fn, kSettingsBAddr, kSequenceOffBit, value ? 0 : kSequenceOffBit);
+}
+
+// Sleep detect has its own apply request, which carries the new value.
+int set_sleep_detect(const char *fn, int value) {
+  if (value != 0 && value != 1) {
+    ZK_LOGE_AS(fn, "invalid argument");
+    return -8;
+  }
+  int old = read_settings_byte(kSettingsBAddr);
+  if (old < 0) return -16;
+  if (zk_eeprom_poke(kSettingsBAddr, value * 128 + (old & 0x7F)) < 0) return -16;
+  unsigned char reply[1] = {0};
+  if (request(0xC0, 7 /* apply sleep detect */, value, 0, reply, 1) < 0) return -16;
+  return reply[0];
+}
+
+int get_size() {
+  int high = zk_eeprom_peek(kSizeHighAddr);
+  if (high < 0) {
+    ZK_LOGE("Error reading high byte of size");
+    return high;
+  }
+  int low = zk_eeprom_peek(kSizeLowAddr);
+  if (low < 0) {
+    ZK_LOGE("Error reading low byte of size");
+    return low;
+  }
+  ZK_LOGD("sizeH: %d", high);
+  ZK_LOGD("sizeL: %d", low);
+  int size = high * 256 + low;
+  ZK_LOGD("size: %d", size);
+  if (size >= kSizeLimit) {
+    ZK_LOGE("something seems wrong, please format");
+    return -1;
+  }
+  return size;
+}
+
+int keys_recorded() {
+  int size = get_size();
+  return size < 0 ? size : (size - kHeaderSize) / kEntrySize;
+}
+
+int keys_remaining(const char *fn) {
+  int size = get_size();
+  if (size < 0) return size;
+  int left = (kImageRoom - size) / kEntrySize;
+  ZK_LOGD_AS(fn, "Space left on device: %d", left);
+  return left;
+}
+
+int display_config(const char *fn) {
+  int size = get_size();
+  if (size < 0) {
+    ZK_LOGE_AS(fn, "could not determine size");
+    return size;
+  }
+  // Zeroed room for one more entry: a size that ends inside an entry never
+  // lets the listing read past the copy.
+  auto *image = static_cast<unsigned char *>(calloc(size_t(size) + kEntrySize, 1));
+  if (!image) {
+    ZK_LOGE_AS(fn, "malloc failed");
+    return -5;
+  }
+  for (int i = 0; i < size; ++i) {
+    int byte = zk_eeprom_peek(i);
+    if (byte < 0) {
+      free(image);
+      return -16;
+    }
+    image[i] = uint8_t(byte);
+  }
+  zk_print_config(image, size);
+  free(image);
+  return 0;
+}
+
+int save_config(const char *fn, const char *path) {
+  if (!path) {
+    ZK_LOGE_AS(fn, "invalid file %s", "(null)");
+    return -6;
+  }
+  if (strlen(path) >= kMaxPathLen) {
+    ZK_LOGE_AS(fn, "file name too long");
+    return -6;
+  }
+  ZK_LOGD_AS(fn, "saving file %s", path);
+  int size = get_size();
+  if (size < 0) {
+    ZK_LOGE_AS(fn, "could not determine size");
+    return size;
+  }
+  auto *image = static_cast<unsigned char *>(malloc(size_t(size) + 1));
+  if (!image) {
+    ZK_LOGE_AS(fn, "could not allocate memory");
+    return -5;
+  }
+  for (int i = 0; i < size; ++i) {
+    int byte = zk_eeprom_peek(i);
+    if (byte < 0) {
+      free(image);
+      return -16;
+    }
+    image[i] = uint8_t(byte);
+    zk_progress_bar(float(i + 1), float(size));
+  }
+  long written = buf_to_file(path, image, size, "wb");
+  free(image);
+  return written < 0 ? -6 : 0;
+}
+
+int load_config(const char *fn, const char *path) {
+  unsigned char *data = nullptr;
+  long length = file_to_buf(path, &data, "rb");
+  if (length < 0) {
+    ZK_LOGE_AS(fn, "could not open file");
+    return -6;
+  }
+  if (!config_file_valid(fn, data, length)) {
+    free(data);
+    return -6;
+  }
+  for (long i = 0; i < length; ++i) {
+    zk_progress_bar(float(i + 1), float(length));
+    if (zk_eeprom_poke(int(i), data[i]) < 0) {
+      free(data);
+      return -16;
+    }
+  }
+  free(data);
+  return 0;
+}
+
+const char *version_str(const char *fn) {
+  static char text[50];
+  unsigned char reply[8] = {0};
+  int request_no = zk_fw_state() == ZK_STATE_BOOTLOADER ? 4 : 1;  // read version
+  int result = zk_send_msg(0xC2, request_no, 0, 0, reply, 8, kTimeoutMs);
+  if (result <= 0) {
+    ZK_LOGE_AS(fn, "usb tx result > 0: %d", result);
+    return nullptr;
+  }
+  float version = reply[1] < 10 ? reply[0] + reply[1] / 10.0f : reply[0] + reply[1] / 100.0f;
+  snprintf(text, sizeof text, "%g %02d-%02d-20%02d [0x%08X]", double(version), reply[2], reply[3],
+           reply[4], unsigned(zk_fw_scm_hash()));
+  return text;
+}
+
+}  // namespace zk::fw
