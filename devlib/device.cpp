@@ -1,0 +1,286 @@
+// Device state, generation selection and the dispatch of every device call.
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <thread>
+
+#include "internal.h"
+
+zk_device *current_device = nullptr;
+zk_usb_handle *current_handle = nullptr;
+zk_ops *current_ops = nullptr;
+
+namespace {
+
+// Refusal texts of an empty slot; the second is for the settings that came with later firmware.
+constexpr const char *kNoOperation = "invalid operation for this device or version";
+constexpr const char *kNoFwOperation = "invalid operation for this device or fw version";
+
+using VersionReply = std::array<unsigned char, 8>;  // major, minor, three date bytes
+
+// The one place that knows about empty slots: calls the slot of the current
+// table, or logs the refusal under the public call's name and answers -12.
+template <auto Slot, typename... Args>
+int call_slot(const char *caller, int line, const char *refusal, Args... args) {
+  if (current_ops && current_ops->*Slot) return (current_ops->*Slot)(args...);
+  zk_log(ZK_LOG_DEBUG, "[D] %s(%d): %s\n", caller, line, refusal);
+  return -12;
+}
+#define ZK_DISPATCH(slot, refusal, ...) \
+  call_slot<&zk_ops::slot>(__func__, __LINE__, refusal __VA_OPT__(, ) __VA_ARGS__)
+
+void install_ops(zk_ops *ops) {
+  delete current_ops;
+  current_ops = ops;
+}
+
+// Reads the version reply into `reply`: 0, -9 without a handle, or -16 after
+// the USB error text ("Success" for an empty reply), logged as `caller`.
+int read_version(const char *caller, VersionReply &reply) {
+  if (!current_handle) {
+    ZK_LOGD_AS(caller, "invalid device");
+    return -9;
+  }
+  int request = zk_fw_state() == ZK_STATE_BOOTLOADER ? 4 /* read version, bootloader */
+                                                     : 1 /* read version, firmware */;
+  int result = zk_send_msg(0xC2, request, 0, 0, reply.data(), reply.size(), 5000 /* ms */);
+  if (result > 0) return 0;
+  ZK_LOGD_AS(caller, "%s", zk_usb_strerror(result));
+  return -16;
+}
+
+// 2.6 from 2 and 6, 2.12 from 2 and 12.
+float version_number(int major, int minor) {
+  return major + minor / (minor < 10 ? 10.0f : 100.0f);
+}
+
+zk_ops *select_bootloader(const char *caller, int major, int minor) {
+  switch (major) {
+    case 1: ZK_LOGD_AS(caller, "initializing btldr ver1"); return zk_bl_ver1_init();
+    case 2:
+      if (minor == 0 || minor == 1) {
+        ZK_LOGD_AS(caller, "initializing btldr ver2.%d", minor);
+      } else {
+        ZK_LOGD_AS(caller, "unknown minor, initializing v2.0");
+      }
+      return zk_bl_ver2_init();
+    case -1: ZK_LOGE_AS(caller, "can not read version, unplug/plug device"); return nullptr;
+    default:
+      ZK_LOGE_AS(caller, "version not supported, loading def: ver1");
+      return zk_bl_ver1_init();
+  }
+}
+
+zk_ops *select_firmware2(const char *caller, int minor) {
+  if (minor == 0) {
+    ZK_LOGD_AS(caller, "initializing fw ver2.0");
+    return zk_fw_ver2_init();
+  }
+  if (minor >= 1 && minor <= 6) {
+    ZK_LOGD_AS(caller, "initializing fw ver2.%d", minor);
+    return zk_fw_ver2p1_init();
+  }
+  ZK_LOGD_AS(caller, "unknown minor version, using 2.0");
+  return zk_fw_ver2_init();
+}
+
+zk_ops *select_firmware(const char *caller, int major, int minor) {
+  switch (major) {
+    case 0: ZK_LOGD_AS(caller, "major version 0, initializing fw ver1"); return zk_fw_ver1_init();
+    case 1: ZK_LOGD_AS(caller, "initializing fw ver1"); return zk_fw_ver1_init();
+    case 2: return select_firmware2(caller, minor);
+    case 3:
+      if (minor == 0 || minor == 1 || minor == 6 || minor == 7)
+        ZK_LOGD_AS(caller, "initializing fw ver3.%d", minor);
+      return zk_fw_ver3p0_init();
+    case 255: ZK_LOGD_AS(caller, "beta firmware, initializing fw ver2"); return zk_fw_ver2_init();
+    case -1: ZK_LOGE_AS(caller, "can not read version, unplug/plug device"); return nullptr;
+    default:
+      ZK_LOGE_AS(caller, "read: %d", major);
+      ZK_LOGE_AS(caller, "version not supported, loading def: ver1");
+      return zk_fw_ver1_init();
+  }
+}
+
+// Scans with the asked manufacturer string, then with the legacy one.
+int _zk_open_device(int vendor_id, const char *manufacturer) {
+  int found = zk_open_devices(zk_get_device_list(), vendor_id, manufacturer);
+  if (found <= 0) found = zk_open_devices(zk_get_device_list(), vendor_id, ZK_MANUFACTURER_LEGACY);
+  if (found <= 0) ZK_LOGD("\n No devices found\n\n");
+  return found;
+}
+
+// Closes the receiver that could not be initialised; -19.
+int refuse_device(const char *caller, const char *reason) {
+  ZK_LOGE_AS(caller, "%s", reason);
+  zk_close_device();
+  return -19;
+}
+
+void print_device_line(const char *text) {
+  printf("[DEVICE]        %s", text);
+  fflush(stdout);
+}
+
+}  // namespace
+
+zk_ops *zk_new_ops(const char *caller) {
+  zk_ops *ops = new (std::nothrow) zk_ops{};
+  if (!ops) ZK_LOGE_AS(caller, "Could not allocate memory");
+  return ops;
+}
+
+zk_ops *determine_iface(int type, int major, int minor) {
+  ZK_LOGD("fw_state: %s", type == ZK_STATE_FIRMWARE ? "firmware" : "bootloader");
+  ZK_LOGD("version: %d.%d", major, minor);
+  if (type == ZK_STATE_FIRMWARE) return select_firmware(__func__, major, minor);
+  return select_bootloader(__func__, major, minor);
+}
+
+int zk_open_device(int vendor_id, const char *manufacturer) {
+  if (_zk_open_device(vendor_id, manufacturer) <= 0) {
+    ZK_LOGD("no device found");
+    current_handle = nullptr;
+    install_ops(zk_new_ops(__func__));  // every dispatch call now answers -12
+    return -6;
+  }
+  zk_first_device();
+  int major = zk_major_version();
+  int minor = zk_minor_version();
+  int type = current_device->bootloader ? ZK_STATE_BOOTLOADER : ZK_STATE_FIRMWARE;
+  if (type == ZK_STATE_BOOTLOADER) {
+    ZK_LOGD("Bootloader v:%d.%d", major, minor);
+  } else {
+    ZK_LOGD("Firmware v:%d.%d", major, minor);
+  }
+  if (major < 0 || minor < 0) return refuse_device(__func__, "invalid device, can't initialize, closing");
+  zk_ops *ops = determine_iface(type, major, minor);
+  if (!ops) return refuse_device(__func__, "no interface registered, closing");
+  install_ops(ops);
+  return type;
+}
+
+void zk_close_device() {
+  if (!current_handle) return;
+  ZK_LOGI("closing device handle");
+  zk_close_usb(current_device, zk_fw_state());
+  current_handle = nullptr;
+  zk_unlink_device(current_device);
+  free(current_device);
+  current_device = nullptr;
+  install_ops(nullptr);
+}
+
+int zk_wait_for_device(int vendor_id, const char *manufacturer) {
+  print_device_line("Waiting");
+  int result;
+  while ((result = zk_open_device(vendor_id, manufacturer)) < 0) {
+    fputs(".", stdout);
+    fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  fputs("\n", stdout);
+  print_device_line(result == ZK_STATE_BOOTLOADER ? "Bootloader Detected\n" : "FW Detected\n");
+  return result;
+}
+
+int zk_fw_state() {
+  if (!current_device) return -12;
+  return current_device->bootloader ? ZK_STATE_BOOTLOADER : ZK_STATE_FIRMWARE;
+}
+
+float zk_version() {
+  VersionReply reply{};
+  int result = read_version(__func__, reply);
+  if (result < 0) return float(result);
+  return version_number(reply[0], reply[1]);
+}
+
+int zk_major_version() {
+  VersionReply reply{};
+  int result = read_version(__func__, reply);
+  return result < 0 ? result : reply[0];
+}
+
+int zk_minor_version() {
+  VersionReply reply{};
+  int result = read_version(__func__, reply);
+  return result < 0 ? result : reply[1];
+}
+
+const char *zk_version_str() {
+  if (current_ops && current_ops->version_str) return current_ops->version_str();
+  ZK_LOGD("%s", kNoOperation);
+  return nullptr;
+}
+
+const char *zk_bl_version_str() {
+  static char text[50];
+  VersionReply reply{};
+  if (read_version(__func__, reply) < 0) return nullptr;
+  snprintf(text, sizeof text, "%g %02d-%02d-20%02d", version_number(reply[0], reply[1]),
+           reply[2], reply[3], reply[4]);
+  return text;
+}
+
+int zk_get_state() {
+  if (zk_fw_state() == ZK_STATE_BOOTLOADER) return 0;  // the bootloader keeps no recording state
+  return ZK_DISPATCH(get_state, kNoOperation);
+}
+
+int zk_device_set_dfu() {
+  if (current_device && current_device->bootloader) {
+    ZK_LOGI("device already in bootloader");
+    return 1;
+  }
+  return ZK_DISPATCH(device_set_dfu, kNoOperation);
+}
+
+int zk_leave_bootloader() { return ZK_DISPATCH(leave_bootloader, kNoOperation); }
+int zk_reboot() { return ZK_DISPATCH(reboot, kNoOperation); }
+int zk_set_delete(int wait) { return ZK_DISPATCH(set_delete, kNoOperation, wait); }
+int zk_set_record(const char *key_name, int timeout_s) {
+  return ZK_DISPATCH(set_record, kNoOperation, key_name, timeout_s);
+}
+int zk_set_record_api(int modifier, int key_code, int timeout_s) {
+  return ZK_DISPATCH(set_record_api, kNoOperation, modifier, key_code, timeout_s);
+}
+int zk_set_normal() { return ZK_DISPATCH(set_normal, kNoOperation); }
+int zk_set_interrupt(int timeout_s) { return ZK_DISPATCH(set_interrupt, kNoOperation, timeout_s); }
+int zk_delete_buttons(const char *key_name) {
+  return ZK_DISPATCH(delete_buttons, kNoOperation, key_name);
+}
+int zk_set_noise_cancel(int value) { return ZK_DISPATCH(set_noise_cancel, kNoOperation, value); }
+int zk_get_noise_cancel() { return ZK_DISPATCH(get_noise_cancel, kNoOperation); }
+int zk_set_sensitivity(int value) { return ZK_DISPATCH(set_sensitivity, kNoOperation, value); }
+int zk_get_sensitivity() { return ZK_DISPATCH(get_sensitivity, kNoOperation); }
+int zk_set_interkey_delay(int value) {
+  return ZK_DISPATCH(set_interkey_delay, kNoOperation, value);
+}
+int zk_get_interkey_delay() { return ZK_DISPATCH(get_interkey_delay, kNoOperation); }
+int zk_get_sleep_detect() { return ZK_DISPATCH(get_sleep_detect, kNoFwOperation); }
+int zk_set_sleep_detect(int value) {
+  return ZK_DISPATCH(set_sleep_detect, kNoFwOperation, value);
+}
+int zk_get_builtin_profile_support() {
+  return ZK_DISPATCH(get_builtin_profile_support, kNoFwOperation);
+}
+int zk_set_builtin_profile_support(int value) {
+  return ZK_DISPATCH(set_builtin_profile_support, kNoFwOperation, value);
+}
+int zk_set_sequence_modifiers(int value) {
+  return ZK_DISPATCH(set_sequence_modifiers, kNoFwOperation, value);
+}
+int zk_get_sequence_modifiers() { return ZK_DISPATCH(get_sequence_modifiers, kNoFwOperation); }
+int zk_clear_state() { return ZK_DISPATCH(clear_state, kNoOperation); }
+int zk_display_config() { return ZK_DISPATCH(display_config, kNoOperation); }
+int zk_format_config() { return ZK_DISPATCH(format_config, kNoOperation); }
+int zk_save_config(const char *path) { return ZK_DISPATCH(save_config, kNoOperation, path); }
+int zk_load_config(const char *path) { return ZK_DISPATCH(load_config, kNoOperation, path); }
+int zk_keys_recorded() { return ZK_DISPATCH(keys_recorded, kNoOperation); }
+int zk_keys_remaining() { return ZK_DISPATCH(keys_remaining, kNoOperation); }
+int zk_last_upgrade_attempt() { return ZK_DISPATCH(last_upgrade_attempt, kNoOperation); }
+int zk_delete_index(int index) { return ZK_DISPATCH(delete_index, kNoOperation, index); }
+int zk_fw_scm_hash() { return ZK_DISPATCH(fw_scm_hash, kNoOperation); }

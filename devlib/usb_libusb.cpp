@@ -1,0 +1,99 @@
+// The libusb-1.0 backend on the default context. The seam's opaque device and
+// handle types are libusb's own, reinterpreted.
+#include <libusb.h>
+
+#include "usb_backend.h"
+
+namespace zk {
+
+namespace {
+
+libusb_device *to_libusb(zk_usb_device *dev) { return reinterpret_cast<libusb_device *>(dev); }
+libusb_device_handle *to_libusb(zk_usb_handle *handle) {
+  return reinterpret_cast<libusb_device_handle *>(handle);
+}
+
+class LibusbBackend final : public UsbBackend {
+ public:
+  int init() override { return libusb_init(nullptr); }
+  void exit() override { libusb_exit(nullptr); }
+
+  void set_debug(int level) override {
+    libusb_set_option(nullptr, LIBUSB_OPTION_LOG_LEVEL, level);
+  }
+
+  int get_device_list(std::vector<zk_usb_device *> &devices) override {
+    libusb_device **list = nullptr;
+    ssize_t count = libusb_get_device_list(nullptr, &list);
+    if (count < 0) return static_cast<int>(count);
+    devices.assign(reinterpret_cast<zk_usb_device **>(list),
+                   reinterpret_cast<zk_usb_device **>(list) + count);
+    libusb_free_device_list(list, 0);  // the references now travel in `devices`
+    return static_cast<int>(count);
+  }
+
+  void free_device_list(std::vector<zk_usb_device *> &devices) override {
+    for (zk_usb_device *dev : devices) libusb_unref_device(to_libusb(dev));
+    devices.clear();
+  }
+
+  int get_device_descriptor(zk_usb_device *dev, UsbDeviceDescriptor *desc) override {
+    libusb_device_descriptor raw{};
+    int result = libusb_get_device_descriptor(to_libusb(dev), &raw);
+    if (result < 0) return result;
+    *desc = {raw.idVendor, raw.idProduct, raw.iManufacturer, raw.iProduct};
+    return 0;
+  }
+
+  int open(zk_usb_device *dev, zk_usb_handle **handle) override {
+    libusb_device_handle *raw = nullptr;
+    int result = libusb_open(to_libusb(dev), &raw);
+    *handle = reinterpret_cast<zk_usb_handle *>(raw);
+    return result;
+  }
+
+  void close(zk_usb_handle *handle) override { libusb_close(to_libusb(handle)); }
+
+  int claim_interface(zk_usb_handle *handle, int iface) override {
+    return libusb_claim_interface(to_libusb(handle), iface);
+  }
+
+  int release_interface(zk_usb_handle *handle, int iface) override {
+    return libusb_release_interface(to_libusb(handle), iface);
+  }
+
+  int get_string_descriptor_ascii(zk_usb_handle *handle, uint8_t index, unsigned char *data,
+                                  int length) override {
+    return libusb_get_string_descriptor_ascii(to_libusb(handle), index, data, length);
+  }
+
+  int control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t request,
+                       uint16_t value, uint16_t index, unsigned char *data, uint16_t length,
+                       unsigned int timeout_ms) override {
+    return libusb_control_transfer(to_libusb(handle), request_type, request, value, index, data,
+                                   length, timeout_ms);
+  }
+
+  int interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned char *data,
+                         int length, int *transferred, unsigned int timeout_ms) override {
+    return libusb_interrupt_transfer(to_libusb(handle), endpoint, data, length, transferred,
+                                     timeout_ms);
+  }
+
+  int clear_halt(zk_usb_handle *handle, uint8_t endpoint) override {
+    return libusb_clear_halt(to_libusb(handle), endpoint);
+  }
+
+  int reset_device(zk_usb_handle *handle) override {
+    return libusb_reset_device(to_libusb(handle));
+  }
+};
+
+}  // namespace
+
+UsbBackend &libusb_backend() {
+  static LibusbBackend backend;
+  return backend;
+}
+
+}  // namespace zk

@@ -1,0 +1,143 @@
+// Small shared utilities: progress bar, whole-file I/O, checksums, time.
+#include <sys/time.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "internal.h"
+
+namespace {
+
+constexpr int kBarWidth = 40;  // columns of "=" and spaces
+
+struct FileCloser {
+  void operator()(FILE *file) const { fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Length of an open file, leaving it rewound; negative when it cannot be told.
+long file_length(FILE *file) {
+  if (fseek(file, 0, SEEK_END) != 0) return -1;
+  long length = ftell(file);
+  rewind(file);
+  return length;
+}
+
+// MSB first, no reflection, no final inversion; each byte enters the top 8 bits.
+template <typename T>
+T crc_msb_first(const unsigned char *bytes, uint32_t count, T crc, T poly) {
+  constexpr int kShift = 8 * (sizeof(T) - 1);
+  constexpr T kTopBit = T(1) << (8 * sizeof(T) - 1);
+  for (uint32_t i = 0; i < count; ++i) {
+    crc ^= T(bytes[i]) << kShift;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & kTopBit) ? T((crc << 1) ^ poly) : T(crc << 1);
+  }
+  return crc;
+}
+
+}  // namespace
+
+void zk_progress_bar(float done, float total) {
+  int percent = static_cast<int>(done / total * 100);
+  int filled = 0;
+  fputs("[", stdout);
+  if (percent / 2.5 > 0) {
+    filled = static_cast<int>(std::ceil(percent / 2.5));
+    for (int i = 0; i < filled; ++i) fputc('=', stdout);
+  }
+  fputc('>', stdout);
+  for (int i = filled; i < kBarWidth; ++i) fputc(' ', stdout);
+  printf("] %d%%\r", percent);
+  fflush(stdout);
+}
+
+long file_to_buf(const char *path, unsigned char **out, const char *mode) {
+  if (!path) {
+    ZK_LOGE("invalid file");
+    return -14;
+  }
+  File file(fopen(path, mode));
+  if (!file) {
+    ZK_LOGE("file %s not found\n", path);
+    return -14;
+  }
+  long length = file_length(file.get());
+  if (length < 0) {
+    ZK_LOGE("error reading file");
+    return -14;
+  }
+  // One spare byte, so that an empty file still yields a buffer.
+  auto *buffer = static_cast<unsigned char *>(malloc(length + 1));
+  if (!buffer) {
+    ZK_LOGE("could not allocate memory");
+    return -12;
+  }
+  if (fread(buffer, 1, length, file.get()) != static_cast<size_t>(length)) {
+    ZK_LOGE("error reading file");
+    free(buffer);
+    return -14;
+  }
+  *out = buffer;
+  return length;
+}
+
+long buf_to_file(const char *path, const unsigned char *buffer, long length, const char *mode) {
+  if (!path) {
+    ZK_LOGE("file %s could not be opened", "(null)");
+    return -9;
+  }
+  if (!buffer) {
+    ZK_LOGE("invalid buffer");
+    return -9;
+  }
+  if (!mode) {
+    ZK_LOGE("invalid file operations");
+    return -9;
+  }
+  File file(fopen(path, mode));
+  if (!file) {
+    ZK_LOGE("file %s could not be opened", path);
+    return -9;
+  }
+  if (fwrite(buffer, 1, length, file.get()) != static_cast<size_t>(length)) {
+    ZK_LOGE("file could not be saved");
+    return -9;
+  }
+  return length;
+}
+
+uint8_t zk_crc8(const unsigned char *bytes, uint8_t count) { return zk_crc8_update(bytes, count, 0); }
+
+uint8_t zk_crc8_update(const unsigned char *bytes, uint8_t count, uint8_t initial) {
+  return crc_msb_first<uint8_t>(bytes, count, initial, 0x07);
+}
+
+uint16_t zk_crc16(const unsigned char *bytes, uint32_t count, uint16_t initial) {
+  return crc_msb_first<uint16_t>(bytes, count, initial, 0x1021);
+}
+
+uint32_t zk_crc32(const unsigned char *bytes, uint32_t count, uint32_t initial) {
+  return crc_msb_first<uint32_t>(bytes, count, initial, 0x04C11DB7);
+}
+
+int64_t zk_elapsed_us(const struct timeval *then) {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  return (int64_t(now.tv_sec) - then->tv_sec) * 1000000 + (now.tv_usec - then->tv_usec);
+}
+
+int zk_timed_out(const struct timeval *then, int64_t limit_us) {
+  return zk_elapsed_us(then) >= limit_us ? 1 : 0;
+}
+
+float zk_timestamp() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  tm local{};
+  time_t seconds = now.tv_sec;
+  localtime_r(&seconds, &local);
+  return local.tm_min * 100 + local.tm_sec + now.tv_usec / 1000000.0f;
+}
