@@ -66,111 +66,56 @@ TEST(KeyTable, CharacterRowsInCodeOrderThenUniqueWords) {
   EXPECT_STREQ(rows[138].word, "browser_back");
 }
 
-TEST(KeyTable, CapitalIsItsLowerCaseKeyWithShift) {
-  uint8_t upper[2], lower[2];
-  for (char c = 'a'; c <= 'z'; ++c) {
-    ASSERT_EQ(zk_lookup_char(c, lower), 1);
-    ASSERT_EQ(zk_lookup_char(char(c - 'a' + 'A'), upper), 1);
-    EXPECT_EQ(upper[0], lower[0]) << c;
-    EXPECT_EQ(lower[1], 0x00) << c;
-    EXPECT_EQ(upper[1], 0x02) << c;
-  }
-}
-
-TEST(LookupChar, GivesUsKeyboardCodeAndShift) {
+TEST(Lookup, KnownNamesGiveTheirReportSilently) {
   struct Case {
-    char c;
+    const char *name;
     uint8_t code, second;
-  } cases[] = {{'k', 0x0E, 0}, {'K', 0x0E, 2}, {'\\', 0x31, 0}, {'(', 0x26, 2},
-               {')', 0x27, 2}, {'{', 0x2F, 2}, {'}', 0x30, 2},  {'0', 0x27, 0},
-               {'!', 0x1E, 2}, {'`', 0x35, 0}, {'|', 0x31, 2},  {'\'', 0x34, 0x00}};
+    // clang-format off
+  } cases[] = {{"k", 0x0E, 0}, {"K", 0x0E, 2}, {"\\", 0x31, 0}, {"(", 0x26, 2}, {")", 0x27, 2},
+               {"{", 0x2F, 2}, {"}", 0x30, 2}, {"0", 0x27, 0}, {"print_screen", 0x46, 0},
+               {"fast_forward", 0x66, 0xB3}, {"vol_up", 0x66, 0xE9}, {"browser_back", 0x68, 0x80}};
+  // clang-format on
   CaptureStderr();
   for (const Case &k : cases) {
     uint8_t report[2] = {0xAA, 0xAA};
-    EXPECT_EQ(zk_lookup_char(k.c, report), 1) << k.c;
-    EXPECT_EQ(report[0], k.code) << k.c;
-    EXPECT_EQ(report[1], k.second) << k.c;
+    EXPECT_EQ(zk_key_report(k.name, report), 1) << k.name;
+    EXPECT_EQ(report[0], k.code) << k.name;
+    EXPECT_EQ(report[1], k.second) << k.name;
   }
   EXPECT_EQ(GetCapturedStderr(), "");
 }
 
-TEST(LookupChar, TildeAndBlankAreRejectedWithUsage) {
-  for (char c : {'~', ' ', '\0'}) {
-    uint8_t report[2] = {0xAA, 0xAA};
-    CaptureStdout();
-    CaptureStderr();
-    EXPECT_EQ(zk_lookup_char(c, report), 0);
-    EXPECT_EQ(GetCapturedStderr(), "Not a valid keyboard key\n\n");
-    EXPECT_EQ(GetCapturedStdout(), kUsage);
-    EXPECT_EQ(report[0], 0);
-    EXPECT_EQ(report[1], 0);
-  }
-}
-
-TEST(LookupWord, TableWordsOnlyAndCaseSensitive) {
+TEST(Lookup, UnknownNamesClearTheReportAndPrintUsage) {
+  std::string longname(300, 'x');  // taken on its first 255 characters
   struct Case {
-    const char *word;
-    uint8_t code, second;
-  } found[] = {{"print_screen", 0x46, 0}, {"fast_forward", 0x66, 0xB3}, {"return", 0x28, 0},
-               {"vol_up", 0x66, 0xE9},    {"play/pause", 0x66, 0xCD},   {"F12", 0x45, 0},
-               {"suspend", 0x67, 0x01},   {"browser_back", 0x68, 0x80}, {"wake", 0xFF, 0}};
-  for (const Case &k : found) {
-    uint8_t report[2];
-    EXPECT_EQ(zk_lookup_word(k.word, report), 1) << k.word;
-    EXPECT_EQ(report[0], k.code) << k.word;
-    EXPECT_EQ(report[1], k.second) << k.word;
-  }
-  for (const char *word : {"printscreen", "fastforward", "Return", "retur", "returns", "f1"}) {
+    std::string name;
+    int result;
+    std::string message;
+  } cases[] = {{"~", 0, "Not a valid keyboard key\n\n"},
+               {" ", 0, "Not a valid keyboard key\n\n"},
+               {"printscreen", -22, "Not a valid word: printscreen\n\n"},
+               {"fastforward", -22, "Not a valid word: fastforward\n\n"},
+               {"Return", -22, "Not a valid word: Return\n\n"},
+               {longname, -22, "Not a valid word: " + longname.substr(0, 255) + "\n\n"}};
+  for (const Case &k : cases) {
     uint8_t report[2] = {0xAA, 0xAA};
     CaptureStdout();
     CaptureStderr();
-    EXPECT_EQ(zk_lookup_word(word, report), -22) << word;
-    EXPECT_EQ(GetCapturedStderr(), std::string("Not a valid word: ") + word + "\n\n");
+    EXPECT_EQ(zk_key_report(k.name.c_str(), report), k.result) << k.name;
+    EXPECT_EQ(GetCapturedStderr(), k.message);
     EXPECT_EQ(GetCapturedStdout(), kUsage);
-    EXPECT_EQ(report[0], 0);
-    EXPECT_EQ(report[1], 0);
+    EXPECT_EQ(report[0] | report[1], 0) << k.name;
   }
 }
 
-TEST(KeyReport, OneCharacterIsACharacterLongerIsAWord) {
-  uint8_t report[2];
-  EXPECT_EQ(zk_key_report("A", report), 1);
-  EXPECT_EQ(report[0], 0x04);
-  EXPECT_EQ(report[1], 0x02);
-  EXPECT_EQ(zk_key_report("space", report), 1);
-  EXPECT_EQ(report[0], 0x2C);
-
-  CaptureStdout();
-  CaptureStderr();
-  EXPECT_EQ(zk_key_report("~", report), 0);
-  EXPECT_EQ(GetCapturedStderr(), "Not a valid keyboard key\n\n");
-  GetCapturedStdout();
-
-  // An overlong name is taken on its first 255 characters only.
-  std::string longname(300, 'x');
-  CaptureStdout();
-  CaptureStderr();
-  EXPECT_EQ(zk_key_report(longname.c_str(), report), -22);
-  EXPECT_EQ(GetCapturedStderr(), "Not a valid word: " + longname.substr(0, 255) + "\n\n");
-  GetCapturedStdout();
-}
-
-TEST(RecordUsage, PrintsExactText) {
-  CaptureStdout();
-  zk_print_record_usage();
-  EXPECT_EQ(GetCapturedStdout(), kUsage);
-}
-
-TEST(PrintConfig, ExactMatchesShowTheirName) {
+TEST(PrintConfig, ExactMatchByNameElseModifierNamesAndFirstRowOfTheCode) {
   auto image = image_of({{0x12345678, 0x00, 0x04}, {0xABC, 0xE9, 0x66}, {0xFFFFFFFF, 0x02, 0x34}});
   EXPECT_EQ(listing(image, int(image.size())), kHeading +
                                                    "    0  12345678    a\n"
                                                    "    1  ABC    vol_up\n"
                                                    "    2  FFFFFFFF    \"\n");
-}
 
-TEST(PrintConfig, OtherCombinationsShowModifierNamesAndFirstRowOfTheCode) {
-  auto image = image_of({
+  image = image_of({
       {0x1, 0x01, 0x28},  // ctrl + return
       {0x2, 0x01, 0x04},  // ctrl + a: row "A" comes first
       {0x3, 0x02, 0x1E},  // "!" is left out of the exact search
