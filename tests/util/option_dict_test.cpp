@@ -23,10 +23,10 @@ using Bytes = std::vector<unsigned char>;
 
 // One serialized record, laid out by hand.
 Bytes record(uint32_t datalen, uint32_t keylen, const std::string &payload) {
-  Bytes out(8);
+  Bytes out(8 + payload.size());
   memcpy(out.data(), &datalen, 4);
   memcpy(out.data() + 4, &keylen, 4);
-  out.insert(out.end(), payload.begin(), payload.end());
+  memcpy(out.data() + 8, payload.data(), payload.size());
   return out;
 }
 
