@@ -1,0 +1,475 @@
+#include "bus.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace zk::virt {
+
+struct Bus::Slot {
+  std::unique_ptr<Receiver> receiver;  // null for a foreign device
+  ForeignDevice foreign;
+  std::vector<Device *> devices;  // one per enumeration, newest last
+};
+
+// One enumeration of a slot: what libusb calls a device. Descriptors and
+// strings are fixed when it appears, as the host caches them.
+struct Bus::Device {
+  Slot *slot = nullptr;
+  uint64_t enumeration = 0;
+  int refs = 0;
+  UsbDeviceDescriptor descriptor;
+  std::string manufacturer;
+  std::string product;
+};
+
+struct Bus::Handle {
+  Device *device = nullptr;
+  bool open = true;
+  std::vector<int> claimed;
+};
+
+namespace {
+
+constexpr uint8_t kManufacturerIndex = 1;
+constexpr uint8_t kProductIndex = 2;
+
+template <typename T>
+T *from_opaque(void *p) {
+  return static_cast<T *>(p);
+}
+
+}  // namespace
+
+Bus::Bus() = default;
+Bus::~Bus() = default;
+
+Receiver &Bus::add_receiver(ReceiverState state) {
+  std::lock_guard lock(mu_);
+  auto slot = std::make_unique<Slot>();
+  slot->receiver = std::make_unique<Receiver>(std::move(state));
+  Receiver &receiver = *slot->receiver;
+  slots_.push_back(std::move(slot));
+  return receiver;
+}
+
+void Bus::add_foreign(const ForeignDevice &device) {
+  std::lock_guard lock(mu_);
+  auto slot = std::make_unique<Slot>();
+  slot->foreign = device;
+  slots_.push_back(std::move(slot));
+}
+
+Receiver *Bus::receiver(size_t i) {
+  std::lock_guard lock(mu_);
+  for (auto &slot : slots_) {
+    if (slot->receiver && i-- == 0) return slot->receiver.get();
+  }
+  return nullptr;
+}
+
+size_t Bus::receiver_count() {
+  std::lock_guard lock(mu_);
+  return std::count_if(slots_.begin(), slots_.end(),
+                       [](auto &s) { return s->receiver != nullptr; });
+}
+
+std::vector<Transfer> Bus::transcript() {
+  std::lock_guard lock(mu_);
+  return transcript_;
+}
+
+void Bus::clear_transcript() {
+  std::lock_guard lock(mu_);
+  transcript_.clear();
+}
+
+void Bus::add_fault(const Fault &fault) {
+  std::lock_guard lock(mu_);
+  Fault f = fault;
+  if (f.nth > 0) f.nth += transfers_;  // kept as an absolute transfer number
+  faults_.push_back(f);
+}
+
+void Bus::fail_transfer(int nth, int error) {
+  add_fault({.action = Fault::Action::kError, .nth = nth, .error = error});
+}
+
+void Bus::fail_request(uint8_t request_type, uint8_t request, int error) {
+  add_fault({.action = Fault::Action::kError,
+             .request_type = request_type,
+             .request = request,
+             .error = error});
+}
+
+void Bus::disconnect_at(int nth) {
+  add_fault({.action = Fault::Action::kDisconnect, .nth = nth});
+}
+
+void Bus::reply_length(uint8_t request_type, uint8_t request, int length) {
+  add_fault({.action = Fault::Action::kReplyLength,
+             .request_type = request_type,
+             .request = request,
+             .reply_length = length});
+}
+
+void Bus::clear_faults() {
+  std::lock_guard lock(mu_);
+  faults_.clear();
+}
+
+void Bus::set_latency(std::chrono::milliseconds latency) {
+  std::lock_guard lock(mu_);
+  latency_ = latency;
+}
+
+int Bus::init_refs() {
+  std::lock_guard lock(mu_);
+  return init_refs_;
+}
+
+int Bus::device_refs() {
+  std::lock_guard lock(mu_);
+  int refs = 0;
+  for (auto &d : devices_) refs += d->refs;
+  return refs;
+}
+
+int Bus::open_handles() {
+  std::lock_guard lock(mu_);
+  return std::count_if(handles_.begin(), handles_.end(), [](auto &h) { return h->open; });
+}
+
+void Bus::set_persist_hook(std::function<void()> hook) {
+  std::lock_guard lock(mu_);
+  persist_hook_ = std::move(hook);
+}
+
+void Bus::set_rescan_hook(std::function<void()> hook) {
+  std::lock_guard lock(mu_);
+  rescan_hook_ = std::move(hook);
+}
+
+Bus::Device *Bus::device_of(zk_usb_device *dev) {
+  auto *d = from_opaque<Device>(dev);
+  for (auto &known : devices_) {
+    if (known.get() == d) return d;
+  }
+  return nullptr;
+}
+
+Bus::Handle *Bus::handle_of(zk_usb_handle *handle) {
+  auto *h = from_opaque<Handle>(handle);
+  for (auto &known : handles_) {
+    if (known.get() == h && h->open) return h;
+  }
+  return nullptr;
+}
+
+Bus::Device *Bus::current_device_locked(Slot &slot) {
+  uint64_t enumeration = 0;
+  if (slot.receiver) {
+    if (!slot.receiver->present()) return nullptr;
+    enumeration = slot.receiver->enumeration();
+  }
+  if (!slot.devices.empty() && slot.devices.back()->enumeration == enumeration) {
+    return slot.devices.back();
+  }
+  auto device = std::make_unique<Device>();
+  device->slot = &slot;
+  device->enumeration = enumeration;
+  if (slot.receiver) {
+    const ReceiverState state = slot.receiver->snapshot();
+    const bool bootloader = state.mode == Mode::kBootloader;
+    device->descriptor.idVendor = ZK_VENDOR_ID;
+    device->descriptor.idProduct =
+        bootloader ? state.bootloader_product_id : state.firmware_product_id;
+    device->manufacturer =
+        bootloader || state.legacy_manufacturer ? ZK_MANUFACTURER_LEGACY : ZK_MANUFACTURER;
+    device->product = bootloader ? "bootldr" : state.product;
+  } else {
+    device->descriptor.idVendor = slot.foreign.vendor_id;
+    device->descriptor.idProduct = slot.foreign.product_id;
+    device->manufacturer = slot.foreign.manufacturer;
+    device->product = slot.foreign.product;
+  }
+  device->descriptor.iManufacturer = kManufacturerIndex;
+  device->descriptor.iProduct = kProductIndex;
+  slot.devices.push_back(device.get());
+  devices_.push_back(std::move(device));
+  return slot.devices.back();
+}
+
+bool Bus::handle_alive_locked(Handle &handle) {
+  Slot &slot = *handle.device->slot;
+  if (!slot.receiver) return true;
+  return slot.receiver->present() && slot.receiver->enumeration() == handle.device->enumeration;
+}
+
+bool Bus::receiver_handle_open_locked() {
+  return std::any_of(handles_.begin(), handles_.end(),
+                     [](auto &h) { return h->open && h->device->slot->receiver; });
+}
+
+std::optional<Fault> Bus::take_fault_locked(int request_type, int request) {
+  ++transfers_;
+  for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+    if (it->nth > 0) {
+      if (it->nth != transfers_) continue;
+      Fault fault = *it;
+      faults_.erase(it);
+      return fault;
+    }
+    if ((it->request_type < 0 || it->request_type == request_type) &&
+        (it->request < 0 || it->request == request)) {
+      return *it;
+    }
+  }
+  return std::nullopt;
+}
+
+void Bus::record_locked(Transfer transfer) {
+  transcript_.push_back(std::move(transfer));
+}
+
+int Bus::init() {
+  std::lock_guard lock(mu_);
+  ++init_refs_;
+  return kUsbSuccess;
+}
+
+void Bus::exit() {
+  std::lock_guard lock(mu_);
+  --init_refs_;
+}
+
+void Bus::set_debug(int level) {
+  std::lock_guard lock(mu_);
+  debug_level_ = level;
+}
+
+int Bus::get_device_list(std::vector<zk_usb_device *> &devices) {
+  std::function<void()> rescan;
+  {
+    std::lock_guard lock(mu_);
+    if (!receiver_handle_open_locked()) rescan = rescan_hook_;
+  }
+  if (rescan) rescan();
+  std::lock_guard lock(mu_);
+  devices.clear();
+  for (auto &slot : slots_) {
+    Device *device = current_device_locked(*slot);
+    if (!device) continue;
+    ++device->refs;
+    devices.push_back(reinterpret_cast<zk_usb_device *>(device));
+  }
+  return static_cast<int>(devices.size());
+}
+
+void Bus::free_device_list(std::vector<zk_usb_device *> &devices) {
+  std::lock_guard lock(mu_);
+  for (auto *dev : devices) {
+    if (Device *device = device_of(dev)) --device->refs;
+  }
+  devices.clear();
+}
+
+int Bus::get_device_descriptor(zk_usb_device *dev, UsbDeviceDescriptor *desc) {
+  std::lock_guard lock(mu_);
+  Device *device = device_of(dev);
+  if (!device) return kUsbErrorInvalidParam;
+  if (int error = device->slot->foreign.descriptor_error) return error;
+  *desc = device->descriptor;
+  return kUsbSuccess;
+}
+
+int Bus::open(zk_usb_device *dev, zk_usb_handle **handle) {
+  std::lock_guard lock(mu_);
+  *handle = nullptr;
+  Device *device = device_of(dev);
+  if (!device) return kUsbErrorInvalidParam;
+  Slot &slot = *device->slot;
+  if (slot.receiver ? current_device_locked(slot) != device : false) return kUsbErrorNoDevice;
+  if (int error = slot.foreign.open_error) return error;
+  auto h = std::make_unique<Handle>();
+  h->device = device;
+  ++device->refs;
+  *handle = reinterpret_cast<zk_usb_handle *>(h.get());
+  handles_.push_back(std::move(h));
+  return kUsbSuccess;
+}
+
+void Bus::close(zk_usb_handle *handle) {
+  std::function<void()> persist;
+  {
+    std::lock_guard lock(mu_);
+    Handle *h = handle_of(handle);
+    if (!h) return;
+    h->open = false;
+    h->claimed.clear();
+    --h->device->refs;
+    if (h->device->slot->receiver) persist = persist_hook_;
+  }
+  if (persist) persist();
+}
+
+int Bus::claim_interface(zk_usb_handle *handle, int iface) {
+  std::lock_guard lock(mu_);
+  Handle *h = handle_of(handle);
+  if (!h) return kUsbErrorInvalidParam;
+  if (!handle_alive_locked(*h)) return kUsbErrorNoDevice;
+  // Receivers have the keyboard (0) and the vendor interface (1).
+  const int interfaces = h->device->slot->receiver ? 2 : 1;
+  if (iface < 0 || iface >= interfaces) return kUsbErrorNotFound;
+  for (auto &other : handles_) {
+    if (other.get() != h && other->open && other->device == h->device &&
+        std::count(other->claimed.begin(), other->claimed.end(), iface)) {
+      return kUsbErrorBusy;
+    }
+  }
+  if (!std::count(h->claimed.begin(), h->claimed.end(), iface)) h->claimed.push_back(iface);
+  return kUsbSuccess;
+}
+
+int Bus::release_interface(zk_usb_handle *handle, int iface) {
+  std::lock_guard lock(mu_);
+  Handle *h = handle_of(handle);
+  if (!h) return kUsbErrorInvalidParam;
+  if (!handle_alive_locked(*h)) return kUsbErrorNoDevice;
+  auto it = std::find(h->claimed.begin(), h->claimed.end(), iface);
+  if (it == h->claimed.end()) return kUsbErrorNotFound;
+  h->claimed.erase(it);
+  return kUsbSuccess;
+}
+
+int Bus::get_string_descriptor_ascii(zk_usb_handle *handle, uint8_t index, unsigned char *data,
+                                     int length) {
+  std::lock_guard lock(mu_);
+  Handle *h = handle_of(handle);
+  if (!h || length <= 0) return kUsbErrorInvalidParam;
+  if (!handle_alive_locked(*h)) return kUsbErrorNoDevice;
+  if (int error = h->device->slot->foreign.string_error) return error;
+  const std::string *text = index == kManufacturerIndex ? &h->device->manufacturer
+                            : index == kProductIndex    ? &h->device->product
+                                                        : nullptr;
+  if (!text) return kUsbErrorPipe;
+  const int n = std::min<int>(static_cast<int>(text->size()), length - 1);
+  std::memcpy(data, text->data(), n);
+  data[n] = 0;
+  return n;
+}
+
+int Bus::control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t request,
+                          uint16_t value, uint16_t index, unsigned char *data, uint16_t length,
+                          unsigned int timeout_ms) {
+  Transfer t;
+  t.request_type = request_type;
+  t.request = request;
+  t.value = value;
+  t.index = index;
+  t.length = length;
+  t.timeout_ms = timeout_ms;
+  std::optional<Fault> fault;
+  Receiver *receiver = nullptr;
+  bool alive = false;
+  std::chrono::milliseconds latency{};
+  {
+    std::lock_guard lock(mu_);
+    Handle *h = handle_of(handle);
+    if (!h) return kUsbErrorInvalidParam;
+    fault = take_fault_locked(request_type, request);
+    alive = handle_alive_locked(*h);
+    receiver = h->device->slot->receiver.get();
+    latency = latency_;
+  }
+  if (latency.count() > 0) std::this_thread::sleep_for(latency);
+  const bool in = request_type & 0x80;
+  const uint64_t enumeration = receiver ? receiver->enumeration() : 0;
+  if (!alive) {
+    t.result = kUsbErrorNoDevice;
+  } else if (fault && fault->action == Fault::Action::kError) {
+    t.result = fault->error;
+  } else if (fault && fault->action == Fault::Action::kDisconnect) {
+    if (receiver) receiver->unplug();
+    t.result = kUsbErrorNoDevice;
+  } else if (!receiver) {
+    t.result = kUsbErrorPipe;  // foreign devices answer no vendor request
+  } else {
+    const int forced = fault ? fault->reply_length : -1;
+    Setup setup{request_type, request, value, index,
+                static_cast<uint16_t>(std::max<int>(length, forced))};
+    std::vector<unsigned char> buffer(std::max<int>({setup.length, kReplyCapacity, 1}), 0);
+    if (!in && length > 0) std::memcpy(buffer.data(), data, length);
+    t.result = receiver->control(setup, buffer.data());
+    if (t.result >= 0 && forced >= 0) t.result = forced > length ? kUsbErrorOverflow : forced;
+    if (in && length > 0)
+      std::memcpy(data, buffer.data(), std::max(0, std::min<int>(length, t.result)));
+    if (!in && t.result >= 0) t.result = length;
+  }
+  if (in && t.result > 0) t.data.assign(data, data + t.result);
+  if (!in && length > 0) t.data.assign(data, data + length);
+  const bool left =
+      receiver && alive && (!receiver->present() || receiver->enumeration() != enumeration);
+  std::function<void()> persist;
+  {
+    std::lock_guard lock(mu_);
+    record_locked(t);
+    if (left) persist = persist_hook_;
+  }
+  if (persist) persist();
+  return t.result;
+}
+
+int Bus::interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned char *data,
+                            int length, int *transferred, unsigned int timeout_ms) {
+  *transferred = 0;
+  Transfer t;
+  t.kind = Transfer::Kind::kInterrupt;
+  t.length = length;
+  t.timeout_ms = timeout_ms;
+  t.endpoint = endpoint;
+  std::optional<Fault> fault;
+  Receiver *receiver = nullptr;
+  bool alive = false;
+  {
+    std::lock_guard lock(mu_);
+    Handle *h = handle_of(handle);
+    if (!h) return kUsbErrorInvalidParam;
+    fault = take_fault_locked(-1, -1);
+    alive = handle_alive_locked(*h);
+    receiver = h->device->slot->receiver.get();
+  }
+  if (!alive) {
+    t.result = kUsbErrorNoDevice;
+  } else if (fault && fault->action == Fault::Action::kError) {
+    t.result = fault->error;
+  } else if (fault && fault->action == Fault::Action::kDisconnect) {
+    if (receiver) receiver->unplug();
+    t.result = kUsbErrorNoDevice;
+  } else if (!receiver) {
+    t.result = kUsbErrorPipe;
+  } else {
+    // Blocks with no bus lock held, so control transfers go on meanwhile.
+    t.result = receiver->interrupt_read(endpoint, data, length, transferred, timeout_ms);
+  }
+  if (*transferred > 0) t.data.assign(data, data + *transferred);
+  std::lock_guard lock(mu_);
+  record_locked(t);
+  return t.result;
+}
+
+int Bus::clear_halt(zk_usb_handle *handle, uint8_t) {
+  std::lock_guard lock(mu_);
+  Handle *h = handle_of(handle);
+  if (!h) return kUsbErrorInvalidParam;
+  return handle_alive_locked(*h) ? kUsbSuccess : kUsbErrorNoDevice;
+}
+
+int Bus::reset_device(zk_usb_handle *handle) {
+  std::lock_guard lock(mu_);
+  Handle *h = handle_of(handle);
+  if (!h) return kUsbErrorInvalidParam;
+  return handle_alive_locked(*h) ? kUsbSuccess : kUsbErrorNoDevice;
+}
+
+}  // namespace zk::virt

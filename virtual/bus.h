@@ -1,0 +1,145 @@
+// A USB bus of virtual devices behind the library's USB seam: receivers and
+// foreign devices in a fixed enumeration order, reference counting as
+// libusb does it, a transcript of every transfer, and injected faults.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "receiver.h"
+#include "usb_backend.h"
+
+namespace zk::virt {
+
+// A device that is not a receiver, or one that misbehaves while scanned.
+struct ForeignDevice {
+  uint16_t vendor_id = 0x1234;
+  uint16_t product_id = 0x0001;
+  std::string manufacturer = "Other Maker";
+  std::string product = "Other Device";
+  int open_error = 0;        // libusb_open fails with this code
+  int descriptor_error = 0;  // libusb_get_device_descriptor fails
+  int string_error = 0;      // string descriptors cannot be read
+};
+
+// One transfer as the device saw it. Control transfers carry their setup;
+// interrupt reads have request_type 0 and the endpoint in `endpoint`.
+struct Transfer {
+  enum class Kind { kControl, kInterrupt };
+  Kind kind = Kind::kControl;
+  uint8_t request_type = 0;
+  uint8_t request = 0;
+  uint16_t value = 0;
+  uint16_t index = 0;
+  int length = 0;
+  unsigned int timeout_ms = 0;
+  uint8_t endpoint = 0;
+  int result = 0;             // bytes transferred or libusb error
+  std::vector<uint8_t> data;  // bytes moved in either direction
+};
+
+// What an injected fault does to a transfer it matches.
+struct Fault {
+  enum class Action { kError, kDisconnect, kReplyLength };
+  Action action = Action::kError;
+  // Match: the nth transfer from now (1 = the next one), or, when 0, every
+  // transfer with this request type and request (-1 matches any).
+  int nth = 0;
+  int request_type = -1;
+  int request = -1;
+  int error = kUsbErrorIo;  // kError
+  int reply_length = 0;     // kReplyLength: bytes the device sends
+};
+
+class Bus : public UsbBackend {
+ public:
+  Bus();
+  ~Bus() override;
+
+  // Devices join in enumeration order. The receiver is owned by the bus.
+  Receiver &add_receiver(ReceiverState state = {});
+  void add_foreign(const ForeignDevice &device);
+  Receiver *receiver(size_t i = 0);
+  size_t receiver_count();
+
+  // Transcript of every transfer since creation or the last clear.
+  std::vector<Transfer> transcript();
+  void clear_transcript();
+
+  void add_fault(const Fault &fault);
+  void fail_transfer(int nth, int error);
+  void fail_request(uint8_t request_type, uint8_t request, int error);
+  void disconnect_at(int nth);
+  void reply_length(uint8_t request_type, uint8_t request, int length);
+  void clear_faults();
+  // Delay added to every transfer (0: none).
+  void set_latency(std::chrono::milliseconds latency);
+
+  // Reference counts: tests assert that they balance.
+  int init_refs();
+  int device_refs();
+  int open_handles();
+
+  // Called after a handle closes and after a receiver leaves the bus, with
+  // no lock held; the state-file bus saves there.
+  void set_persist_hook(std::function<void()> hook);
+  // Called by get_device_list with no lock held while no receiver handle is
+  // open; the state-file bus re-reads its file there.
+  void set_rescan_hook(std::function<void()> hook);
+
+  // UsbBackend.
+  int init() override;
+  void exit() override;
+  void set_debug(int level) override;
+  int get_device_list(std::vector<zk_usb_device *> &devices) override;
+  void free_device_list(std::vector<zk_usb_device *> &devices) override;
+  int get_device_descriptor(zk_usb_device *dev, UsbDeviceDescriptor *desc) override;
+  int open(zk_usb_device *dev, zk_usb_handle **handle) override;
+  void close(zk_usb_handle *handle) override;
+  int claim_interface(zk_usb_handle *handle, int iface) override;
+  int release_interface(zk_usb_handle *handle, int iface) override;
+  int get_string_descriptor_ascii(zk_usb_handle *handle, uint8_t index, unsigned char *data,
+                                  int length) override;
+  int control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t request, uint16_t value,
+                       uint16_t index, unsigned char *data, uint16_t length,
+                       unsigned int timeout_ms) override;
+  int interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned char *data, int length,
+                         int *transferred, unsigned int timeout_ms) override;
+  int clear_halt(zk_usb_handle *handle, uint8_t endpoint) override;
+  int reset_device(zk_usb_handle *handle) override;
+
+ private:
+  struct Slot;
+  struct Device;
+  struct Handle;
+
+  Device *device_of(zk_usb_device *dev);
+  Handle *handle_of(zk_usb_handle *handle);
+  Device *current_device_locked(Slot &slot);
+  bool handle_alive_locked(Handle &handle);
+  // Interrupt reads pass -1 and match only faults for any request.
+  std::optional<Fault> take_fault_locked(int request_type, int request);
+  void record_locked(Transfer transfer);
+  bool receiver_handle_open_locked();
+
+  std::mutex mu_;
+  std::vector<std::unique_ptr<Slot>> slots_;
+  std::vector<std::unique_ptr<Device>> devices_;  // every enumeration, kept
+  std::vector<std::unique_ptr<Handle>> handles_;  // every handle, kept
+  std::vector<Transfer> transcript_;
+  std::vector<Fault> faults_;
+  int transfers_ = 0;
+  std::chrono::milliseconds latency_{0};
+  int init_refs_ = 0;
+  int debug_level_ = 0;
+  std::function<void()> persist_hook_;
+  std::function<void()> rescan_hook_;
+};
+
+}  // namespace zk::virt

@@ -1,0 +1,275 @@
+#include "state_file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace zk::virt {
+
+namespace {
+
+constexpr int kRowBytes = 16;
+constexpr size_t kMaxFlash = 1 << 20;  // far above any receiver's flash
+
+std::string trim(const std::string &s) {
+  const auto begin = s.find_first_not_of(" \t\r");
+  if (begin == std::string::npos) return "";
+  return s.substr(begin, s.find_last_not_of(" \t\r") - begin + 1);
+}
+
+// Decimal, or hexadecimal with 0x; the whole text must be the number.
+std::optional<uint64_t> parse_number(const std::string &text, uint64_t max) {
+  int base = 10;
+  const char *begin = text.data();
+  const char *end = begin + text.size();
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    begin += 2;
+  }
+  uint64_t value = 0;
+  auto [ptr, ec] = std::from_chars(begin, end, value, base);
+  if (ec != std::errc() || ptr != end || begin == end || value > max) return std::nullopt;
+  return value;
+}
+
+std::optional<bool> parse_bool(const std::string &text) {
+  if (text == "yes" || text == "true" || text == "1") return true;
+  if (text == "no" || text == "false" || text == "0") return false;
+  return std::nullopt;
+}
+
+// "3.8" gives major 3, minor 8.
+bool parse_version(const std::string &text, Version &version) {
+  const auto dot = text.find('.');
+  if (dot == std::string::npos) return false;
+  auto major = parse_number(text.substr(0, dot), 255);
+  auto minor = parse_number(text.substr(dot + 1), 255);
+  if (!major || !minor) return false;
+  version.major = static_cast<uint8_t>(*major);
+  version.minor = static_cast<uint8_t>(*minor);
+  return true;
+}
+
+// Three date bytes as the version reply carries them: "05-14-24".
+bool parse_date(const std::string &text, Version &version) {
+  std::stringstream in(text);
+  std::string part;
+  int i = 0;
+  while (std::getline(in, part, '-')) {
+    auto value = parse_number(part, 255);
+    if (!value || i >= 3) return false;
+    version.date[i++] = static_cast<uint8_t>(*value);
+  }
+  return i == 3;
+}
+
+bool parse_generation(const std::string &text, int max, int &generation) {
+  if (text == "auto") {
+    generation = 0;
+    return true;
+  }
+  auto value = parse_number(text, max);
+  if (!value || *value == 0) return false;
+  generation = static_cast<int>(*value);
+  return true;
+}
+
+// "03F0: 00 05 ..." into `memory` at the row's address.
+std::optional<std::string> parse_row(const std::string &text, std::vector<uint8_t> &memory,
+                                     size_t limit) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos) return "expected \"<address>: <hex bytes>\"";
+  auto address = parse_number("0x" + trim(text.substr(0, colon)), limit);
+  if (!address || *address % kRowBytes != 0) return "bad row address";
+  std::stringstream in(text.substr(colon + 1));
+  std::string byte;
+  size_t at = *address;
+  while (in >> byte) {
+    auto value = byte.size() == 2 ? parse_number("0x" + byte, 255) : std::nullopt;
+    if (!value) return "bad hex byte \"" + byte + "\"";
+    if (at >= limit || at >= *address + kRowBytes) return "row too long";
+    if (memory.size() <= at) memory.resize(at + 1, 0xFF);
+    memory[at++] = static_cast<uint8_t>(*value);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> apply_setting(const std::string &key, const std::string &value,
+                                         ReceiverState &state) {
+  auto number = [&](uint64_t max) { return parse_number(value, max); };
+  auto bad = [&](const char *expected) -> std::optional<std::string> {
+    return "bad value \"" + value + "\" for " + key + " (expected " + expected + ")";
+  };
+  if (key == "mode") {
+    if (value != "firmware" && value != "bootloader") return bad("firmware or bootloader");
+    state.mode = value == "firmware" ? Mode::kFirmware : Mode::kBootloader;
+  } else if (key == "plugged" || key == "auto_press") {
+    auto flag = parse_bool(value);
+    if (!flag) return bad("yes or no");
+    (key == "plugged" ? state.plugged : state.auto_press) = *flag;
+  } else if (key == "manufacturer") {
+    if (value != "current" && value != "legacy") return bad("current or legacy");
+    state.legacy_manufacturer = value == "legacy";
+  } else if (key == "firmware_product_id" || key == "bootloader_product_id") {
+    auto id = number(0xFFFF);
+    if (!id) return bad("a 16-bit number");
+    (key == "firmware_product_id" ? state.firmware_product_id : state.bootloader_product_id) =
+        static_cast<uint16_t>(*id);
+  } else if (key == "product") {
+    if (value.empty() || value.size() > 126) return bad("1 to 126 characters");
+    state.product = value;
+  } else if (key == "firmware_version" || key == "bootloader_version") {
+    if (!parse_version(value, key[0] == 'f' ? state.firmware : state.bootloader)) {
+      return bad("major.minor, each 0-255");
+    }
+  } else if (key == "firmware_date" || key == "bootloader_date") {
+    if (!parse_date(value, key[0] == 'f' ? state.firmware : state.bootloader)) {
+      return bad("three numbers 0-255 as MM-DD-YY");
+    }
+  } else if (key == "firmware_generation") {
+    if (!parse_generation(value, 3, state.firmware_generation)) return bad("auto, 1, 2 or 3");
+  } else if (key == "bootloader_generation") {
+    if (!parse_generation(value, 2, state.bootloader_generation)) return bad("auto, 1 or 2");
+  } else if (key == "scm_hash" || key == "next_fresh_hash" || key == "press") {
+    auto hash = number(0xFFFFFFFF);
+    if (!hash) return bad("a 32-bit number");
+    if (key == "press") {
+      state.presses.push_back(static_cast<uint32_t>(*hash));
+    } else {
+      (key == "scm_hash" ? state.scm_hash : state.next_fresh_hash) = static_cast<uint32_t>(*hash);
+    }
+  } else if (key == "press_delay_ms" || key == "reenumerate_delay_ms") {
+    auto ms = number(3600000);
+    if (!ms) return bad("milliseconds, 0-3600000");
+    (key == "press_delay_ms" ? state.press_delay_ms : state.reenumerate_delay_ms) =
+        static_cast<int>(*ms);
+  } else {
+    return "unknown key \"" + key + "\"";
+  }
+  return std::nullopt;
+}
+
+std::string hex_rows(const char *name, const uint8_t *bytes, size_t size, int width) {
+  std::string out;
+  char buf[40];
+  for (size_t row = 0; row < size; row += kRowBytes) {
+    std::snprintf(buf, sizeof buf, "%s %0*zX:", name, width, row);
+    out += buf;
+    for (size_t i = row; i < row + kRowBytes && i < size; ++i) {
+      std::snprintf(buf, sizeof buf, " %02X", bytes[i]);
+      out += buf;
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+std::string generation_text(int generation) {
+  return generation == 0 ? "auto" : std::to_string(generation);
+}
+
+}  // namespace
+
+std::string format_state(const ReceiverState &s) {
+  std::ostringstream out;
+  char buf[64];
+  auto version = [&](const Version &v) {
+    std::snprintf(buf, sizeof buf, "%d.%d", v.major, v.minor);
+    return std::string(buf);
+  };
+  auto date = [&](const Version &v) {
+    std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", v.date[0], v.date[1], v.date[2]);
+    return std::string(buf);
+  };
+  auto hex = [&](unsigned value, int digits) {
+    std::snprintf(buf, sizeof buf, "0x%0*X", digits, value);
+    return std::string(buf);
+  };
+  out << "# Zirko virtual receiver. Edit while no program has it open.\n"
+      << "mode = " << (s.mode == Mode::kFirmware ? "firmware" : "bootloader") << "\n"
+      << "plugged = " << (s.plugged ? "yes" : "no") << "\n"
+      << "manufacturer = " << (s.legacy_manufacturer ? "legacy" : "current") << "\n"
+      << "firmware_product_id = " << hex(s.firmware_product_id, 4) << "\n"
+      << "bootloader_product_id = " << hex(s.bootloader_product_id, 4) << "\n"
+      << "product = " << s.product << "\n"
+      << "firmware_version = " << version(s.firmware) << "\n"
+      << "firmware_date = " << date(s.firmware) << "\n"
+      << "firmware_generation = " << generation_text(s.firmware_generation) << "\n"
+      << "bootloader_version = " << version(s.bootloader) << "\n"
+      << "bootloader_date = " << date(s.bootloader) << "\n"
+      << "bootloader_generation = " << generation_text(s.bootloader_generation) << "\n"
+      << "scm_hash = " << hex(s.scm_hash, 8) << "\n"
+      << "# Remote buttons: queued presses come press_delay_ms after the receiver\n"
+      << "# starts waiting; with auto_press, fresh buttons follow.\n"
+      << "auto_press = " << (s.auto_press ? "yes" : "no") << "\n"
+      << "press_delay_ms = " << s.press_delay_ms << "\n"
+      << "next_fresh_hash = " << hex(s.next_fresh_hash, 8) << "\n"
+      << "reenumerate_delay_ms = " << s.reenumerate_delay_ms << "\n";
+  for (uint32_t hash : s.presses) out << "press = " << hex(hash, 8) << "\n";
+  out << "# EEPROM: used size (2 bytes, high first), settings A and B, reserved,\n"
+      << "# then 6-byte buttons (hash low byte first, modifier, key).\n"
+      << hex_rows("eeprom", s.eeprom.data(), s.eeprom.size(), 3);
+  if (!s.flash.empty()) out << hex_rows("flash", s.flash.data(), s.flash.size(), 5);
+  return out.str();
+}
+
+std::optional<ReceiverState> parse_state(const std::string &text, StateFileError *error) {
+  ReceiverState state;
+  std::vector<uint8_t> eeprom(state.eeprom.begin(), state.eeprom.end());
+  std::vector<uint8_t> flash;
+  std::stringstream in(text);
+  std::string raw;
+  int line = 0;
+  auto fail = [&](std::string message) {
+    if (error) *error = {line, std::move(message)};
+    return std::nullopt;
+  };
+  while (std::getline(in, raw)) {
+    ++line;
+    const std::string content = trim(raw);
+    if (content.empty() || content[0] == '#') continue;
+    std::optional<std::string> problem;
+    if (content.rfind("eeprom ", 0) == 0) {
+      problem = parse_row(content.substr(7), eeprom, kEepromSize);
+    } else if (content.rfind("flash ", 0) == 0) {
+      problem = parse_row(content.substr(6), flash, kMaxFlash);
+    } else {
+      const auto eq = content.find('=');
+      if (eq == std::string::npos) return fail("expected \"key = value\"");
+      problem = apply_setting(trim(content.substr(0, eq)), trim(content.substr(eq + 1)), state);
+    }
+    if (problem) return fail(*problem);
+  }
+  std::copy(eeprom.begin(), eeprom.end(), state.eeprom.begin());
+  state.flash = std::move(flash);
+  return state;
+}
+
+std::optional<std::string> read_text_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool write_file_atomically(const std::string &path, const std::string &text) {
+  const std::string temp = path + ".tmp." + std::to_string(::getpid());
+  FILE *f = std::fopen(temp.c_str(), "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  const bool flushed = std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
+  if (std::fclose(f) != 0 || !written || !flushed || std::rename(temp.c_str(), path.c_str()) != 0) {
+    const int saved = errno;
+    std::remove(temp.c_str());
+    errno = saved;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zk::virt
