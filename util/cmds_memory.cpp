@@ -1,0 +1,70 @@
+// Reading the receiver's EEPROM and how much of it the buttons use.
+#include <stdio.h>
+
+#include "commands.h"
+
+namespace {
+
+int dump(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
+  if (!enough_args(cmd, argc, 1)) return argc;
+  int last;
+  if (!parse_int(cmd->name, argv[0], 10, &last)) return CMD_FAILED;
+  printf("Reading:\n%04X  ", 0);
+  for (int i = 0; i <= last; ++i) {
+    if (i != 0 && i % 16 == 0) printf("\n%04X  ", i);
+    if (i % 8 == 0) printf(" ");
+    int byte = zk_eeprom_peek(i);
+    if (byte < 0) {
+      printf("Error\n");
+      return CMD_FAILED;
+    }
+    printf("%02X ", byte);
+  }
+  printf("\n");
+  return argc;
+}
+
+int peek(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
+  if (!enough_args(cmd, argc, 1)) return 0;
+  int address;
+  if (!parse_int(cmd->name, argv[0], 10, &address)) return CMD_FAILED;
+  printf("Reading:\n");
+  int value = zk_eeprom_peek(address);
+  // A failed read shows its code, as the receiver's bytes are shown: in hex.
+  printf("    Address: %X Data: %X\n", static_cast<unsigned>(address),
+         static_cast<unsigned>(value));
+  return value < 0 ? CMD_FAILED : 1;
+}
+
+int space(int argc, char **, const cmd_desc *, void *, dict *) {
+  if (zk_fw_state() != ZK_STATE_FIRMWARE) {
+    printf("Device currently in bootloader\n");
+    return 0;
+  }
+  int recorded = zk_keys_recorded();
+  int remaining = zk_keys_remaining();
+  if (recorded < 0 || remaining < 0) {
+    printf("%d\n", recorded < 0 ? recorded : remaining);
+    return CMD_FAILED;
+  }
+  printf("\nMemory Info:\n");
+  printf("  keys recorded:  %d\n", recorded);
+  printf("  keys remaining: %d\n", remaining);
+  if (recorded + remaining == 0)
+    printf("  memory used:  n/a\n");
+  else
+    printf("  memory used:  %3.0f%%\n", 100.0f * recorded / (recorded + remaining));
+  return argc;
+}
+
+const cmd_desc kCommands[] = {
+    {"dump", dump, "Dumps contents of eeprom to console",
+     "usage: \n  dump 'size'\nexample: \n  zirko dump 100", nullptr},
+    {"peek", peek, "Peek EEPROM address",
+     "usage: \n  peek 'location'\nexample: \n  peek 5\n  Address: 0x05 Data: 0x05", nullptr},
+    {"space", space, "Displays information about the space used and remaining",
+     "usage: \n  space\n", nullptr},
+};
+const bool registered = register_cmds(kCommands, sizeof kCommands / sizeof kCommands[0]);
+
+}  // namespace

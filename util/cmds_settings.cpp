@@ -1,0 +1,165 @@
+// Receiver settings: the on/off switches, the inter-key delay, and `settings`,
+// which shows them all.
+#include <stdio.h>
+
+#include <initializer_list>
+
+#include "commands.h"
+
+namespace {
+
+// One on/off firmware setting and how its command words behave.
+struct toggle {
+  const char *label;  // padded so the values line up under `settings`
+  const char *on_text;
+  const char *off_text;
+  int (*get)();
+  int (*set)(int value);
+  const char *enabling;
+  const char *disabling;
+  int set_consumed;  // words reported after enable or disable
+  bool strict;       // an unknown word is reported and the help shown
+};
+
+int run_toggle(const toggle &t, int argc, char **argv, const cmd_desc *cmd) {
+  if (argc == 0) {
+    int v = t.get();
+    if (v < 0)
+      printf("%sNA\n", t.label);
+    else
+      printf("%s%s\n", t.label, v ? t.on_text : t.off_text);
+    return 0;
+  }
+  int value;
+  if (word_is(argv[0], "enable", "en")) {
+    printf("%s\n", t.enabling);
+    value = 1;
+  } else if (word_is(argv[0], "disable", "dis")) {
+    printf("%s\n", t.disabling);
+    value = 0;
+  } else if (t.strict) {
+    printf("unrecognized option\n");
+    show_help(cmd->name);
+    return argc;
+  } else {
+    return 1;
+  }
+  fflush(stdout);
+  int rc = t.set(value);
+  if (rc < 0) return device_failed(rc);
+  return t.set_consumed;
+}
+
+const toggle kNoiseCanceler = {"  noise canceler:   ",
+                               "Enabled",
+                               "Disabled",
+                               zk_get_noise_cancel,
+                               zk_set_noise_cancel,
+                               "enabling noise canceler",
+                               "disabling noise canceler",
+                               2,
+                               false};
+const toggle kProfiles = {"  builtin profiles: ",
+                          "Enable",
+                          "Disable",
+                          zk_get_builtin_profile_support,
+                          zk_set_builtin_profile_support,
+                          "enabling built in profiles",
+                          "disabling built in profiles",
+                          1,
+                          false};
+const toggle kSeqModifiers = {"  seq. modifiers:   ",
+                              "Enabled",
+                              "Disabled",
+                              zk_get_sequence_modifiers,
+                              zk_set_sequence_modifiers,
+                              "enabling sequencing modifiers",
+                              "disabling sequencing modifiers",
+                              2,
+                              true};
+const toggle kSleepDetect = {"  sleep detection:  ",
+                             "Enabled",
+                             "Disabled",
+                             zk_get_sleep_detect,
+                             zk_set_sleep_detect,
+                             "enabling sleep/suspend detection",
+                             "disabling sleep/suspend detection",
+                             2,
+                             true};
+
+int noise_canceler(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
+  return run_toggle(kNoiseCanceler, argc, argv, cmd);
+}
+
+int profiles(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
+  return run_toggle(kProfiles, argc, argv, cmd);
+}
+
+int seq_modifiers(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
+  return run_toggle(kSeqModifiers, argc, argv, cmd);
+}
+
+int sleep_detect(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
+  return run_toggle(kSleepDetect, argc, argv, cmd);
+}
+
+int interkey_delay(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
+  if (argc == 0) {
+    int d = zk_get_interkey_delay();
+    if (d < 0)
+      printf("  inter-key delay:  NA\n");
+    else
+      printf("  inter-key delay:  %d\n", d);
+    return 0;
+  }
+  int n;
+  if (!parse_int(cmd->name, argv[0], 10, &n)) return CMD_FAILED;
+  int rc = zk_set_interkey_delay(n);
+  if (rc < 0) return device_failed(rc);
+  if (rc == 0) printf("interkey delay set: %d\n", n);
+  return 1;
+}
+
+int settings(int argc, char **, const cmd_desc *, void *, dict *) {
+  // Each part shows what it can; a setting the receiver lacks reads NA.
+  run_cmd_line("version", nullptr);
+  printf("\nSettings:\n");
+  for (const char *line : {"sleep_detect", "noise_canceler", "interkey_delay", "seq_modifiers"})
+    run_cmd_line(line, nullptr);
+  printf("  state:            %d\n", zk_get_state());
+  int product = zk_product_type();
+  if (product == ZK_PRODUCT_CORVANE)
+    printf("  variant:          Corvane\n");
+  else if (product == ZK_PRODUCT_ZIRKO)
+    printf("  variant:          Zirko\n");
+  for (const char *line : {"profiles", "space", "keys"}) run_cmd_line(line, nullptr);
+  return argc;
+}
+
+const cmd_desc kCommands[] = {
+    {"interkey_delay", interkey_delay, "set the interkey delay",
+     "This adjusts the sensitivity of botton pressing. If keys\n"
+     "feel sticky, try decreasing this. If keys are to responsive,\n"
+     "try increasing this. A sweet spot is 3\n"
+     "usage:\n  interkey_delay 0-6\n"
+     "examples:\n  interkey_delay 0\n  interkey_delay 3\n",
+     nullptr},
+    {"noise_canceler", noise_canceler, "Noise canceler to prevent phantom presses",
+     "usage: enable|disable", nullptr},
+    {"profiles", profiles, "enable or disable built in profiles",
+     "usage: enable|disable (no args get the current setting)", nullptr},
+    {"seq_modifiers", seq_modifiers, "enable or disable sequencing the modifiers",
+     "Enable this for windows media center\n"
+     "usage: seq_modifiers enable|disable\n"
+     "example: \n  seq_modifiers enable\n  seq_modifiers disable",
+     nullptr},
+    {"settings", settings, "Displays all the devices current settings", "usage: \n  settings\n",
+     nullptr},
+    {"sleep_detect", sleep_detect, "Turns on sleep/suspend detection",
+     "usage: \n  sleep_detect enable|disable\n"
+     "example: \n  sleep_detect enable\n  sleep_detect disable",
+     nullptr},
+};
+const bool registered = register_cmds(kCommands, sizeof kCommands / sizeof kCommands[0]);
+
+}  // namespace
