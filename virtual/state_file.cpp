@@ -83,7 +83,7 @@ std::optional<std::string> parse_row(const std::string &text, std::vector<uint8_
                                      size_t limit) {
   const auto colon = text.find(':');
   if (colon == std::string::npos) return "expected \"<address>: <hex bytes>\"";
-  auto address = parse_number("0x" + trim(text.substr(0, colon)), limit);
+  auto address = parse_number("0x" + trim(text.substr(0, colon)), limit - 1);
   if (!address || *address % kRowBytes != 0) return "bad row address";
   std::stringstream in(text.substr(colon + 1));
   std::string byte;

@@ -1,0 +1,158 @@
+// The receiver's state file: format, errors, and persistence across runs.
+#include "state_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+
+#include "bus_host.h"
+#include "state_file_bus.h"
+
+namespace zk::virt {
+namespace {
+
+class StateFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zk_state_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    path = dir + "/receiver.state";
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+  void Write(const std::string &text) { ASSERT_TRUE(write_file_atomically(path, text)); }
+  std::string Read() { return read_text_file(path).value_or("<missing>"); }
+  static int Receivers(Bus &bus) {
+    test::BusHost host{bus};
+    const bool found = host.open();
+    host.close();
+    return found ? 1 : 0;
+  }
+
+  std::string dir;
+  std::string path;
+};
+
+TEST_F(StateFileTest, MissingFileIsCreatedWithACurrentReceiver) {
+  StateFileBus files(path);
+  auto state = parse_state(Read(), nullptr);
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->mode, Mode::kFirmware);
+  EXPECT_EQ(state->firmware.major, 3);
+  EXPECT_EQ(state->firmware.minor, 8);
+  EXPECT_EQ(state->fw_generation(), 3);
+  EXPECT_EQ(state->image_size(), 5);
+  EXPECT_EQ(state->eeprom[2] & 0x0F, 6);       // inter-key delay
+  EXPECT_EQ(state->eeprom[2] >> 4 & 0x03, 3);  // sensitivity
+  EXPECT_EQ(state->eeprom[3] >> 1 & 0x03, 3);  // standard variant
+  EXPECT_EQ(Receivers(files.bus()), 1);
+}
+
+TEST_F(StateFileTest, EveryFieldSurvivesARoundTrip) {
+  ReceiverState s;
+  s.mode = Mode::kBootloader;
+  s.plugged = false;
+  s.legacy_manufacturer = true;
+  s.firmware_product_id = 0x0001;
+  s.product = "Bench # receiver";
+  s.firmware = {255, 12, {1, 2, 3}};
+  s.bootloader = {1, 4, {9, 8, 7}};
+  s.firmware_generation = 2;
+  s.scm_hash = 0x01020304;
+  s.presses = {0xA, 0xFFFFFFFF};
+  s.auto_press = false;
+  s.press_delay_ms = 0;
+  s.next_fresh_hash = 77;
+  s.eeprom[1023] = 0x12;
+  s.flash = std::vector<uint8_t>(130, 0x5A);
+  const std::string text = format_state(s);
+  auto back = parse_state(text, nullptr);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(format_state(*back), text);
+  EXPECT_EQ(back->eeprom, s.eeprom);
+  EXPECT_EQ(back->flash, s.flash);
+  EXPECT_EQ(back->presses, s.presses);
+  EXPECT_EQ(back->product, s.product);
+}
+
+TEST_F(StateFileTest, MalformedLinesAreNamed) {
+  const struct {
+    const char *text;
+    int line;
+    const char *message;
+  } cases[] = {
+      {"mode = firmware\nmode = sideways\n", 2, "bad value \"sideways\" for mode"},
+      {"# c\n\nplugged = maybe\n", 3, "expected yes or no"},
+      {"colour = red\n", 1, "unknown key \"colour\""},
+      {"firmware_version = 3\n", 1, "major.minor"},
+      {"just words\n", 1, "expected \"key = value\""},
+      {"eeprom 003: 00\n", 1, "bad row address"},
+      {"eeprom 3F0: 00 GG\n", 1, "bad hex byte \"GG\""},
+      {"eeprom 400: 00\n", 1, "bad row address"},
+      {"eeprom 3F0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n", 1, "row too long"},
+      {"press = 0x100000000\n", 1, "32-bit"},
+  };
+  for (const auto &c : cases) {
+    StateFileError error;
+    EXPECT_FALSE(parse_state(c.text, &error)) << c.text;
+    EXPECT_EQ(error.line, c.line) << c.text;
+    EXPECT_NE(error.message.find(c.message), std::string::npos) << error.message;
+  }
+}
+
+TEST_F(StateFileTest, MalformedFileLeavesNoReceiverAndIsNotOverwritten) {
+  const std::string bad = "mode = firmware\nfirmware_version = x.y\n";
+  Write(bad);
+  ::testing::internal::CaptureStderr();
+  StateFileBus files(path);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(path + ":2: "), std::string::npos) << err;
+  EXPECT_EQ(Receivers(files.bus()), 0);
+  files.save();
+  EXPECT_EQ(Read(), bad);
+  // Mended while the program runs: the next scan finds the receiver.
+  Write("firmware_version = 2.6\n");
+  EXPECT_EQ(Receivers(files.bus()), 1);
+}
+
+TEST_F(StateFileTest, SeparateRunsSeeOneReceiver) {
+  {
+    StateFileBus run(path);
+    test::BusHost host{run.bus()};
+    ASSERT_TRUE(host.open());
+    ASSERT_EQ(host.in(0xC2, 3, 3, 0x04), 1);  // variant byte
+    host.close();                             // saved here
+  }
+  StateFileBus next(path);
+  test::BusHost host{next.bus()};
+  ASSERT_TRUE(host.open());
+  EXPECT_EQ(host.peek(3), 0x04);
+  // Leaving for the bootloader is saved as it happens.
+  EXPECT_LT(host.in(0xC2, 5, 0x5A), 0);
+  EXPECT_NE(Read().find("mode = bootloader"), std::string::npos);
+}
+
+TEST_F(StateFileTest, UnpluggedReceiverIsPluggedInByEditingTheFile) {
+  ReceiverState s;
+  s.plugged = false;
+  Write(format_state(s));
+  StateFileBus files(path);
+  EXPECT_EQ(Receivers(files.bus()), 0);
+  s.plugged = true;
+  Write(format_state(s));
+  test::BusHost host{files.bus()};
+  ASSERT_TRUE(host.open());
+  // While a handle is open the file is not re-read.
+  s.plugged = false;
+  Write(format_state(s));
+  std::vector<zk_usb_device *> devices;
+  EXPECT_EQ(files.bus().get_device_list(devices), 1);
+  files.bus().free_device_list(devices);
+  EXPECT_EQ(host.peek(1), 5);
+}
+
+}  // namespace
+}  // namespace zk::virt
