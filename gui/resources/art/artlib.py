@@ -387,10 +387,12 @@ def ckey(base, cx, cy, r, label, **kw):
     return Key(base, ("circle", cx, cy, r), label, **kw)
 
 
-def dpad(cx, cy, r_in, r_out, center_r, up, down, left, right, center, half_angle=26):
+def dpad(cx, cy, r_in, r_out, center_r, up, down, left, right, center):
     """A ring of four direction keys around a round centre key. The sectors
-    are narrower than a quarter so that no two keys' bounding boxes meet:
-    Qt hit-tests keys by their boxes."""
+    are narrower than a quarter so that no two keys' bounding boxes meet
+    (Qt hit-tests keys by their boxes): that holds while the half angle's
+    tangent stays below r_in / r_out."""
+    half_angle = math.degrees(math.atan(r_in / r_out)) - 1.0
     keys = []
     for base, ang, ic in ((up, 90, "arrow_up"), (down, 270, "arrow_down"),
                           (left, 180, "arrow_left"), (right, 0, "arrow_right")):

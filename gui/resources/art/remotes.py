@@ -59,7 +59,7 @@ def rocker(up, down, cx, cy, w, h, name, up_label, down_label, **ids):
 
 
 def minimalist():
-    keys, ring = dpad(350, 200, 40, 96, 34, "up", "down", "left", "right",
+    keys, ring = dpad(350, 200, 46, 96, 40, "up", "down", "left", "right",
                       ("enter", None, None, L("OK", size=15, bold=True)))
     keys.append(ckey("back", 540, 200, 34, L(icon="back", size=30)))
     bg = body(160, 88, 480, 224, 112) + ir_window(182, 200, 70) + ring
@@ -68,7 +68,7 @@ def minimalist():
 
 
 def vistro():
-    keys, ring = dpad(245, 200, 40, 92, 34, "up", "down", "left", "right",
+    keys, ring = dpad(245, 200, 44, 92, 38, "up", "down", "left", "right",
                       ("enter", "grey_disc", "enter_h", L(icon="disc", size=28)))
     keys += grid([[("return", L(icon="back", size=24)), ("home", L(icon="home", size=24)),
                    ("info", L(icon="menu", size=24))],
@@ -89,7 +89,7 @@ def boxee():
                  [("info", L(icon="info", text="Info"))],
                  [("back", L(icon="back", text="Back"))]],
                 96, 112, 0, 58, 62, 46)
-    pad, ring = dpad(250, 200, 40, 92, 32, "up", "down", "left", "right",
+    pad, ring = dpad(250, 200, 44, 92, 38, "up", "down", "left", "right",
                      ("enter", None, None, L("OK", size=15, bold=True)))
     keys += pad
     keys += grid([[("top", L(icon="top", text="Top"))], [("bottom", L(icon="bottom", text="Bottom"))]],
@@ -112,7 +112,7 @@ def kodi():
                  [("info", L(icon="info", text="Info"))],
                  [("back", L(icon="back", text="Back"))]],
                 96, 112, 0, 58, 62, 46)
-    pad, ring = dpad(250, 200, 40, 92, 32, "up", "down", "left", "right",
+    pad, ring = dpad(250, 200, 44, 92, 38, "up", "down", "left", "right",
                      ("enter", None, None, L("OK", size=15, bold=True)))
     keys += pad
     vol, vol_bg = rocker("volume_up", "volume_down", 390, 158, 50, 130, "VOL",
@@ -138,7 +138,7 @@ def wmce():
                  [("backward", L(icon="rew", size=20)), ("forward", L(icon="ff", size=20))],
                  [("previous", L(icon="prev", size=18)), ("next", L(icon="next", size=18))]],
                 80, 104, 52, 56, 46, 40)
-    pad, ring = dpad(262, 184, 40, 88, 32, "up", "down", "left", "right",
+    pad, ring = dpad(262, 184, 42, 88, 36, "up", "down", "left", "right",
                      ("okay", None, None, L("OK", size=14, bold=True)))
     keys += pad
     keys.append(pill("back", 212, 306, 62, 36, L(icon="back", text="Back")))
@@ -170,8 +170,9 @@ def media_keys():
               [("mute", L(icon="mute", text="Mute")), ("volume_down", L(icon="vol_down", text="Vol \u2212")),
                ("volume_up", L(icon="vol_up", text="Vol +"))]]
     keys = []
-    x = 72.0
-    size, pitch, gap = 58, 64, 34
+    size, pitch, gap = 56, 62, 28
+    x = 400 - (10 * pitch - (pitch - size) + 2 * gap) / 2
+    left = x
     for group in groups:
         for base, label in group:
             keys.append(rkey(base, x, 171, size, size, label, r=10))
@@ -181,14 +182,13 @@ def media_keys():
           + rect(40, 124, 720, 144, rx=22, fill="url(#body)", stroke="#4a5260", stroke_width=1.5)
           + rect(52, 127, 696, 2, rx=1, fill="#ffffff", fill_opacity=0.07))
     # Group dividers and titles, as printed on a multimedia keyboard's top strip.
-    x = 72.0
+    x = left
     for title, group in zip(("POWER", "PLAYBACK", "VOLUME"), groups):
         end = x + len(group) * pitch - (pitch - size)
         bg += caption((x + end) / 2, 150, title, size=8.5, fill=PRINT)
         x = end + (pitch - size) + gap
         if title != "VOLUME":
             bg += rect(x - gap / 2 - 0.75, 160, 1.5, 80, fill="#3a414c")
-    bg += circle(726, 150, 3, fill=ACCENT)
     return document(W, H, bg, keys, "Media keys")
 
 
@@ -200,7 +200,7 @@ def xbox():
                   [("prev", L(icon="prev", size=18)), ("skip", L(icon="next", size=18))],
                   [("play", L(icon="playpause", size=20)), ("record", L(icon="record", size=16, color=RED))]],
                  168, 140, 56, 60, 48, 42)
-    pad, ring = dpad(392, 200, 38, 84, 30, "up", "down", "left", "right",
+    pad, ring = dpad(392, 200, 40, 84, 34, "up", "down", "left", "right",
                      ("enter", None, None, L("OK", size=13, bold=True)))
     keys += pad
     # The four colour buttons sit on the diagonals between the arrows.
