@@ -1,0 +1,64 @@
+#ifndef ZIRKO_GUI_GRAPHICSKEY_H
+#define ZIRKO_GUI_GRAPHICSKEY_H
+
+#include <QGraphicsSvgItem>
+#include <QString>
+
+// One clickable key of a layout, drawn from two elements of the layout's
+// picture: `dark` normally, `highlight` when hovered, selected or held.
+class GraphicsKey : public QGraphicsSvgItem {
+  Q_OBJECT
+
+ public:
+  explicit GraphicsKey(QGraphicsItem *parentItem = nullptr);
+
+  // The key's renderer must be set (shared) before, since placement reads
+  // the position of the dark element from it.
+  void init(const QString &name, const QString &tooltip, const QString &highlight,
+            const QString &dark, bool isModifier, int usb, int modifier, int sequence);
+
+  void setHighlighted(bool on);
+  void setClickable(bool on) { clickable = on; }
+
+  QString getName() const { return name; }
+  QString getTooltip() const { return tooltip; }
+  QString getHighlight() const { return highlight; }
+  QString getDark() const { return dark; }
+  bool getIsModifier() const { return isModifier; }
+  int getUsb() const { return usb; }
+  int getModifier() const { return modifier; }
+  bool getHighlighted() const { return highlighted; }
+  bool getClickable() const { return clickable; }
+  int getSequence() const { return sequence; }
+
+  QRectF boundingRect() const override;
+  void paint(QPainter *painter, const QStyleOptionGraphicsItem *option,
+             QWidget *widget = nullptr) override;
+
+  // Position of an element in picture coordinates: its bounds mapped through
+  // the transforms of its parents, so grouped or moved artwork lands right.
+  static QRectF elementRect(QSvgRenderer *renderer, const QString &id);
+
+ protected:
+  void hoverEnterEvent(QGraphicsSceneHoverEvent *event) override;
+  void hoverLeaveEvent(QGraphicsSceneHoverEvent *event) override;
+  void mousePressEvent(QGraphicsSceneMouseEvent *event) override;
+
+ private:
+  void showElement(const QString &id);
+  void refreshLook();
+
+  QString name;
+  QString tooltip;
+  QString highlight;
+  QString dark;
+  bool isModifier = false;
+  int usb = 0;
+  int modifier = 0;
+  bool highlighted = false;
+  bool clickable = false;
+  int sequence = 0;
+  bool m_hovered = false;
+};
+
+#endif  // ZIRKO_GUI_GRAPHICSKEY_H
