@@ -6,8 +6,7 @@ Windows layout's alt and Windows keys (same modifier bits), so both sets
 of ids sit at the same place.
 """
 
-from artlib import (Label, rkey, rect, circle, text, body, document, caption, INK_DIM, ACCENT,
-                    KEY_EDGE, RED)
+from artlib import Label, rkey, circle, body, document, caption, ACCENT, RED
 
 UNIT = 40.0  # one key unit in picture pixels
 GAP = 4.0    # space between neighbouring keycaps

@@ -7,7 +7,7 @@ bottom left on every layout, and the go button at the bottom right on the
 sequenced layouts; no key is placed under them.
 """
 
-from artlib import (Label, Key, rkey, ckey, dpad, rect, circle, document, body, caption, text,
+from artlib import (Label, rkey, ckey, dpad, rect, document, body, caption,
                     RED, ACCENT, AMBER, BLUE, PRINT)
 
 L = Label

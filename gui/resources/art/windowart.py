@@ -5,7 +5,7 @@ They are rendered to PNG by render_png.sh; the window shows them at their
 natural size, so each source's width and height are the bitmap's.
 """
 
-from artlib import (rect, circle, path, text, gradient, icon, num, escape, FONT, ACCENT, ACCENT_EDGE,
+from artlib import (rect, circle, path, text, gradient, icon, num, ACCENT, ACCENT_EDGE,
                     ACCENT_INK, INK, INK_DIM, PRINT, RED, AMBER, KEY_TOP, KEY_BOTTOM)
 
 
@@ -19,10 +19,6 @@ def doc(width, height, defs, content):
 def logo_mark(x, y, size):
     """A graphite tile with a signal leaving a dot: the receiver listening."""
     s = size / 100.0
-
-    def p(v):
-        return num(v * s)
-
     out = rect(x, y, size, size, rx=22 * s, fill="url(#logoTile)", stroke="#4a5260", stroke_width=max(1, 1.5 * s))
     cx, cy = x + 32 * s, y + 68 * s
     out += circle(cx, cy, 9 * s, fill=ACCENT)
