@@ -71,6 +71,10 @@ int delete_cmd(int argc, char **, const cmd_desc *, void *, dict *) {
   printf(" The Next button pressed will be deleted, please press a button\n\n");
   fflush(stdout);
   int rc = zk_set_delete(1);
+  if (rc == -6) {
+    printf("Error, that button is not recorded\n");
+    return CMD_FAILED;
+  }
   if (rc != 0) return device_failed(rc);
   printf("  Button Deleted Successfully\n");
   return argc;

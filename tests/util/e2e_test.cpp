@@ -1,0 +1,452 @@
+// zirko_util end to end: each case runs the built program (or one of its
+// command links) against a virtual receiver kept in a temporary state file and
+// checks standard output, standard error and the exit status. Steps of one
+// scenario share the receiver, so a later step sees what an earlier one did.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Step {
+  std::vector<std::string> args;
+  std::string out;
+  int status = 0;
+  std::string err = "";                // log lines, with source lines shown as (#)
+  std::string program = "zirko_util";  // or the name of a command link
+  bool out_is_regex = false;
+};
+
+struct Scenario {
+  std::string name;
+  std::string state;  // state file contents before the first step
+  std::vector<Step> steps;
+};
+void PrintTo(const Scenario &s, std::ostream *os) {
+  *os << s.name;
+}
+
+// ---- receivers ----
+
+const std::string kFast = "press_delay_ms = 20\nreenumerate_delay_ms = 20\n";
+const std::string kGen3 = kFast;  // firmware 3.8
+const std::string kGen2 = kFast + "firmware_version = 2.6\n";
+const std::string kGen20 = kFast + "firmware_version = 2.0\n";
+const std::string kGen1 = kFast + "firmware_version = 1.4\n";
+const std::string kBoot2 = kFast + "mode = bootloader\n";  // bootloader 2.1
+const std::string kBoot1 = kBoot2 + "bootloader_version = 1.2\n";
+const std::string kNone = "plugged = no\n";
+// Two recorded buttons: a (hash AAAA0001) and F5 (hash BBBB0002).
+const std::string kTwoKeys =
+    "eeprom 000: 00 11 36 06 00 01 00 AA AA 00 04 02 00 BB BB 00\neeprom 010: 3E\n";
+// A used size of 1024 is never valid: every image operation refuses it.
+const std::string kCorrupt = "eeprom 000: 04 00 36 06 00\n";
+
+// ---- expected texts ----
+
+const std::string kVersion = "zirko_util version v1.4.4 [v1.4.4-1-g3842eaf]\n";
+const std::string kV38 = kVersion + "  Firmware: v3.8 [5EEDC0DE]\n";
+const std::string kV26 = kVersion + "  Firmware: v2.6 [5EEDC0DE]\n";
+const std::string kV14 = kVersion + "  Firmware: v1.4 [5EEDC0DE]\n";
+// Bootloaders have no source hash: the refused call's -12 shows instead.
+const std::string kVBoot = kVersion + "  Booloader: v2.1 [FFFFFFF4]\n";
+
+const std::string kHelpList =
+    "Commands:\n"
+    "  delete         Delete next remote button zirko sees from saved database\n"
+    "  delete_index   Delete button at index displayed in `zirko_util settings`\n"
+    "  dfu            Kick in or out of Device Firmware Upgrade mode\n"
+    "  dump           Dumps contents of eeprom to console\n"
+    "  format         Remove all saved buttons from zirko\n"
+    "  help           Show this help. Also try `help <command>`\n"
+    "  interkey_delay set the interkey delay\n"
+    "  keys           Shows the recorded remote keys and their pairings\n"
+    "  loadconfig     Load configuration file from disk to zirko\n"
+    "  noise_canceler Noise canceler to prevent phantom presses\n"
+    "  normal         Put zirko in normal user mode\n"
+    "  peek           Peek EEPROM address\n"
+    "  profiles       enable or disable built in profiles\n"
+    "  reboot         Restart the receiver\n"
+    "  record         Record infrared buttons and link them to HID keys\n"
+    "  record_api     Advanced button recording\n"
+    "  saveconfig     Save configuration file to disk\n"
+    "  seq_modifiers  enable or disable sequencing the modifiers\n"
+    "  settings       Displays all the devices current settings\n"
+    "  sleep_detect   Turns on sleep/suspend detection\n"
+    "  space          Displays information about the space used and remaining\n"
+    "  status         Last Zirko Status\n"
+    "  upgrade        Uploads new firmware image to zirko hardware\n"
+    "  version        Print the application version and device version if connected\n"
+    "  wait           Waits for the device to be plugged in (used for scripting)\n";
+
+const std::string kNoDevice = "device disconnected, can't run command\n";
+const std::string kRecordedA =
+    " Press any button on the remote to link it with 'a'\n\n  Succesfully recorded button\n";
+const std::string kNoKeys = "No Keys Found\n";
+const std::string kTwoKeysListing =
+    "\nRecorded Keys:\nIndex  hash        key\n-----  ---------   ---\n"
+    "    0  AAAA0001    a\n    1  BBBB0002    F5\n";
+const std::string kEmptySpace =
+    "\nMemory Info:\n  keys recorded:  0\n  keys remaining: 169\n  memory used:    0%\n";
+const std::string kTwoKeysSpace =
+    "\nMemory Info:\n  keys recorded:  2\n  keys remaining: 167\n  memory used:    1%\n";
+
+// The console progress bar at p percent, as byte-by-byte transfers draw it.
+std::string bar(int p) {
+  int n = (p * 2 + 4) / 5;  // ceil(p / 2.5)
+  std::string s = "[";
+  s += p > 0 ? std::string(n, '=') + ">" : ">";
+  s += std::string(40 - (p > 0 ? n : 0), ' ');
+  return s + "] " + std::to_string(p) + "%\r";
+}
+std::string bars(int total) {
+  std::string s;
+  for (int i = 1; i <= total; ++i) s += bar(i * 100 / total);
+  return s;
+}
+
+std::string settings(const std::string &version, const char *sleep, const char *noise,
+                     const char *delay, const char *seq, const char *profiles,
+                     const std::string &tail) {
+  return version + "\nSettings:\n  sleep detection:  " + sleep + "\n  noise canceler:   " + noise +
+         "\n  inter-key delay:  " + delay + "\n  seq. modifiers:   " + seq +
+         "\n  state:            0\n  variant:          Zirko\n  builtin profiles: " + profiles +
+         "\n" + tail;
+}
+
+const char *kNotSupported = "Error: not supported by this receiver (-12)\n";
+
+// ---- the cases ----
+
+std::vector<Scenario> scenarios() {
+  return {
+      {"NoArgumentsShowsVersionAndCommands", kGen3, {{{}, kV38 + kHelpList}}},
+      {"HelpAndHelpOfOneCommand",
+       kGen3,
+       {{{"help"}, kHelpList},
+        {{"help", "delete_index"},
+         "Help for `delete_index' command:\nusage: \n  delete_index <index> \nexample: \n"
+         "  zirko delete_index 0\n"},
+        {{"help", "dfu"},
+         "Help for `dfu' command:\nusage: \n  dfu\nexample: \n  zirko dfu \n  zirko dfu --leave\n"
+         "OPTIONS:\n  --leave              leave the bootloader and start the firmware\n"},
+        {{"help", "nosuch"}, "", 1, "[E] help(#): help: command `nosuch' not found.\n"}}},
+      {"VersionHistory",
+       kGen3,
+       {{{"version", "history"},
+         "zirko_util version v1\\.4\\.4 \\[v1\\.4\\.4-1-g3842eaf\\]\nVersion History:\n 1\\.2\\.7\n"
+         "( -.*\n)+ 1\\.2\\.6\n[^]*\n 0\\.9\\.8\n  - .*\n  Firmware: v3\\.8 \\[5EEDC0DE\\]\n",
+         0,
+         "",
+         "zirko_util",
+         true}}},
+      {"Generation3Commands",
+       kGen3 + "press = 0xAAAA0001\npress = 0xBBBB0002\npress = 0xAAAA0001\npress = 0xBBBB0002\n",
+       {{{"settings"},
+         settings(kV38, "Disabled", "Disabled", "6", "Enabled", "Enable", kEmptySpace + kNoKeys)},
+        {{"record", "a"}, kRecordedA},
+        {{"record_api", "2", "62"},
+         "hit a key on the remote to be paired with 2 62\n  Succesfully recorded button\n"},
+        {{"keys"},
+         "\nRecorded Keys:\nIndex  hash        key\n-----  ---------   ---\n"
+         "    0  AAAA0001    a\n    1  BBBB0002    left_shift F5\n"},
+        {{"record", "a"},
+         " Press any button on the remote to link it with 'a'\n\nError, button exists\n",
+         1,
+         "[E] zk_ver2_set_interrupt(#): Error: button already exists\n"},
+        {{"space"},
+         "\nMemory Info:\n  keys recorded:  2\n  keys remaining: 167\n  memory used:    1%\n"},
+        {{"peek", "2"}, "Reading:\n    Address: 2 Data: 36\n"},
+        {{"seq_modifiers", "disable"}, "disabling sequencing modifiers\n"},
+        {{"seq_modifiers"}, "  seq. modifiers:   Disabled\n"},
+        {{"sleep_detect", "en"}, "enabling sleep/suspend detection\n"},
+        {{"sleep_detect"}, "  sleep detection:  Enabled\n"},
+        {{"profiles", "dis"}, "disabling built in profiles\n"},
+        {{"profiles"}, "  builtin profiles: Disable\n"},
+        {{"noise_canceler", "disable"}, "disabling noise canceler\n"},
+        {{"interkey_delay", "3"}, "interkey delay set: 3\n"},
+        {{"interkey_delay"}, "  inter-key delay:  3\n"},
+        {{"delete_index", "0"}, bars(11)},
+        {{"delete"},
+         " The Next button pressed will be deleted, please press a button\n\n"
+         "  Button Deleted Successfully\n"},
+        {{"keys"}, kNoKeys},
+        {{"normal"}, "Succesfully set device to normal operation\n"},
+        {{"status"}, "Last upgrade attempt: Error\n"},
+        {{"reboot"}, "Rebooting zirko...done\n"},
+        {{"dfu"}, "Putting device in Firmware Upgrade Mode...  Done!\n"},
+        {{"version"}, kVBoot}}},
+      {"Generation2Commands",
+       kGen2 + kTwoKeys,
+       {{{"settings"},
+         settings(kV26, "Disabled", "Disabled", "6", "NA", "Enable",
+                  kTwoKeysSpace + kTwoKeysListing)},
+        {{"profiles", "disable", "version"}, "disabling built in profiles\n" + kV26},
+        {{"seq_modifiers", "enable"},
+         "enabling sequencing modifiers\n" + std::string(kNotSupported),
+         1},
+        {{"seq_modifiers"}, "  seq. modifiers:   NA\n"},
+        {{"delete_index", "1"}, bars(11)},
+        {{"keys"},
+         "\nRecorded Keys:\nIndex  hash        key\n-----  ---------   ---\n"
+         "    0  AAAA0001    a\n"},
+        {{"record", "F5"},
+         " Press any button on the remote to link it with 'F5'\n\n  Succesfully recorded button\n"},
+        {{"format", "version"}, "Formatting Device, please wait...  Done!\n"},
+        {{"space"}, kEmptySpace}}},
+      {"Generation20HasNoProfiles",
+       kGen20,
+       {{{"profiles"}, "  builtin profiles: NA\n"},
+        {{"profiles", "enable"}, "enabling built in profiles\n" + std::string(kNotSupported), 1}}},
+      {"Generation1Commands",
+       kGen1 + kTwoKeys,
+       {{{"settings"},
+         settings(kV14, "Disabled", "Disabled", "6", "NA", "NA", kTwoKeysSpace + kTwoKeysListing)},
+        {{"delete_index", "0"}, kNotSupported, 1},
+        {{"record", "b"},
+         " Press any button on the remote to link it with 'b'\n\n  Succesfully recorded button\n"},
+        {{"space"},
+         "\nMemory Info:\n  keys recorded:  3\n  keys remaining: 166\n  memory used:    2%\n"},
+        {{"noise_canceler", "en"}, "enabling noise canceler\n"},
+        {{"noise_canceler"}, "  noise canceler:   Enabled\n"},
+        {{"status"}, "Last upgrade attempt: Error\n"},
+        {{"dump", "1"}, "Reading:\n0000   00 17 \n"}}},
+      {"BootloaderCommands",
+       kBoot2,
+       {{{"settings"},
+         settings(kVBoot, "NA", "NA", "NA", "NA", "NA",
+                  "Device currently in bootloader\n" + std::string(kNotSupported))},
+        {{"status"}, "Last upgrade attempt: OK\n"},
+        {{"space"}, "Device currently in bootloader\n"},
+        {{"keys"}, kNotSupported, 1},
+        {{"record", "a"},
+         " Press any button on the remote to link it with 'a'\n\n"
+         "Error, recording not supported by this receiver\n",
+         1},
+        {{"interkey_delay"}, "  inter-key delay:  NA\n"},
+        {{"dfu"}, "Putting device in Firmware Upgrade Mode...  Done!\n"},
+        {{"dump", "2"}, "Reading:\n0000   00 05 36 \n"},
+        {{"dfu", "--leave"}, "Kicking device out of bootloader...Done!\n"},
+        {{"version"}, kV38}}},
+      {"Bootloader1CannotBeLeftWithoutAnImage",
+       kBoot1,
+       {{{"status"}, "Last upgrade attempt: Error\n"},
+        {{"dfu", "leave"},
+         "Kicking device out of bootloader...Error, could not leave bootloader\n",
+         1,
+         "[E] zk_ver1_leave_bootloader(#): invalid command, please upload a new image\n"}}},
+      {"Chaining",
+       kGen3,
+       {{{"status", "version"}, "Last upgrade attempt: Error\n" + kV38},
+        {{"settings", "version"},
+         settings(kV38, "Disabled", "Disabled", "6", "Enabled", "Enable", kEmptySpace + kNoKeys)},
+        {{"noise_canceler", "enable", "version"}, "enabling noise canceler\n"},
+        {{"noise_canceler", "on", "version"}, kV38},
+        {{"format", "version"}, "Formatting Device, please wait...  Done!\n"},
+        {{"status", "nosuch", "version"},
+         "Last upgrade attempt: Error\ncommand not found: nosuch\n",
+         1,
+         "[E] run_cmds(#): could not find command 'nosuch'\n"}}},
+      {"Options",
+       kGen3,
+       {{{"dump", "-x", "0"},
+         "Reading:\n0000   00 \n",
+         0,
+         "[W] handle_shortopt(#): `dump' doesn not take '-x' option\n"},
+        {{"version", "--foo=bar"},
+         kV38,
+         0,
+         "[W] handle_longopt(#): `version' doesn not take '--foo' option\n"}}},
+      {"DumpOfSeveralLines",
+       kGen3 + kTwoKeys,
+       {{{"dump", "20"},
+         "Reading:\n0000   00 11 36 06 00 01 00 AA  AA 00 04 02 00 BB BB 00 \n"
+         "0010   3E FF FF FF FF \n"}}},
+      {"SaveAndLoadConfiguration",
+       kGen3 + kTwoKeys,
+       {{{"saveconfig", "backup"},
+         "\nSaving Configuration File 'backup.zcfg' to Disk\n" + bars(17) +
+             "\n\nConfiguration File saved\n"},
+        {{"format"}, "Formatting Device, please wait...  Done!\n"},
+        {{"loadconfig", "backup.zcfg"},
+         "\nLoading Configuration File 'backup.zcfg' to Device\n" + bars(17) +
+             "\n\nConfiguration File Loaded Successfully\n"},
+        {{"keys"}, kTwoKeysListing},
+        {{"saveconfig", "backup.zcfg"},
+         "\nSaving Configuration File 'backup.zcfg.zcfg' to Disk\n" + bars(17) +
+             "\n\nConfiguration File saved\n"},
+        {{"saveconfig", std::string(295, 'n')},
+         "Error, file name too long (at most 294 characters)\n",
+         1},
+        {{"loadconfig", "missing.zcfg"},
+         "\nLoading Configuration File 'missing.zcfg' to Device\n\n"
+         "Error: device operation failed (-6)\n",
+         1,
+         "[E] file_to_buf(#): file missing.zcfg not found\n\n"
+         "[E] zk_ver2_load_config(#): could not open file\n"},
+        {{"loadconfig"},
+         "Help for `loadconfig' command:\nusage: \n  loadconfig '<filename>'\n"
+         "example:\n  zirko loadconfig ~/Desktop/boxee.zcfg\n",
+         0,
+         "[E] enough_args(#): Not Enough Arguments\n"}}},
+      {"NoReceiver",
+       kNone,
+       {{{}, kVersion + kHelpList},
+        {{"record", "a"}, kNoDevice, 1},
+        {{"settings"}, kNoDevice, 1},
+        {{"help", "wait"}, "Help for `wait' command:\nusage: \n  zirko wait\n"},
+        {{}, kNoDevice, 1, "", "dump"},
+        {{}, kNoDevice, 1, "", "version"}}},
+      {"FailingDeviceOperations",
+       kGen3 + kCorrupt,
+       {{{"space"},
+         "-1\n",
+         1,
+         "[E] get_size(#): something seems wrong, please format\n"
+         "[E] get_size(#): something seems wrong, please format\n"},
+        {{"keys", "version"},
+         "Error: device operation failed (-1)\n",
+         1,
+         "[E] get_size(#): something seems wrong, please format\n"
+         "[E] zk_ver2_display_config(#): could not determine size\n"},
+        {{"delete_index", "0"},
+         "Error: device operation failed (-1)\n",
+         1,
+         "[E] get_size(#): something seems wrong, please format\n"
+         "[E] zk_ver2_delete_index(#): error getting size\n"},
+        {{"interkey_delay", "9"},
+         "Error: invalid value (-8)\n",
+         1,
+         "[E] zk_ver2_set_interkey_delay(#): invalid interkey delay, range[0-7], def 6\n"},
+        {{"delete_index", "x"}, "", 1, "[E] delete_index(#): invalid number: x\n"},
+        {{"format"}, "Formatting Device, please wait...  Done!\n"},
+        {{"delete_index", "0"},
+         "Error: device operation failed (-1)\n",
+         1,
+         "[E] zk_ver2_delete_index(#): index invalid\n"}}},
+      {"CommandLinks",
+       kGen3 + kTwoKeys,
+       {{{}, kV38, 0, "", "version"},
+        {{}, kHelpList, 0, "", "help"},
+        {{"status"}, "Help for `status' command:\nLast Zirko Status\n", 0, "", "help"},
+        {{"0"}, "Reading:\n0000   00 \n", 0, "", "dump"},
+        {{}, kTwoKeysListing, 0, "", "keys"},
+        {{"9"},
+         "Error: invalid value (-8)\n",
+         1,
+         "[E] zk_ver2_set_interkey_delay(#): invalid interkey delay, range[0-7], def 6\n",
+         "interkey_delay"}}},
+  };
+}
+
+// ---- running the program ----
+
+struct Result {
+  std::string out, err;
+  int status = -1;
+};
+
+std::string slurp(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+Result run(const fs::path &program, const std::vector<std::string> &args, const fs::path &dir) {
+  std::vector<std::string> words{program.string()};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (auto &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const fs::path out = dir / "stdout", err = dir / "stderr";
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
+    setenv("ZIRKO_VIRTUAL", (dir / "receiver.state").c_str(), 1);
+    alarm(60);  // a hung run fails its case instead of the whole suite
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  Result r;
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return r;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = slurp(out);
+  r.err = slurp(err);
+  return r;
+}
+
+std::string without_lines(const std::string &log) {
+  return std::regex_replace(log, std::regex(R"(\((\d+)\): )"), "(#): ");
+}
+
+class E2E : public testing::TestWithParam<Scenario> {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zirko_util_e2e.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+TEST_P(E2E, Runs) {
+  const Scenario &sc = GetParam();
+  std::ofstream(dir_ / "receiver.state") << sc.state;
+  const fs::path bin = ZIRKO_UTIL_BIN;
+  for (const Step &step : sc.steps) {
+    std::string shown = step.program;
+    for (const auto &a : step.args) shown += " " + a;
+    SCOPED_TRACE(shown);
+    fs::path program =
+        step.program == "zirko_util" ? bin : bin.parent_path() / "links" / step.program;
+    Result r = run(program, step.args, dir_);
+    if (step.out_is_regex)
+      EXPECT_TRUE(std::regex_match(r.out, std::regex(step.out))) << r.out;
+    else
+      EXPECT_EQ(r.out, step.out);
+    EXPECT_EQ(without_lines(r.err), step.err);
+    EXPECT_EQ(r.status, step.status);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, E2E, testing::ValuesIn(scenarios()),
+                         [](const testing::TestParamInfo<Scenario> &info) {
+                           return info.param.name;
+                         });
+
+// Every command has its link, and nothing else is linked.
+TEST(CommandLinks, OnePerCommand) {
+  const fs::path links = fs::path(ZIRKO_UTIL_BIN).parent_path() / "links";
+  std::vector<std::string> linked, listed;
+  for (const auto &entry : fs::directory_iterator(links)) {
+    EXPECT_TRUE(fs::is_symlink(entry.symlink_status())) << entry.path();
+    linked.push_back(entry.path().filename().string());
+  }
+  std::istringstream lines(kHelpList);
+  std::string word;
+  for (std::string line; std::getline(lines, line);)
+    if (std::istringstream(line) >> word && word != "Commands:") listed.push_back(word);
+  std::sort(linked.begin(), linked.end());
+  EXPECT_EQ(listed.size(), 25u);
+  EXPECT_EQ(linked, listed);
+}
+
+}  // namespace
