@@ -222,7 +222,9 @@ std::optional<Fault> Bus::take_fault_locked(int request_type, int request) {
     }
     if ((it->request_type < 0 || it->request_type == request_type) &&
         (it->request < 0 || it->request == request)) {
-      return *it;
+      Fault fault = *it;
+      if (it->times > 0 && --it->times == 0) faults_.erase(it);
+      return fault;
     }
   }
   return std::nullopt;
@@ -396,15 +398,18 @@ int Bus::control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t r
     t.result = kUsbErrorPipe;  // foreign devices answer no vendor request
   } else {
     const int forced = fault ? fault->reply_length : -1;
-    Setup setup{request_type, request, value, index,
-                static_cast<uint16_t>(std::max<int>(length, forced))};
+    // IN: the device may try to send more than asked; OUT: only part arrives.
+    const int seen = in            ? std::max<int>(length, forced)
+                     : forced >= 0 ? std::min<int>(length, forced)
+                                   : length;
+    Setup setup{request_type, request, value, index, static_cast<uint16_t>(seen)};
     std::vector<unsigned char> buffer(std::max<int>({setup.length, kReplyCapacity, 1}), 0);
     if (!in && length > 0) std::memcpy(buffer.data(), data, length);
     t.result = receiver->control(setup, buffer.data());
     if (t.result >= 0 && forced >= 0) t.result = forced > length ? kUsbErrorOverflow : forced;
     if (in && length > 0)
       std::memcpy(data, buffer.data(), std::max(0, std::min<int>(length, t.result)));
-    if (!in && t.result >= 0) t.result = length;
+    if (!in && t.result >= 0 && forced < 0) t.result = length;
   }
   if (in && t.result > 0) t.data.assign(data, data + t.result);
   if (!in && length > 0) t.data.assign(data, data + length);
@@ -453,8 +458,14 @@ int Bus::interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned ch
     t.result = receiver->interrupt_read(endpoint, data, length, transferred, timeout_ms);
   }
   if (*transferred > 0) t.data.assign(data, data + *transferred);
-  std::lock_guard lock(mu_);
-  record_locked(t);
+  const bool left = alive && fault && fault->action == Fault::Action::kDisconnect;
+  std::function<void()> persist;
+  {
+    std::lock_guard lock(mu_);
+    record_locked(t);
+    if (left && receiver) persist = persist_hook_;
+  }
+  if (persist) persist();
   return t.result;
 }
 
