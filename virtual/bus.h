@@ -54,7 +54,9 @@ struct Fault {
   int request_type = -1;
   int request = -1;
   int error = kUsbErrorIo;  // kError
-  int reply_length = 0;     // kReplyLength: bytes the device sends
+  int reply_length = 0;     // kReplyLength: bytes the device sends (OUT: bytes that arrive)
+  // Request matches: transfers it hits before it is used up (0: every one).
+  int times = 0;
 };
 
 class Bus : public UsbBackend {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "bootloader.h"
+
 namespace zk::virt {
 
 enum class Mode { kFirmware, kBootloader };
@@ -60,6 +62,8 @@ struct ReceiverState {
   int reenumerate_delay_ms = 100;
   // Flash contents written by the bootloader; empty while never upgraded.
   std::vector<uint8_t> flash;
+  // Faults of the upload protocol (see bootloader.h).
+  BootloaderFaults bootloader_faults;
 
   ReceiverState();
   // Effective generations after the version rules.

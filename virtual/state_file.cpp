@@ -98,6 +98,38 @@ std::optional<std::string> parse_row(const std::string &text, std::vector<uint8_
   return std::nullopt;
 }
 
+// "none" or a page number.
+std::optional<int> parse_page(const std::string &text) {
+  if (text == "none") return -1;
+  auto page = parse_number(text, 0xFFFF);
+  if (!page) return std::nullopt;
+  return static_cast<int>(*page);
+}
+
+std::optional<std::string> apply_bootloader_fault(const std::string &key, const std::string &value,
+                                                  BootloaderFaults &faults) {
+  auto bad = [&](const char *expected) -> std::optional<std::string> {
+    return "bad value \"" + value + "\" for " + key + " (expected " + expected + ")";
+  };
+  if (key == "bootloader_info_length" || key == "bootloader_reject_times") {
+    auto number = parse_number(value, 255);
+    if (!number) return bad("a number 0-255");
+    (key == "bootloader_info_length" ? faults.info_length : faults.reject_times) =
+        static_cast<int>(*number);
+  } else if (key == "bootloader_reject_page" || key == "bootloader_unplug_at_page") {
+    auto page = parse_page(value);
+    if (!page) return bad("none or a page number");
+    (key == "bootloader_reject_page" ? faults.reject_page : faults.unplug_at_page) = *page;
+  } else if (key == "bootloader_stay_away") {
+    auto flag = parse_bool(value);
+    if (!flag) return bad("yes or no");
+    faults.stay_away_after_leave = *flag;
+  } else {
+    return "unknown key \"" + key + "\"";
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> apply_setting(const std::string &key, const std::string &value,
                                          ReceiverState &state) {
   auto number = [&](uint64_t max) { return parse_number(value, max); };
@@ -142,6 +174,8 @@ std::optional<std::string> apply_setting(const std::string &key, const std::stri
     } else {
       (key == "scm_hash" ? state.scm_hash : state.next_fresh_hash) = static_cast<uint32_t>(*hash);
     }
+  } else if (key.rfind("bootloader_", 0) == 0 && key != "bootloader_product_id") {
+    return apply_bootloader_fault(key, value, state.bootloader_faults);
   } else if (key == "press_delay_ms" || key == "reenumerate_delay_ms") {
     auto ms = number(3600000);
     if (!ms) return bad("milliseconds, 0-3600000");
@@ -185,6 +219,7 @@ std::string format_state(const ReceiverState &s) {
     std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", v.date[0], v.date[1], v.date[2]);
     return std::string(buf);
   };
+  auto page = [](int number) { return number < 0 ? std::string("none") : std::to_string(number); };
   auto hex = [&](unsigned value, int digits) {
     std::snprintf(buf, sizeof buf, "0x%0*X", digits, value);
     return std::string(buf);
@@ -203,6 +238,16 @@ std::string format_state(const ReceiverState &s) {
       << "bootloader_date = " << date(s.bootloader) << "\n"
       << "bootloader_generation = " << generation_text(s.bootloader_generation) << "\n"
       << "scm_hash = " << hex(s.scm_hash, 8) << "\n"
+      << "# Upload faults: device-information length (0: the generation's own),\n"
+      << "# a page refused as a CRC mismatch so many more times (generation 2), a\n"
+      << "# page at which the receiver is pulled out and plugged in again, and a\n"
+      << "# receiver that stays away after leaving its bootloader.\n"
+      << "bootloader_info_length = " << s.bootloader_faults.info_length << "\n"
+      << "bootloader_reject_page = " << page(s.bootloader_faults.reject_page) << "\n"
+      << "bootloader_reject_times = " << s.bootloader_faults.reject_times << "\n"
+      << "bootloader_unplug_at_page = " << page(s.bootloader_faults.unplug_at_page) << "\n"
+      << "bootloader_stay_away = " << (s.bootloader_faults.stay_away_after_leave ? "yes" : "no")
+      << "\n"
       << "# Remote buttons: queued presses come press_delay_ms after the receiver\n"
       << "# starts waiting; with auto_press, fresh buttons follow.\n"
       << "auto_press = " << (s.auto_press ? "yes" : "no") << "\n"
