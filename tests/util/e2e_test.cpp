@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "image.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -115,6 +117,23 @@ std::string bars(int total) {
   std::string s;
   for (int i = 1; i <= total; ++i) s += bar(i * 100 / total);
   return s;
+}
+
+std::string re_escape(const std::string &text) {
+  return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), "\\$&");
+}
+
+// A firmware upgrade of a 32-page image, starting in firmware mode; the
+// waits print a dot for every failed attempt, however many there are.
+std::string upgrade_output(const std::string &manufacturer) {
+  std::string pages;
+  for (int i = 0; i < 32; ++i) pages += "\r\r" + bar(i * 100 / 32);
+  pages += "\r\r" + bar(100) + "\n";
+  return re_escape("Uploading image: fw.bin to \"" + manufacturer +
+                   "\" 0x20A0\n[DEVICE]        Setting DFU\n") +
+         R"(\[DEVICE\]        Waiting\.*\n\[DEVICE\]        Bootloader Detected\n)" +
+         re_escape(pages) +
+         R"(\[DEVICE\]        Waiting\.*\n\[DEVICE\]        FW Detected\n\[DEVICE\]        EOK\n)";
 }
 
 std::string settings(const std::string &version, const char *sleep, const char *noise,
@@ -255,6 +274,7 @@ std::vector<Scenario> scenarios() {
         {{"noise_canceler", "enable", "version"}, "enabling noise canceler\n"},
         {{"noise_canceler", "on", "version"}, kV38},
         {{"format", "version"}, "Formatting Device, please wait...  Done!\n"},
+        {{"wait", "version"}, "[DEVICE]        Waiting\n[DEVICE]        FW Detected\n"},
         {{"status", "nosuch", "version"},
          "Last upgrade attempt: Error\ncommand not found: nosuch\n",
          1,
@@ -336,6 +356,41 @@ std::vector<Scenario> scenarios() {
          "Error: device operation failed (-1)\n",
          1,
          "[E] zk_ver2_delete_index(#): index invalid\n"}}},
+      {"UpgradeWithOneArgument",
+       kGen3,
+       {{{"upgrade", "fw.bin"}, upgrade_output("Zirko Devices"), 0, "", "zirko_util", true},
+        {{"version"}, kVersion + "  Firmware: v3.9 [12345678]\n"},
+        {{"upgrade", "missing.bin"},
+         "Uploading image: missing.bin to \"Zirko Devices\" 0x20A0\nError, upload failed\n",
+         1,
+         "[E] file_to_buf(#): file missing.bin not found\n\n"
+         "[E] zk_upgrade_fw(#): could not open file\n"},
+        {{"upgrade", "fw.bin", "Zirko Devices"}, ""},
+        {{"upgrade"},
+         "Help for `upgrade' command:\nusage: \n  zirko upgrade <path to firmware file>\n"
+         "example:\n  zirko upgrade ~/Desktop/zirko.bin\n",
+         0,
+         "[E] enough_args(#): Not Enough Arguments\n"}}},
+      {"UpgradeWithThreeArguments",
+       kGen2,
+       {{{"upgrade", "fw.bin", "zirko", "20a0"},
+         upgrade_output("zirko"),
+         0,
+         "",
+         "zirko_util",
+         true},
+        {{"version"}, kVersion + "  Firmware: v3.9 [12345678]\n"},
+        {{"upgrade", "fw.bin", "zirko", "2O"}, "", 1, "[E] upgrade(#): invalid number: 2O\n"}}},
+      {"FailedUpgradeStaysInTheBootloader",
+       kBoot2,
+       {{{"upgrade", "bad.bin", "zirko", "0x20A0"},
+         "Uploading image: bad.bin to \"zirko\" 0x20A0\n[DEVICE]        Uploading\n",
+         1,
+         "[E] zk_ver2_pre_boot(#): image provided is incorrect size\n"
+         "[E] zk_ver2_upload_fw(#): could not prep device\n"
+         "[E] zk_upgrade_fw_ext(#): upload firmware failed\n"},
+        {{"version"}, kVBoot},
+        {{"status"}, "Last upgrade attempt: OK\n"}}},
       {"CommandLinks",
        kGen3 + kTwoKeys,
        {{{}, kV38, 0, "", "version"},
@@ -365,38 +420,47 @@ std::string slurp(const fs::path &path) {
   return s.str();
 }
 
-Result run(const fs::path &program, const std::vector<std::string> &args, const fs::path &dir) {
+// Starts the program in dir with its output going to files there.
+pid_t spawn(const fs::path &program, const std::vector<std::string> &args, const fs::path &dir) {
   std::vector<std::string> words{program.string()};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char *> argv;
   for (auto &w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  const fs::path out = dir / "stdout", err = dir / "stderr";
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
-    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int o = open("stdout", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int e = open("stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
     setenv("ZIRKO_VIRTUAL", (dir / "receiver.state").c_str(), 1);
     alarm(60);  // a hung run fails its case instead of the whole suite
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+Result finish(pid_t pid, const fs::path &dir) {
   Result r;
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid) return r;
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.out = slurp(out);
-  r.err = slurp(err);
+  r.out = slurp(dir / "stdout");
+  r.err = slurp(dir / "stderr");
   return r;
+}
+
+Result run(const fs::path &program, const std::vector<std::string> &args, const fs::path &dir) {
+  return finish(spawn(program, args, dir), dir);
 }
 
 std::string without_lines(const std::string &log) {
   return std::regex_replace(log, std::regex(R"(\((\d+)\): )"), "(#): ");
 }
 
-class E2E : public testing::TestWithParam<Scenario> {
+// Each test gets a fresh directory: the state file, outputs, saved files.
+class TempDir : public testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/zirko_util_e2e.XXXXXX";
@@ -407,9 +471,16 @@ class E2E : public testing::TestWithParam<Scenario> {
   fs::path dir_;
 };
 
+class E2E : public TempDir, public testing::WithParamInterface<Scenario> {};
+
 TEST_P(E2E, Runs) {
   const Scenario &sc = GetParam();
   std::ofstream(dir_ / "receiver.state") << sc.state;
+  // Firmware 3.9, 32 pages; and an image no bootloader takes (not whole pages).
+  const auto image = zk::virt::make_image({{3, 9, {6, 1, 24}}, 0, 0x12345678}, 4096);
+  std::ofstream(dir_ / "fw.bin", std::ios::binary)
+      .write(reinterpret_cast<const char *>(image.data()), image.size());
+  std::ofstream(dir_ / "bad.bin", std::ios::binary) << std::string(1000, 'x');
   const fs::path bin = ZIRKO_UTIL_BIN;
   for (const Step &step : sc.steps) {
     std::string shown = step.program;
@@ -431,6 +502,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, E2E, testing::ValuesIn(scenarios()),
                          [](const testing::TestParamInfo<Scenario> &info) {
                            return info.param.name;
                          });
+
+// `wait` keeps trying until a receiver appears, then reports what it found.
+TEST_F(TempDir, WaitReturnsOnceAReceiverIsPluggedIn) {
+  std::ofstream(dir_ / "receiver.state") << kFast << "plugged = no\n";
+  pid_t pid = spawn(ZIRKO_UTIL_BIN, {"wait", "version"}, dir_);
+  usleep(1500 * 1000);
+  std::ofstream(dir_ / "receiver.state") << kFast << "plugged = yes\n";
+  Result r = finish(pid, dir_);
+  EXPECT_TRUE(std::regex_match(
+      r.out, std::regex(R"(\[DEVICE\]        Waiting\.+\n\[DEVICE\]        FW Detected\n)")))
+      << r.out;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
 
 // Every command has its link, and nothing else is linked.
 TEST(CommandLinks, OnePerCommand) {
