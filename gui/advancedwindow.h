@@ -1,0 +1,51 @@
+#ifndef ZIRKO_GUI_ADVANCEDWINDOW_H
+#define ZIRKO_GUI_ADVANCEDWINDOW_H
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+// The receiver's switchable settings. Every change is written to the
+// receiver at once; loading values from the receiver writes nothing back.
+class AdvancedWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit AdvancedWindow(QWidget *parent = nullptr);
+
+  // Enables and loads the controls from the receiver, or disables them.
+  void refreshSettings(bool connected);
+
+  // The combo's first item is the longest delay.
+  static constexpr int kMaxInterkeyDelay = 7;
+
+ signals:
+  void do_forced_update();
+
+ public slots:
+  void sd_box_clicked(int state);
+  void nc_box_clicked(int state);
+  void pr_box_clicked(int state);
+  void sm_box_clicked(int state);
+  void ik_delay_changed(int index);
+  void fw_upg_clicked(bool checked);
+
+ private:
+  void detachControls();
+  void attachControls();
+  // A refused read (negative) means the firmware lacks the setting.
+  static void loadBox(QCheckBox *box, int reading);
+
+  QCheckBox *sleepBox;
+  QCheckBox *noiseBox;
+  QCheckBox *profilesBox;
+  QCheckBox *sequenceBox;
+  QLabel *delayLabel;
+  QComboBox *delayCombo;
+  QPushButton *upgradeButton;
+};
+
+#endif  // ZIRKO_GUI_ADVANCEDWINDOW_H

@@ -1,0 +1,740 @@
+#include "mainwindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QFrame>
+#include <QGraphicsScene>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalMapper>
+#include <QThread>
+#include <QTimer>
+
+#include "advancedwindow.h"
+#include "graphicskey.h"
+#include "graphicskeyboard.h"
+#include "gui_log.h"
+#include "keyboardgview.h"
+#include "keyboardxmlhandler.h"
+#include "zirko.h"
+#include "zirko_interrupt.h"
+#include "zirkobutton.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+constexpr milliseconds kFirstPoll{1};
+constexpr milliseconds kPollInterval{250};
+constexpr milliseconds kBlinkInterval{400};
+constexpr milliseconds kAdvanceDelay{800};
+constexpr unsigned long kTransferErrorPauseMs = 300;
+
+const char *const kGoHover = ":/images/Buttons/goButtonGreen.png";
+const char *const kGoNormal = ":/images/Buttons/goButtonGray.png";
+const char *const kStopHover = ":/images/Buttons/stopButtonGreen.png";
+const char *const kStopNormal = ":/images/Buttons/stopButtonGray.png";
+const char *const kEraseHover = ":/images/Buttons/eraseButtonGreen.png";
+const char *const kEraseNormal = ":/images/Buttons/eraseButtonGray.png";
+const char *const kConnectedPicture = ":/images/bottom_connected.png";
+const char *const kDisconnectedPicture = ":/images/bottom_disconnected.png";
+const char *const kExclamation = ":/images/exclamation.png";
+
+const char *const kSequencedStart = "Press go to start the automated process";
+const char *const kClickToRecord = "Click a key to start recording";
+const char *const kPleaseConnect = "Please connect zirko";
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QRect &geometry) {
+  auto *label = new QLabel(parent);
+  label->setObjectName(name);
+  label->setGeometry(geometry);
+  return label;
+}
+
+QAction *makeAction(QMainWindow *window, const char *name) {
+  auto *action = new QAction(window);
+  action->setObjectName(name);
+  return action;
+}
+
+}  // namespace
+
+void MainWindowUi::setupUi(QMainWindow *window) {
+  window->setObjectName("MainWindow");
+  window->resize(800, 600);
+  window->setMinimumSize(800, 600);
+  window->setMaximumSize(800, 600);
+
+  actionSaveConfiguration = makeAction(window, "actionSaveConfiguration");
+  actionLoadConfiguration = makeAction(window, "actionLoadConfiguration");
+  actionClearConfiguration = makeAction(window, "actionClearConfiguration");
+  actionUploadFirmware = makeAction(window, "actionUploadFirmware");
+  actionAdvanced = makeAction(window, "actionAdvanced");
+  actionQuit = makeAction(window, "actionQuit");
+  actionAbout = makeAction(window, "actionAbout");
+  actionSupport = makeAction(window, "actionSupport");
+  actionCheck_For_Upgrades = makeAction(window, "actionCheck_For_Upgrades");
+
+  centralWidget = new QWidget(window);
+  centralWidget->setObjectName("centralWidget");
+  BackgroundImage = makeLabel(centralWidget, "BackgroundImage", QRect(0, 0, 801, 571));
+  BackgroundImage->setPixmap(QPixmap(":/images/keyboard_back.png"));
+
+  frame_adv = new QFrame(centralWidget);
+  frame_adv->setObjectName("frame_adv");
+  frame_adv->setGeometry(0, 0, 801, 501);
+  KeyboardView = new KeyboardGView(frame_adv);
+  KeyboardView->setObjectName("KeyboardView");
+  KeyboardView->setGeometry(0, 90, 801, 401);
+  progressBar = new QProgressBar(frame_adv);
+  progressBar->setObjectName("progressBar");
+  progressBar->setGeometry(32, 80, 214, 4);
+  Indicator = new QPushButton(frame_adv);
+  Indicator->setObjectName("Indicator");
+  Indicator->setGeometry(0, 470, 91, 32);
+  go = new zirkoButton(frame_adv);
+  go->setObjectName("go");
+  go->setGeometry(710, 420, 81, 61);
+  go->setPixmap(QPixmap(kGoNormal));
+  version = makeLabel(frame_adv, "version", QRect(10, 450, 121, 41));
+  version->setFont(QFont("Helvetica", 14));
+  version->setTextFormat(Qt::PlainText);
+
+  text_frame = new QFrame(centralWidget);
+  text_frame->setObjectName("text_frame");
+  text_frame->setGeometry(0, 500, 801, 80);
+  textbox = makeLabel(text_frame, "textbox", QRect(110, 0, 601, 71));
+  textbox->setPixmap(QPixmap(":/images/TextBox.png"));
+  indicator = makeLabel(text_frame, "indicator", QRect(710, 0, 91, 71));
+  indicator->setPixmap(QPixmap(kDisconnectedPicture));
+  Notification = makeLabel(text_frame, "Notification", QRect(110, 10, 591, 62));
+  Notification->setFont(QFont("Helvetica", 20));
+  erase = new zirkoButton(text_frame);
+  erase->setObjectName("erase");
+  erase->setGeometry(10, 10, 90, 61);
+  erase->setPixmap(QPixmap(kEraseNormal));
+  window->setCentralWidget(centralWidget);
+
+  menuBar = new QMenuBar(window);
+  menuBar->setObjectName("menuBar");
+  menuBar->setGeometry(0, 0, 800, 22);
+  menuFile = new QMenu(menuBar);
+  menuFile->setObjectName("menuFile");
+  menuController = new QMenu(menuBar);
+  menuController->setObjectName("menuController");
+  menuHelp = new QMenu(menuBar);
+  menuHelp->setObjectName("menuHelp");
+  window->setMenuBar(menuBar);
+
+  menuBar->addAction(menuFile->menuAction());
+  menuBar->addAction(menuController->menuAction());
+  menuBar->addAction(menuHelp->menuAction());
+  menuFile->addAction(actionSaveConfiguration);
+  menuFile->addAction(actionLoadConfiguration);
+  menuFile->addAction(actionClearConfiguration);
+  menuFile->addSeparator();
+  menuFile->addAction(actionUploadFirmware);
+  menuFile->addSeparator();
+  menuFile->addAction(actionAdvanced);
+  menuFile->addAction(actionQuit);
+  menuHelp->addAction(actionAbout);
+  menuHelp->addAction(actionSupport);
+  menuHelp->addAction(actionCheck_For_Upgrades);
+
+  retranslateUi(window);
+  QObject::connect(actionQuit, &QAction::triggered, window, &QMainWindow::close);
+}
+
+void MainWindowUi::retranslateUi(QMainWindow *window) {
+  window->setWindowTitle(MainWindow::tr("MainWindow"));
+  actionSaveConfiguration->setText(MainWindow::tr("Save Configuration"));
+  actionLoadConfiguration->setText(MainWindow::tr("Load Configuration"));
+  actionClearConfiguration->setText(MainWindow::tr("Clear Configuration"));
+  actionUploadFirmware->setText(MainWindow::tr("Upgrade Firmware"));
+  actionAdvanced->setText(MainWindow::tr("Advanced"));
+  actionQuit->setText(MainWindow::tr("Quit"));
+  actionAbout->setText(MainWindow::tr("About"));
+  actionSupport->setText(MainWindow::tr("Support"));
+  actionCheck_For_Upgrades->setText(MainWindow::tr("Check For Upgrades"));
+  Notification->setText(MainWindow::tr("Hit go to start the automated process"));
+  menuFile->setTitle(MainWindow::tr("File"));
+  menuController->setTitle(MainWindow::tr("Controllers"));
+  menuHelp->setTitle(MainWindow::tr("Help"));
+}
+
+MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
+    : QMainWindow(parent), worker(worker) {
+  ui.setupUi(this);
+  connect(ui.go, &zirkoButton::clicked, this, &MainWindow::on_go_clicked);
+  connect(ui.erase, &zirkoButton::clicked, this, &MainWindow::on_erase_clicked);
+  advanced = new AdvancedWindow();
+  // The forced upgrade joins with the embedded firmware images.
+
+  blinkTimer = new QTimer(this);
+  connect(blinkTimer, &QTimer::timeout, this, &MainWindow::timerTop);
+  advanceTimer = new QTimer(this);
+  connect(advanceTimer, &QTimer::timeout, this, &MainWindow::delayTimerTop);
+
+  ui.go->setMouseTracking(true);
+  setTitle("Disconnected");
+  QDir::setCurrent(QDir(QCoreApplication::applicationDirPath()).absolutePath());
+  ui.progressBar->hide();
+  ui.progressBar->setValue(0);
+
+  scene = new QGraphicsScene(this);
+  ui.KeyboardView->setStyleSheet(
+      "KeyboardGView {background: transparent;} KeyboardGView QToolTip {border: 0px solid; "
+      "background: black; color: white;}");
+  ui.KeyboardView->setScene(scene);
+  ui.KeyboardView->setMouseTracking(true);
+  ui.KeyboardView->installEventFilter(this);
+
+  ui.go->setImages(kGoHover, kGoNormal, false);
+  ui.erase->setImages(kEraseHover, kEraseNormal, false);
+
+  loadKeyboards(":/keyboards/default.xml");
+  buildControllerMenu();
+  currentKeyboard = nullptr;
+  stopCurrentOperation();
+
+  statusTimer = new QTimer(this);
+  connect(statusTimer, &QTimer::timeout, this, &MainWindow::checkHardwareStatus,
+          Qt::DirectConnection);
+  statusTimer->start(kFirstPoll);
+  showDisconnected();
+
+  // Emitted on the worker thread, so every delivery is queued to this one.
+  connect(worker, &zirko_interrupt::record_success, this, &MainWindow::recordSuccess);
+  connect(worker, &zirko_interrupt::record_failed_exists, this, &MainWindow::record_failed_exists);
+  connect(worker, &zirko_interrupt::record_failed_no_space, this,
+          &MainWindow::record_failed_no_space);
+  connect(worker, &zirko_interrupt::erase_failed_nobutton, this,
+          &MainWindow::erase_failed_nobutton);
+  connect(worker, &zirko_interrupt::transfer_failed, this, &MainWindow::transfer_failed);
+}
+
+MainWindow::~MainWindow() {
+  // The layouts belong to the list, not to the scene.
+  if (currentKeyboard) scene->removeItem(currentKeyboard);
+  qDeleteAll(keyboardList);
+  delete advanced;
+}
+
+void MainWindow::setTitle(const char *state) {
+  setWindowTitle(QString("Zirko v1.4.4 - ") + tr(state));
+}
+
+void MainWindow::setIndicator(const QString &picture) {
+  ui.indicator->setPixmap(QPixmap(picture));
+}
+
+void MainWindow::showStatus(const QString &text) {
+  ui.Notification->setText(text);
+  ui.Notification->repaint();
+  QCoreApplication::processEvents();
+}
+
+// ---- the poll ----
+
+void MainWindow::checkHardwareStatus() {
+  ZK_GUI_LOGV("checking status");
+  statusTimer->setInterval(kPollInterval);
+  statusTimer->stop();
+
+  if (connected) {
+    const int s = zk_get_state();
+    switch (s) {
+      case 0:
+        ZK_GUI_LOGD("state: normal");
+        break;
+      case 1:
+        ZK_GUI_LOGD("state: record");
+        break;
+      case 2:
+        ZK_GUI_LOGD("state: delete");
+        break;
+      case 3:
+        ZK_GUI_LOGD("success");
+        zk_clear_state();
+        recordSuccess();
+        break;
+      case 4:
+        ZK_GUI_LOGD("err: no space");
+        zk_clear_state();
+        record_failed_no_space();
+        break;
+      case 5:
+        ZK_GUI_LOGD("err: button exists");
+        zk_clear_state();
+        record_failed_exists();
+        break;
+      case 6:
+        ZK_GUI_LOGD("key not found");
+        zk_clear_state();
+        erase_failed_nobutton();
+        break;
+      default:
+        ZK_GUI_LOGI("state: %d", s);
+        ZK_GUI_LOGE("error, unknown status: %d", s);
+        zk_close_device();
+        if (operation == kRecording || operation == kAutomatedRun || operation == kErasing) {
+          transfer_failed();
+        } else {
+          ui.version->clear();
+          connected = false;
+          deviceMode = 0;
+          setIndicator(kDisconnectedPicture);
+          setTitle("Disconnected");
+          advanced->refreshSettings(false);
+        }
+        break;
+    }
+    firstPoll = false;
+  } else {
+    const int r = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+    if (r < 0) {
+      showDisconnected();
+    } else {
+      if (zk_product_type() == ZK_PRODUCT_CORVANE || !currentKeyboard) selectKeyboard("Minimalist");
+      if (r == ZK_STATE_FIRMWARE) {
+        showStatus(tr(ui.go->isHidden() ? kClickToRecord : kSequencedStart));
+        if (CheckFirmwareVersion())
+          showConnected();
+        else
+          showDisconnected();
+      } else if (r == ZK_STATE_BOOTLOADER && !firstPoll) {
+        // The first poll that finds a bootloader leaves it be: a receiver
+        // that is just passing through its bootloader gets its chance.
+        showBootloader();
+        if (do_embedded_upgrade())
+          showConnected();
+        else
+          showDisconnected();
+      }
+      firstPoll = false;
+    }
+  }
+
+  if (!currentKeyboard) selectKeyboard("Minimalist");
+  statusTimer->start();
+}
+
+// Until the embedded firmware images and their upgrade rules are part of the
+// application, a receiver in firmware mode is taken as it is.
+bool MainWindow::CheckFirmwareVersion() {
+  return true;
+}
+
+// Without embedded images there is nothing to upgrade a bootloader from.
+bool MainWindow::do_embedded_upgrade() {
+  return false;
+}
+
+void MainWindow::display_fw_version() {
+  const int f = zk_fw_state();
+  ZK_GUI_LOGD("fw state %d", f);
+  const QString major = QString::number(zk_major_version(), 'g', 5);
+  const QString minor = QString::number(zk_minor_version(), 'g', 5);
+  ui.version->setStyleSheet("QLabel { color : rgb(200,200,200); }");
+  if (f == ZK_STATE_FIRMWARE)
+    ui.version->setText("Firmware v" + major + "." + minor);
+  else if (f == ZK_STATE_BOOTLOADER)
+    ui.version->setText("Bootldr v" + major + "." + minor);
+  else
+    ui.version->setText(QString());
+}
+
+void MainWindow::showConnected() {
+  connected = true;
+  deviceMode = ZK_STATE_FIRMWARE;
+  advanced->refreshSettings(true);
+  setTitle("Connected");
+  setIndicator(kConnectedPicture);
+  display_fw_version();
+}
+
+void MainWindow::showDisconnected() {
+  connected = false;
+  deviceMode = 0;
+  advanced->refreshSettings(false);
+  setTitle("Disconnected");
+  setIndicator(kDisconnectedPicture);
+  display_fw_version();
+}
+
+void MainWindow::showBootloader() {
+  connected = false;
+  deviceMode = ZK_STATE_BOOTLOADER;
+  advanced->refreshSettings(false);
+  setTitle("Connected [DFU]");
+  showStatus(tr("Bootloader detected"));
+  display_fw_version();
+}
+
+// ---- layouts ----
+
+bool MainWindow::loadKeyboards(const QString &path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
+  KeyboardXmlHandler handler;
+  handler.setKeyboardList(&keyboardList);
+  const bool parsed = parseKeyboards(file, handler);
+  file.close();
+  if (!parsed) {
+    Question box;
+    box.text = tr("Error parsing ") + path + ".";
+    box.detailedText = handler.errorString();
+    box.buttons = QStringList{"OK"};
+    box.defaultButton = "OK";
+    box.standardButtons = true;
+    box.iconPath = kExclamation;
+    m_ask(this, box);
+  }
+  return parsed;
+}
+
+bool MainWindow::selectKeyboard(const QString &name) {
+  GraphicsKeyboard *found = nullptr;
+  for (GraphicsKeyboard *keyboard : keyboardList) {
+    if (keyboard->getName() == name) {
+      found = keyboard;
+      break;
+    }
+  }
+  if (!found) return false;
+  if (currentKeyboard) {
+    disconnect(currentKeyboard, &GraphicsKeyboard::clicked, nullptr, nullptr);
+    scene->removeItem(currentKeyboard);
+  }
+  currentKeyboard = found;
+  connect(currentKeyboard, &GraphicsKeyboard::clicked, this, &MainWindow::keyboard_clicked);
+  scene->addItem(currentKeyboard);
+  fitKeyboard();
+  if (name == "Minimalist" || name == "Vistro") {
+    ui.go->show();
+    showStatus(tr(kSequencedStart));
+  } else {
+    ui.go->hide();
+    showStatus(tr(kClickToRecord));
+  }
+  return true;
+}
+
+void MainWindow::fitKeyboard() {
+  if (!currentKeyboard) return;
+  const QRectF bounds = currentKeyboard->sceneBoundingRect();
+  scene->setSceneRect(bounds);
+  ui.KeyboardView->fitInView(bounds, Qt::KeepAspectRatio);
+}
+
+void MainWindow::buildControllerMenu() {
+  controllerMapper = new QSignalMapper(this);
+  bool first = true;
+  for (GraphicsKeyboard *keyboard : keyboardList) {
+    // The Mac layout shares its picture and menu title with the Windows one.
+    if (keyboard->getName() == "Mac_us101") continue;
+    auto *action = new QAction(keyboard->getMenu(), this);
+    action->setCheckable(true);
+    action->setData(keyboard->getName());
+    action->setChecked(first);
+    first = false;
+    controllerMapper->setMapping(action, action);
+    connect(action, &QAction::triggered, controllerMapper, qOverload<>(&QSignalMapper::map));
+    ui.menuController->addAction(action);
+  }
+  // Choosing an entry comes with the menu slots.
+}
+
+// ---- recording workflow ----
+
+void MainWindow::startWorker() {
+  worker->start(QThread::InheritPriority);
+  statusTimer->stop();
+}
+
+void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifiers) {
+  ZK_GUI_LOGV("record key");
+  recordingKey = key;
+  recordingModifiers = modifiers;
+  QString prefix;
+  int held = 0;
+  for (GraphicsKey *modifier : modifiers) {
+    prefix += modifier->getName() + "+";
+    held |= modifier->getModifier();
+  }
+  showStatus(tr("Press the button to be paired with '") + prefix + key->getName() + "'");
+  // Timeout 0: only start recording; the poll or the worker reads the outcome.
+  zk_set_record_api(key->getModifier() | held, key->getUsb(), 0);
+  if (zk_major_version() == 1) {
+    ZK_GUI_LOGD("version 1.0");
+    startWorker();
+  } else {
+    ZK_GUI_LOGD("not version 1.0");
+  }
+  blinkTimer->start(kBlinkInterval);
+}
+
+void MainWindow::on_go_clicked() {
+  ZK_GUI_LOGV("stop button clicked");
+  switch (operation) {
+    case kRecording:
+    case kAutomatedRun:
+      stopCurrentOperation();
+      showStatus(tr("Recording stopped, hit go to start again"));
+      break;
+    case kErasing:
+      stopCurrentOperation();
+      showStatus(tr("Erasing cancelled"));
+      break;
+    case kKeyPreview:
+      break;
+    default:
+      if (deviceMode != ZK_STATE_FIRMWARE || !currentKeyboard) {
+        showStatus(tr(kPleaseConnect));
+        break;
+      }
+      operation = kAutomatedRun;
+      // Selects the first key of the sequence, whose click records it.
+      if (!currentKeyboard->selectNextSequenced()) {
+        operation = kIdle;
+        break;
+      }
+      ui.go->setImages(kStopHover, kStopNormal, true);
+      break;
+  }
+}
+
+void MainWindow::on_erase_clicked() {
+  if (operation == kIdle && deviceMode == ZK_STATE_FIRMWARE) {
+    showStatus(tr("Click the button on your remote to be erased"));
+    operation = kErasing;
+    ui.erase->setImages(kStopHover, kStopNormal, true);
+    if (zk_major_version() == 1) {
+      ZK_GUI_LOGI("version 1.0");
+      startWorker();
+    }
+    zk_set_delete(0);
+  } else if (operation == kIdle) {
+    showStatus(tr(kPleaseConnect));
+  } else if (operation == kErasing) {
+    showStatus(tr("Erasing cancelled"));
+    stopCurrentOperation();
+  }
+}
+
+void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifiers,
+                                  bool autoclicked) {
+  ZK_GUI_LOGV("starting process for key");
+  const bool ready = deviceMode == ZK_STATE_FIRMWARE;
+  switch (operation) {
+    case kIdle:
+      if (ready) {
+        operation = kRecording;
+        ui.go->setImages(kStopHover, kStopNormal, false);
+        recordKey(gk, modifiers);
+      } else {
+        showStatus(tr(kPleaseConnect));
+      }
+      break;
+    case kRecording:
+      stopCurrentOperation();
+      showStatus(tr("Recording stopped"));
+      break;
+    case kAutomatedRun:
+      if (!autoclicked) {
+        // A click of the user's own ends the run.
+        stopCurrentOperation();
+        showStatus(tr("Recording stopped"));
+      } else if (ready) {
+        recordKey(gk, modifiers);
+      } else {
+        showStatus(tr(kPleaseConnect));
+      }
+      break;
+    case kErasing:
+      if (ready) {
+        showStatus(tr("Erasing cancelled"));
+        stopCurrentOperation();
+      } else {
+        showStatus(tr(kPleaseConnect));
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// ---- results ----
+
+void MainWindow::recordSuccess() {
+  ZK_GUI_LOGV("sucessfully recorded key");
+  blinkTimer->stop();
+  if (zk_major_version() == 1) {
+    ZK_GUI_LOGI("version 1.0 firmware, starting thread");
+    statusTimer->start();
+  }
+  switch (operation) {
+    case kAutomatedRun:
+      advanceTimer->start(kAdvanceDelay);
+      showStatus(tr("Recorded successfully"));
+      break;
+    case kErasing:
+      stopCurrentOperation();
+      showStatus(tr("Erased button"));
+      break;
+    case kRecording:
+      stopCurrentOperation();
+      showStatus(tr("Recorded successfully"));
+      break;
+    default:
+      ZK_GUI_LOGE("unknown status: %d", operation);
+      break;
+  }
+}
+
+void MainWindow::record_failed_no_space() {
+  ZK_GUI_LOGV("no space left on device");
+  if (zk_major_version() == 1) {
+    ZK_GUI_LOGI("version 1.0");
+    statusTimer->start();
+  }
+  showStatus(tr("No more space for new buttons"));
+  stopCurrentOperation();
+}
+
+void MainWindow::transfer_failed() {
+  ZK_GUI_LOGV("transfer failed");
+  if (zk_major_version() == 1) {
+    ZK_GUI_LOGI("version 1.0");
+    statusTimer->start();
+  }
+  showStatus(tr("Transfer error"));
+  // Device operations answer "Please connect zirko" until the poll reconnects.
+  deviceMode = kTransferError;
+  operation = kIdle;
+  QThread::msleep(kTransferErrorPauseMs);
+  stopCurrentOperation();
+}
+
+void MainWindow::erase_failed_nobutton() {
+  ZK_GUI_LOGV("erase failed");
+  if (zk_major_version() == 1) {
+    ZK_GUI_LOGI("version 1.0");
+    statusTimer->start();
+  }
+  if (operation == kErasing) {
+    showStatus(tr("Button already erased"));
+    stopCurrentOperation();
+  }
+}
+
+void MainWindow::record_failed_exists() {
+  ZK_GUI_LOGV("failed, key exists");
+  if (zk_major_version() == 1) {
+    ZK_GUI_LOGI("version 1.0");
+    statusTimer->start();
+  }
+  const QString startOver = tr("Start over"), skip = tr("Skip"), redo = tr("Redo"),
+                cancel = tr("Cancel");
+  Question box;
+  box.text = tr("Button already exists.");
+  box.iconPath = kExclamation;
+  box.buttons =
+      operation == kAutomatedRun ? QStringList{startOver, skip, redo} : QStringList{cancel, redo};
+  box.defaultButton = redo;
+  const QString answer = m_ask(this, box);
+
+  if (answer == startOver) {
+    stopCurrentOperation();
+    showStatus(tr("Canceled"));
+    showStatus(tr("Clearing zirko memory, please wait..."));
+    QCoreApplication::processEvents();
+    zk_format_config();
+    showStatus(tr("Clear finished"));
+  } else if (answer == skip) {
+    recordSuccess();  // the run goes on with the next key
+  } else if (answer == cancel) {
+    showStatus(tr("Canceled"));
+    stopCurrentOperation();
+  } else if (answer == redo && recordingKey) {
+    recordKey(recordingKey, recordingModifiers);
+  }
+}
+
+// ---- timers and key preview ----
+
+void MainWindow::timerTop() {
+  ZK_GUI_LOGV("timer top");
+  if (operation == kIdle) {
+    blinkTimer->stop();
+  } else if (operation == kKeyPreview) {
+    // The timer stops itself on the next tick, now that the window is idle.
+    if (currentKeyboard) currentKeyboard->clearSelection();
+    operation = kIdle;
+  } else if (currentKeyboard) {
+    currentKeyboard->blinkSelection();
+  }
+}
+
+void MainWindow::delayTimerTop() {
+  advanceTimer->stop();
+  if (operation != kAutomatedRun || !currentKeyboard) return;
+  if (!currentKeyboard->selectNextSequenced()) {
+    showStatus(tr("Congratulations, you're all done!"));
+    stopCurrentOperation();
+  }
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
+  if (operation == kIdle && event->type() == QEvent::KeyPress && currentKeyboard) {
+    auto *key = static_cast<QKeyEvent *>(event);
+    stopCurrentOperation();
+    if (currentKeyboard->highlightForKeyEvent(key->key(), key->modifiers())) {
+      operation = kKeyPreview;
+      blinkTimer->start(kBlinkInterval);
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::stopCurrentOperation() {
+  ZK_GUI_LOGV("stopping current operation");
+  if (currentKeyboard) {
+    currentKeyboard->clearSelection();
+    currentKeyboard->clearHeldModifiers();
+  }
+  if (operation != kIdle && deviceMode == ZK_STATE_FIRMWARE) zk_set_normal();
+  ui.go->setImages(kGoHover, kGoNormal, false);
+  ui.erase->setImages(kEraseHover, kEraseNormal, false);
+  operation = kIdle;
+  ZK_GUI_LOGV("got to the end");
+}
+
+// ---- window events ----
+
+void MainWindow::closeEvent(QCloseEvent *event) {
+  ZK_GUI_LOGV("Closing and exiting gui");
+  zk_set_normal();
+  statusTimer->stop();
+  zk_close_device();
+  // A shown settings window would otherwise keep the application running.
+  advanced->close();
+  event->accept();
+}
+
+void MainWindow::changeEvent(QEvent *event) {
+  if (event->type() == QEvent::LanguageChange) ui.retranslateUi(this);
+  QMainWindow::changeEvent(event);
+}
+
+void MainWindow::showEvent(QShowEvent *event) {
+  QMainWindow::showEvent(event);
+  // The view has its final size only once shown.
+  fitKeyboard();
+}

@@ -1,0 +1,149 @@
+#ifndef ZIRKO_GUI_MAINWINDOW_H
+#define ZIRKO_GUI_MAINWINDOW_H
+
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+
+#include "question.h"
+
+class AdvancedWindow;
+class GraphicsKey;
+class GraphicsKeyboard;
+class KeyboardGView;
+class QAction;
+class QFrame;
+class QGraphicsScene;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QPushButton;
+class QSignalMapper;
+class QTimer;
+class zirko_interrupt;
+class zirkoButton;
+
+// The window's widgets with their geometry, pictures, menus and actions.
+struct MainWindowUi {
+  QWidget *centralWidget;
+  QLabel *BackgroundImage;
+  QFrame *frame_adv;
+  QFrame *text_frame;
+  KeyboardGView *KeyboardView;
+  QProgressBar *progressBar;
+  QPushButton *Indicator;
+  zirkoButton *go;
+  QLabel *version;
+  QLabel *textbox;
+  QLabel *indicator;
+  QLabel *Notification;
+  zirkoButton *erase;
+  QMenuBar *menuBar;
+  QMenu *menuFile;
+  QMenu *menuController;
+  QMenu *menuHelp;
+  QAction *actionSaveConfiguration;
+  QAction *actionLoadConfiguration;
+  QAction *actionClearConfiguration;
+  QAction *actionUploadFirmware;
+  QAction *actionAdvanced;
+  QAction *actionQuit;
+  QAction *actionAbout;
+  QAction *actionSupport;
+  QAction *actionCheck_For_Upgrades;
+
+  void setupUi(QMainWindow *window);
+  void retranslateUi(QMainWindow *window);
+};
+
+// The one main window: polls the receiver, shows its connection state and
+// runs the recording, erasing and automated workflows on the shown layout.
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Operations; every way back to idle passes through stopCurrentOperation.
+  enum Operation { kIdle = 0, kRecording = 1, kAutomatedRun = 2, kErasing = 3, kKeyPreview = 4 };
+  // deviceMode values besides 0 (none), 1 (bootloader) and 2 (firmware).
+  static constexpr int kTransferError = -255;
+
+  explicit MainWindow(zirko_interrupt *worker, QWidget *parent = nullptr);
+  ~MainWindow() override;
+
+  // Replaces the modal boxes (tests answer questions through it).
+  void setAsker(Asker asker) { m_ask = std::move(asker); }
+
+  void showStatus(const QString &text);
+  void display_fw_version();
+  void showConnected();
+  void showDisconnected();
+  void showBootloader();
+  bool loadKeyboards(const QString &path);
+  bool selectKeyboard(const QString &name);
+  void buildControllerMenu();
+  void recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifiers);
+  void stopCurrentOperation();
+
+  // State for observers (tests, the menus).
+  int currentOperation() const { return operation; }
+  int currentDeviceMode() const { return deviceMode; }
+  bool isConnected() const { return connected; }
+  GraphicsKeyboard *shownKeyboard() const { return currentKeyboard; }
+  const QList<GraphicsKeyboard *> &keyboards() const { return keyboardList; }
+  AdvancedWindow *advancedWindow() const { return advanced; }
+  QTimer *pollTimer() const { return statusTimer; }
+  QTimer *blinkingTimer() const { return blinkTimer; }
+  QTimer *advancingTimer() const { return advanceTimer; }
+  const MainWindowUi &widgets() const { return ui; }
+
+ public slots:
+  void checkHardwareStatus();
+  void delayTimerTop();
+  void on_go_clicked();
+  void on_erase_clicked();
+  void timerTop();
+  void keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifiers, bool autoclicked);
+  void record_failed_exists();
+  void record_failed_no_space();
+  void erase_failed_nobutton();
+  void transfer_failed();
+  void recordSuccess();
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+  void closeEvent(QCloseEvent *event) override;
+  void changeEvent(QEvent *event) override;
+  void showEvent(QShowEvent *event) override;
+
+ private:
+  // Upgrade rules of the embedded firmware; see the definitions.
+  bool CheckFirmwareVersion();
+  bool do_embedded_upgrade();
+
+  void startWorker();
+  void fitKeyboard();
+  void setIndicator(const QString &picture);
+  void setTitle(const char *state);
+
+  MainWindowUi ui;
+  zirko_interrupt *worker;
+  AdvancedWindow *advanced;
+  bool offerUpgrade = true;
+  bool firstPoll = true;
+  bool connected = false;
+  int deviceMode = 0;
+  GraphicsKeyboard *currentKeyboard = nullptr;
+  int operation = kIdle;
+  QTimer *blinkTimer;
+  QTimer *advanceTimer;
+  QTimer *statusTimer;
+  QList<GraphicsKeyboard *> keyboardList;
+  QGraphicsScene *scene;
+  GraphicsKey *recordingKey = nullptr;
+  QList<GraphicsKey *> recordingModifiers;
+  QSignalMapper *controllerMapper = nullptr;
+  Asker m_ask = askWithMessageBox;
+};
+
+#endif  // ZIRKO_GUI_MAINWINDOW_H

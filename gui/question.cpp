@@ -1,0 +1,51 @@
+#include "question.h"
+
+#include <QAbstractButton>
+#include <QGridLayout>
+#include <QHash>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpacerItem>
+
+namespace {
+
+QMessageBox::StandardButton standardButton(const QString &text) {
+  static const QHash<QString, QMessageBox::StandardButton> kButtons = {
+      {"Yes", QMessageBox::Yes},
+      {"No", QMessageBox::No},
+      {"OK", QMessageBox::Ok},
+      {"Cancel", QMessageBox::Cancel},
+  };
+  return kButtons.value(text, QMessageBox::NoButton);
+}
+
+}  // namespace
+
+QString askWithMessageBox(QWidget *parent, const Question &question) {
+  QMessageBox box(parent);
+  box.setText(question.text);
+  if (!question.informativeText.isEmpty()) box.setInformativeText(question.informativeText);
+  if (!question.detailedText.isEmpty()) box.setDetailedText(question.detailedText);
+  if (!question.iconPath.isEmpty()) box.setIconPixmap(QPixmap(question.iconPath));
+
+  QHash<QAbstractButton *, QString> texts;
+  for (const QString &text : question.buttons) {
+    QPushButton *button = nullptr;
+    const auto standard = question.standardButtons ? standardButton(text) : QMessageBox::NoButton;
+    if (standard != QMessageBox::NoButton)
+      button = box.addButton(standard);
+    else
+      button = box.addButton(text, QMessageBox::ActionRole);
+    texts.insert(button, text);
+    if (text == question.defaultButton) box.setDefaultButton(button);
+  }
+  if (question.minimumWidth > 0) {
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
+      grid->addItem(
+          new QSpacerItem(question.minimumWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+          grid->rowCount(), 0, 1, grid->columnCount());
+    }
+  }
+  box.exec();
+  return texts.value(box.clickedButton());
+}

@@ -1,0 +1,34 @@
+#include "zirko_interrupt.h"
+
+#include "gui_log.h"
+#include "zirko.h"
+
+void zirko_interrupt::run() {
+  // No time limit: only a button press or a lost receiver ends the wait.
+  const int rc = zk_set_interrupt(0);
+  if (rc < 0) ZK_GUI_LOGE("error");
+  ZK_GUI_LOGD("running interrupt thread");
+  switch (rc) {
+    case 0:
+      ZK_GUI_LOGD("recorded succesfully");
+      emit record_success();
+      break;
+    case -4:
+      ZK_GUI_LOGE("no space on device");
+      emit record_failed_no_space();
+      break;
+    case -5:
+      ZK_GUI_LOGE("button already exists");
+      emit record_failed_exists();
+      break;
+    case -6:
+      ZK_GUI_LOGE("key not found");
+      emit erase_failed_nobutton();
+      break;
+    default:
+      // Also an outcome byte the firmware doesn't define (a positive value).
+      ZK_GUI_LOGE("libusb error");
+      emit transfer_failed();
+      break;
+  }
+}

@@ -1,0 +1,33 @@
+#include "zirkobutton.h"
+
+#include <QMouseEvent>
+
+zirkoButton::zirkoButton(QWidget *parent) : QLabel(parent) {}
+
+void zirkoButton::setImages(const QString &hover, const QString &normal, bool showHover) {
+  m_hoverPath = hover;
+  m_normalPath = normal;
+  m_hover = QPixmap(hover);
+  m_normal = QPixmap(normal);
+  showPicture(showHover);
+}
+
+void zirkoButton::showPicture(bool hover) {
+  m_showingHover = hover;
+  setPixmap(hover ? m_hover : m_normal);
+}
+
+void zirkoButton::mousePressEvent(QMouseEvent *event) {
+  emit clicked();
+  event->accept();
+}
+
+void zirkoButton::enterEvent(QEnterEvent *event) {
+  showPicture(true);
+  QLabel::enterEvent(event);
+}
+
+void zirkoButton::leaveEvent(QEvent *event) {
+  showPicture(false);
+  QLabel::leaveEvent(event);
+}

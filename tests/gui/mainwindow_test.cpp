@@ -1,0 +1,420 @@
+#include "mainwindow.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+#include "advancedwindow.h"
+#include "graphicskey.h"
+#include "graphicskeyboard.h"
+#include "keyboardgview.h"
+#include "virtual_rig.h"
+#include "zirko_interrupt.h"
+#include "zirkobutton.h"
+
+namespace {
+
+constexpr uint8_t kVendorIn = 0xC0;
+constexpr uint8_t kRecordRequest = 1;
+constexpr uint8_t kNormalRequest = 0;
+constexpr uint8_t kDeleteRequest = 2;
+constexpr int kShift = 0x02;
+
+const QStringList kMinimalistUsages = {"up", "left", "down", "right", "enter", "back"};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<VirtualRig> rig;
+  std::unique_ptr<zirko_interrupt> worker;
+  std::unique_ptr<MainWindow> window;
+  QList<Question> asked;
+  QStringList answers;  // popped per question; none left: closed without a choice
+
+  void poll() { window->checkHardwareStatus(); }
+  QString status() const { return window->widgets().Notification->text(); }
+  QString version() const { return window->widgets().version->text(); }
+  GraphicsKeyboard *layout() const { return window->shownKeyboard(); }
+  GraphicsKey *key(const QString &name) const {
+    for (GraphicsKey *k : layout()->getKeys())
+      if (k->getName() == name) return k;
+    return nullptr;
+  }
+  void connectReceiver() {
+    poll();
+    QVERIFY(window->isConnected());
+  }
+  void expectIdleWith(const QString &text) {
+    QCOMPARE(status(), text);
+    QCOMPARE(window->currentOperation(), int(MainWindow::kIdle));
+    QCOMPARE(window->widgets().go->shownImage(), QString(":/images/Buttons/goButtonGray.png"));
+  }
+  void expectDisconnected() {
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(version(), QString());
+    QVERIFY(!window->isConnected());
+    QCOMPARE(window->currentDeviceMode(), 0);
+    QVERIFY(!window->advancedWindow()->isEnabled());
+  }
+  // Lets a generation-1 worker finish and its queued signal arrive.
+  void settleWorker() {
+    QVERIFY(worker->wait(5000));
+    QCoreApplication::processEvents();
+  }
+
+ private slots:
+  void init() {
+    rig = std::make_unique<VirtualRig>();
+    worker = std::make_unique<zirko_interrupt>();
+    window = std::make_unique<MainWindow>(worker.get());
+    asked.clear();
+    answers.clear();
+    window->setAsker([this](QWidget *, const Question &q) {
+      asked.append(q);
+      return answers.isEmpty() ? QString() : answers.takeFirst();
+    });
+    window->show();
+  }
+
+  void cleanup() {
+    if (worker->isRunning()) rig->rx.unplug();  // ends a wait nobody answered
+    QVERIFY(worker->wait(5000));
+    QCoreApplication::processEvents();
+    window.reset();
+    worker.reset();
+    rig.reset();
+  }
+
+  void startsDisconnectedAndRefusesDeviceOperations() {
+    QCOMPARE(window->pollTimer()->interval(), 1);
+    QVERIFY(window->pollTimer()->isActive());
+    rig->rx.unplug();
+    poll();
+    expectDisconnected();
+    QCOMPARE(window->pollTimer()->interval(), 250);
+    QVERIFY(window->pollTimer()->isActive());
+    QCOMPARE(layout()->getName(), QString("Minimalist"));
+
+    window->on_go_clicked();
+    QCOMPARE(status(), QString("Please connect zirko"));
+    window->selectKeyboard("Windows_us101");
+    window->keyboard_clicked(key("a"), {}, false);
+    QCOMPARE(status(), QString("Please connect zirko"));
+    window->on_erase_clicked();
+    QCOMPARE(status(), QString("Please connect zirko"));
+    QCOMPARE(window->currentOperation(), int(MainWindow::kIdle));
+    QCOMPARE(rig->count(kVendorIn, kRecordRequest), 0);
+  }
+
+  void attachedReceiverShowsConnectedAndControllersMenu() {
+    poll();
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(version(), QString("Firmware v3.8"));
+    QCOMPARE(window->currentDeviceMode(), 2);
+    QVERIFY(window->advancedWindow()->isEnabled());
+    QCOMPARE(layout()->getName(), QString("Minimalist"));
+    QVERIFY(!window->widgets().go->isHidden());
+    QCOMPARE(status(), QString("Press go to start the automated process"));
+
+    QStringList names, checked;
+    for (QAction *action : window->widgets().menuController->actions()) {
+      names << action->data().toString();
+      if (action->isChecked()) checked << action->data().toString();
+    }
+    QStringList expected;
+    for (GraphicsKeyboard *k : window->keyboards())
+      if (k->getName() != "Mac_us101") expected << k->getName();
+    QCOMPARE(names, expected);
+    QCOMPARE(checked, QStringList{window->keyboards().first()->getName()});
+  }
+
+  void recordsOneKeyWithHeldModifier() {
+    connectReceiver();
+    QVERIFY(window->selectKeyboard("Windows_us101"));
+    QVERIFY(window->widgets().go->isHidden());
+    QCOMPARE(status(), QString("Click a key to start recording"));
+
+    layout()->keyClicked(key("lshift"));
+    layout()->keyClicked(key("a"));
+    QCOMPARE(window->currentOperation(), int(MainWindow::kRecording));
+    QCOMPARE(status(), QString("Press the button to be paired with 'lshift+a'"));
+    auto record = rig->requests(kVendorIn, kRecordRequest);
+    QCOMPARE(record.size(), size_t(1));
+    QCOMPARE(int(record[0].value), 0x04);
+    QCOMPARE(int(record[0].index), kShift);
+    QVERIFY(window->blinkingTimer()->isActive());
+
+    poll();  // still waiting for the remote
+    QCOMPARE(window->currentOperation(), int(MainWindow::kRecording));
+    rig->rx.press(0xA1);
+    poll();
+    expectIdleWith("Recorded successfully");
+    QCOMPARE(rig->entries(), (std::vector<std::pair<int, int>>{{kShift, 0x04}}));
+    QVERIFY(!key("lshift")->getHighlighted());
+    QVERIFY(!window->blinkingTimer()->isActive());
+  }
+
+  void existingButtonBoxOutcomes_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("statusAfter");
+    QTest::addColumn<int>("operationAfter");
+    QTest::addColumn<int>("recordRequests");
+    QTest::newRow("cancel") << "Cancel"
+                            << "Canceled" << int(MainWindow::kIdle) << 1;
+    QTest::newRow("redo") << "Redo"
+                          << "Press the button to be paired with 'a'" << int(MainWindow::kRecording)
+                          << 2;
+    QTest::newRow("closed") << ""
+                            << "Press the button to be paired with 'a'"
+                            << int(MainWindow::kRecording) << 1;
+  }
+  void existingButtonBoxOutcomes() {
+    QFETCH(QString, answer);
+    QFETCH(QString, statusAfter);
+    QFETCH(int, operationAfter);
+    QFETCH(int, recordRequests);
+    rig->addEntry(0xA1, 0, 0x05);
+    connectReceiver();
+    window->selectKeyboard("Windows_us101");
+    layout()->keyClicked(key("a"));
+    rig->rx.press(0xA1);
+    answers << answer;
+    poll();
+
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked[0].text, QString("Button already exists."));
+    QCOMPARE(asked[0].buttons, (QStringList{"Cancel", "Redo"}));
+    QCOMPARE(asked[0].defaultButton, QString("Redo"));
+    QCOMPARE(asked[0].iconPath, QString(":/images/exclamation.png"));
+    QCOMPARE(status(), statusAfter);
+    QCOMPARE(window->currentOperation(), operationAfter);
+    QCOMPARE(rig->count(kVendorIn, kRecordRequest), recordRequests);
+    QCOMPARE(rig->imageSize(), 5 + 6);
+  }
+
+  void fullMemoryReportsNoSpace() {
+    const int room = (zk::virt::kImageRoom - zk::virt::kHeaderSize) / zk::virt::kEntrySize;
+    for (int i = 0; i < room; ++i) rig->addEntry(0x100 + i, 0, 0x04);
+    connectReceiver();
+    window->selectKeyboard("Windows_us101");
+    layout()->keyClicked(key("b"));
+    rig->rx.press(0xFFFF);
+    poll();
+    expectIdleWith("No more space for new buttons");
+  }
+
+  // The run records every key of the sequence; a button that already exists
+  // is skipped like a success and the run goes on with the next key.
+  void automatedRunOverMinimalist() {
+    connectReceiver();
+    window->on_go_clicked();
+    QCOMPARE(window->currentOperation(), int(MainWindow::kAutomatedRun));
+    QCOMPARE(window->widgets().go->shownImage(), QString(":/images/Buttons/stopButtonGreen.png"));
+
+    for (int i = 0; i < kMinimalistUsages.size(); ++i) {
+      QCOMPARE(status(), "Press the button to be paired with '" + kMinimalistUsages[i] + "'");
+      QCOMPARE(layout()->getSelectedKey()->getName(), kMinimalistUsages[i]);
+      const bool duplicate = i == 3;  // the remote's first button again
+      if (duplicate) answers << "Skip";
+      rig->rx.press(duplicate ? 0xC0 : 0xC0 + i);
+      poll();
+      QCOMPARE(status(), QString("Recorded successfully"));
+      QCOMPARE(window->currentOperation(), int(MainWindow::kAutomatedRun));
+      QVERIFY(window->advancingTimer()->isActive());
+      QCOMPARE(window->advancingTimer()->interval(), 800);
+      window->delayTimerTop();
+    }
+    expectIdleWith("Congratulations, you're all done!");
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked[0].buttons, (QStringList{"Start over", "Skip", "Redo"}));
+    QCOMPARE(rig->entries(), (std::vector<std::pair<int, int>>{
+                                 {0, 0x52}, {0, 0x50}, {0, 0x51}, {0, 0x28}, {0, 0x29}}));
+    QVERIFY(layout()->getSelectedKey() == nullptr);
+  }
+
+  void startOverClearsTheMemory() {
+    rig->addEntry(0xD1, 0, 0x04);
+    rig->addEntry(0xD2, 0, 0x05);
+    connectReceiver();
+    window->on_go_clicked();
+    answers << "Start over";
+    rig->rx.press(0xD2);
+    poll();
+    expectIdleWith("Clear finished");
+    QCOMPARE(rig->imageSize(), zk::virt::kHeaderSize);
+  }
+
+  void userClickDuringRunStopsIt() {
+    connectReceiver();
+    window->on_go_clicked();
+    const int normalBefore = rig->count(kVendorIn, kNormalRequest);
+    // A mouse click on a key (not an automatic one) ends the run.
+    layout()->keyClicked(key("down"));
+    expectIdleWith("Recording stopped");
+    QCOMPARE(rig->count(kVendorIn, kNormalRequest), normalBefore + 1);
+    QVERIFY(!rig->rx.waiting_for_button());
+    QCOMPARE(rig->count(kVendorIn, kRecordRequest), 1);
+
+    window->on_go_clicked();
+    window->on_go_clicked();  // the go button is the stop button during a run
+    expectIdleWith("Recording stopped, hit go to start again");
+  }
+
+  void eraseRemovesAButtonOrReportsItMissing() {
+    rig->addEntry(0xE1, 0, 0x04);
+    connectReceiver();
+    window->on_erase_clicked();
+    QCOMPARE(status(), QString("Click the button on your remote to be erased"));
+    QCOMPARE(window->currentOperation(), int(MainWindow::kErasing));
+    QCOMPARE(window->widgets().erase->shownImage(),
+             QString(":/images/Buttons/stopButtonGreen.png"));
+    QCOMPARE(rig->count(kVendorIn, kDeleteRequest), 1);
+    rig->rx.press(0xE1);
+    poll();
+    QCOMPARE(status(), QString("Erased button"));
+    QCOMPARE(rig->imageSize(), zk::virt::kHeaderSize);
+    QCOMPARE(window->widgets().erase->shownImage(),
+             QString(":/images/Buttons/eraseButtonGray.png"));
+
+    window->on_erase_clicked();
+    rig->rx.press(0xE1);
+    poll();
+    expectIdleWith("Button already erased");
+
+    window->on_erase_clicked();
+    window->on_erase_clicked();
+    expectIdleWith("Erasing cancelled");
+  }
+
+  // Generation 1 reports outcomes on the interrupt endpoint: the worker waits
+  // while the poll is stopped, and its queued result restarts the poll.
+  void generationOneThroughTheWorker() {
+    rig->setFirmware(1, 2);
+    rig->addEntry(0xF1, 0, 0x05);
+    connectReceiver();
+    QCOMPARE(version(), QString("Firmware v1.2"));
+
+    layout()->keyClicked(key("up"));
+    QVERIFY(worker->isRunning());
+    QVERIFY(!window->pollTimer()->isActive());
+    rig->rx.press(0xF2);
+    settleWorker();
+    expectIdleWith("Recorded successfully");
+    QVERIFY(window->pollTimer()->isActive());
+
+    answers << "Cancel";
+    layout()->keyClicked(key("left"));
+    rig->rx.press(0xF1);
+    settleWorker();
+    QCOMPARE(asked.size(), 1);
+    expectIdleWith("Canceled");
+
+    window->on_erase_clicked();
+    QVERIFY(!window->pollTimer()->isActive());
+    rig->rx.press(0xF9);
+    settleWorker();
+    expectIdleWith("Button already erased");
+    QVERIFY(window->pollTimer()->isActive());
+
+    // Unplugged while the worker waits: the read fails.
+    layout()->keyClicked(key("down"));
+    rig->rx.unplug();
+    settleWorker();
+    expectIdleWith("Transfer error");
+    QCOMPARE(window->currentDeviceMode(), MainWindow::kTransferError);
+    QCOMPARE(rig->entries(), (std::vector<std::pair<int, int>>{{0, 0x05}, {0, 0x52}}));
+  }
+
+  void unplugWhileIdleDisconnectsAndReplugConnects() {
+    connectReceiver();
+    rig->rx.unplug();
+    poll();
+    expectDisconnected();
+    QCOMPARE(layout()->getName(), QString("Minimalist"));
+    rig->rx.plug();
+    poll();
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(version(), QString("Firmware v3.8"));
+  }
+
+  void unplugDuringRecordingIsATransferError() {
+    connectReceiver();
+    window->on_go_clicked();
+    rig->rx.unplug();
+    QElapsedTimer paused;
+    paused.start();
+    poll();
+    QVERIFY(paused.elapsed() >= 300);
+    expectIdleWith("Transfer error");
+    QCOMPARE(window->currentDeviceMode(), MainWindow::kTransferError);
+    window->on_go_clicked();
+    QCOMPARE(status(), QString("Please connect zirko"));
+
+    poll();
+    expectDisconnected();
+    rig->rx.plug();
+    poll();
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(window->currentDeviceMode(), 2);
+  }
+
+  void corvaneReceiverSwitchesToMinimalist_data() {
+    QTest::addColumn<bool>("corvane");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("corvane") << true << "Minimalist";
+    QTest::newRow("standard") << false << "Windows_us101";
+  }
+  void corvaneReceiverSwitchesToMinimalist() {
+    QFETCH(bool, corvane);
+    QFETCH(QString, shown);
+    if (corvane) {
+      QCOMPARE(zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER), ZK_STATE_FIRMWARE);
+      QVERIFY(zk_set_product_corvane() >= 0);
+      zk_close_device();
+    }
+    window->selectKeyboard("Windows_us101");
+    connectReceiver();
+    QCOMPARE(layout()->getName(), shown);
+  }
+
+  void keyPreviewLightsForOneTick() {
+    connectReceiver();
+    window->selectKeyboard("Windows_us101");
+    QTest::keyClick(window->widgets().KeyboardView, Qt::Key_A, Qt::ShiftModifier);
+    QCOMPARE(window->currentOperation(), int(MainWindow::kKeyPreview));
+    QVERIFY(key("lshift")->getHighlighted());
+    QVERIFY(key("a")->getHighlighted());
+    QVERIFY(window->blinkingTimer()->isActive());
+
+    window->timerTop();
+    QCOMPARE(window->currentOperation(), int(MainWindow::kIdle));
+    QVERIFY(!key("lshift")->getHighlighted());
+    QVERIFY(!key("a")->getHighlighted());
+    window->timerTop();
+    QVERIFY(!window->blinkingTimer()->isActive());
+
+    // While a recording waits, key presses change nothing.
+    layout()->keyClicked(key("b"));
+    QTest::keyClick(window->widgets().KeyboardView, Qt::Key_C);
+    QCOMPARE(window->currentOperation(), int(MainWindow::kRecording));
+    QVERIFY(!key("c")->getHighlighted());
+  }
+
+  void closingSetsNormalAndReleasesTheReceiver() {
+    connectReceiver();
+    layout()->keyClicked(key("up"));
+    window->advancedWindow()->show();
+    window->close();
+    QVERIFY(!rig->rx.waiting_for_button());
+    QVERIFY(!window->pollTimer()->isActive());
+    QCOMPARE(rig->bus.open_handles(), 0);
+    QVERIFY(!window->advancedWindow()->isVisible());
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "mainwindow_test.moc"
