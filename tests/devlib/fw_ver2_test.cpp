@@ -117,6 +117,8 @@ TEST_F(FwTest, SettersChangeOnlyTheirFieldAndApply) {
   ExpectRequest(0xC0, 7, 1, 0, 1);
   ExpectNoRequest(0xC2, 7);
   EXPECT_EQ(zk_get_sleep_detect(), 1);
+  EXPECT_EQ(zk_set_sleep_detect(0), 0);
+  EXPECT_EQ(Eeprom(3), 0x1F);
 }
 
 TEST_F(FwTest, SettingsRejectionsAndFailures) {
