@@ -98,11 +98,15 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   Indicator = new QPushButton(frame_adv);
   Indicator->setObjectName("Indicator");
   Indicator->setGeometry(0, 470, 91, 32);
+  // Nothing is wired to it yet; it must not cover the version label.
+  Indicator->setFlat(true);
+  Indicator->setStyleSheet("QPushButton { background: transparent; border: none; }");
   go = new zirkoButton(frame_adv);
   go->setObjectName("go");
   go->setGeometry(710, 420, 81, 61);
   go->setPixmap(QPixmap(kGoNormal));
-  version = makeLabel(frame_adv, "version", QRect(10, 450, 121, 41));
+  // Wide enough for "Firmware v3.8" at 14 points on a 96 dpi screen.
+  version = makeLabel(frame_adv, "version", QRect(10, 450, 181, 41));
   version->setFont(QFont("Helvetica", 14));
   version->setTextFormat(Qt::PlainText);
 
@@ -115,6 +119,7 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   indicator->setPixmap(QPixmap(kDisconnectedPicture));
   Notification = makeLabel(text_frame, "Notification", QRect(110, 10, 591, 62));
   Notification->setFont(QFont("Helvetica", 20));
+  Notification->setAlignment(Qt::AlignCenter);
   erase = new zirkoButton(text_frame);
   erase->setObjectName("erase");
   erase->setGeometry(10, 10, 90, 61);
