@@ -83,8 +83,10 @@ int Bootloader::device_info(Receiver &receiver, unsigned char *reply) {
   const int generation = receiver.state_.bl_generation();
   // Generation 1 leads with a byte of no meaning.
   unsigned char *p = reply + (generation == 1 ? 1 : 0);
-  p[0] = kFlashPageSize & 0xFF;
-  p[1] = kFlashPageSize >> 8;
+  const int page_size = receiver.state_.bootloader_faults.info_page_size;
+  const int reported = page_size > 0 ? page_size : kFlashPageSize;
+  p[0] = static_cast<uint8_t>(reported);
+  p[1] = static_cast<uint8_t>(reported >> 8);
   for (int i = 0; i < 4; ++i) p[2 + i] = static_cast<uint8_t>(kFlashSize >> (8 * i));
   const int wanted = receiver.state_.bootloader_faults.info_length;
   if (wanted > 0) return std::min(wanted, kReplyCapacity);

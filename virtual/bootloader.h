@@ -19,6 +19,8 @@ struct Setup;
 struct BootloaderFaults {
   // Device-information reply length; 0 gives the generation's own (7 or 6).
   int info_length = 0;
+  // Page size the device information reports; 0 gives the real 128.
+  int info_page_size = 0;
   // Generation 2: this page is refused as a CRC mismatch on its next
   // `reject_times` arrivals (counted down as it happens).
   int reject_page = -1;

@@ -116,6 +116,10 @@ std::optional<std::string> apply_bootloader_fault(const std::string &key, const 
     if (!number) return bad("a number 0-255");
     (key == "bootloader_info_length" ? faults.info_length : faults.reject_times) =
         static_cast<int>(*number);
+  } else if (key == "bootloader_page_size") {
+    auto size = parse_number(value, 0xFFFF);
+    if (!size) return bad("a 16-bit number, 0 for 128");
+    faults.info_page_size = static_cast<int>(*size);
   } else if (key == "bootloader_reject_page" || key == "bootloader_unplug_at_page") {
     auto page = parse_page(value);
     if (!page) return bad("none or a page number");
@@ -238,11 +242,13 @@ std::string format_state(const ReceiverState &s) {
       << "bootloader_date = " << date(s.bootloader) << "\n"
       << "bootloader_generation = " << generation_text(s.bootloader_generation) << "\n"
       << "scm_hash = " << hex(s.scm_hash, 8) << "\n"
-      << "# Upload faults: device-information length (0: the generation's own),\n"
+      << "# Upload faults: device-information length (0: the generation's own) and\n"
+      << "# page size (0: 128),\n"
       << "# a page refused as a CRC mismatch so many more times (generation 2), a\n"
       << "# page at which the receiver is pulled out and plugged in again, and a\n"
       << "# receiver that stays away after leaving its bootloader.\n"
       << "bootloader_info_length = " << s.bootloader_faults.info_length << "\n"
+      << "bootloader_page_size = " << s.bootloader_faults.info_page_size << "\n"
       << "bootloader_reject_page = " << page(s.bootloader_faults.reject_page) << "\n"
       << "bootloader_reject_times = " << s.bootloader_faults.reject_times << "\n"
       << "bootloader_unplug_at_page = " << page(s.bootloader_faults.unplug_at_page) << "\n"
