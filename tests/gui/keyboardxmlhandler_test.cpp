@@ -1,5 +1,3 @@
-#include "keyboardxmlhandler.h"
-
 #include <QtTest>
 
 #include "layout_fixture.h"
@@ -28,49 +26,40 @@ class KeyboardXmlHandlerTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void wellFormedLayoutsAreBuiltInOrder() {
+  void attributesReachTheLayouts() {
     Layouts layouts;
-    layouts.parseText(document("<!-- comment -->\n" + keyboard("One") +
-                               key("lshift", "usb=\"0\" modifier=\"0x02\" ismodifier=\"1\"") +
-                               key("a", "usb=\"0x04\" sequence=\"2\"") + "</keyboard>\n" +
-                               keyboard("Two", "type=\"sequenced\"") + key("b") + "</keyboard>\n"));
+    layouts.parseText(
+        document("<!-- comment -->\n" + keyboard("One") +
+                 key("x", "usb=\"0117\" modifier=\"0x10\" sequence=\"010\" ismodifier=\"1\"") +
+                 key("y", "usb=\"mouse\" ismodifier=\"0x1\" sequence=\"0x2\"") + "</keyboard>\n" +
+                 keyboard("Two", "type=\"sequenced\"") + "</keyboard>\n"));
     QVERIFY(layouts.parsed);
     QCOMPARE(layouts.messages, QString());
     QCOMPARE(layouts.list.size(), 2);
-    GraphicsKeyboard *one = layouts.list[0];
-    QCOMPARE(one->getName(), QStringLiteral("One"));
-    QCOMPARE(one->getMenu(), QStringLiteral("Menu One"));
-    QVERIFY(!one->getSequenced());
+    QCOMPARE(layouts.list[0]->getMenu(), QStringLiteral("Menu One"));
+    QVERIFY(!layouts.list[0]->getSequenced());
     QVERIFY(layouts.list[1]->getSequenced());
-    QCOMPARE(one->getKeys().size(), 2);
-    GraphicsKey *lshift = one->getKeys()[0];
-    QVERIFY(lshift->getIsModifier());
-    QCOMPARE(lshift->getModifier(), 0x02);
-    GraphicsKey *a = one->getKeys()[1];
-    QCOMPARE(a->getTooltip(), QStringLiteral("tip a"));
-    QCOMPARE(a->getHighlight(), QStringLiteral("a_h"));
-    QCOMPARE(a->getDark(), QStringLiteral("a_g"));
-    QVERIFY(!a->getIsModifier());
-    QCOMPARE(a->getUsb(), 0x04);
-    QCOMPARE(a->getSequence(), 2);
-    QVERIFY(a->getClickable());
+    const auto &keys = layouts.list[0]->getKeys();
+    QCOMPARE(keys[0]->getTooltip(), QStringLiteral("tip x"));
+    QCOMPARE(keys[0]->getUsb(), 79);
+    QCOMPARE(keys[0]->getModifier(), 0x10);
+    QCOMPARE(keys[0]->getSequence(), 10);  // decimal only
+    QVERIFY(keys[0]->getIsModifier());
+    QCOMPARE(keys[1]->getUsb(), 0);
+    QVERIFY(!keys[1]->getIsModifier());
+    QCOMPARE(keys[1]->getSequence(), 0);
   }
 
   void numberFormats_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("value");
     QTest::newRow("hex") << "0x4F" << 79;
-    QTest::newRow("hex upper prefix") << "0X4f" << 79;
     QTest::newRow("decimal") << "79" << 79;
     QTest::newRow("octal") << "0117" << 79;
-    QTest::newRow("zero") << "0" << 0;
     QTest::newRow("word") << "enter" << 0;
-    QTest::newRow("empty") << "" << 0;
     QTest::newRow("trailing junk") << "0x4Fz" << 0;
     QTest::newRow("not octal") << "09" << 0;
-    QTest::newRow("bare prefix") << "0x" << 0;
     QTest::newRow("double prefix") << "0x0x4F" << 0;
-    QTest::newRow("double sign") << "--5" << 0;
     QTest::newRow("too large") << "99999999999" << 0;
   }
   void numberFormats() {
@@ -79,103 +68,44 @@ class KeyboardXmlHandlerTest : public QObject {
     QCOMPARE(KeyboardXmlHandler::parseCInteger(text), value);
   }
 
-  void usbAndModifierTakePrefixesSequenceAndIsModifierDoNot() {
+  void contentProblemsAddLinesButNeverStopTheParse() {
     Layouts layouts;
-    layouts.parseText(
-        document(keyboard("K") +
-                 key("x", "usb=\"0117\" modifier=\"0x10\" sequence=\"010\" ismodifier=\"01\"") +
-                 key("y", "usb=\"mouse\" ismodifier=\"0x1\" sequence=\"0x2\"") + "</keyboard>\n"));
-    QCOMPARE(layouts.messages, QString());
-    const auto &keys = layouts.list.at(0)->getKeys();
-    QCOMPARE(keys[0]->getUsb(), 79);
-    QCOMPARE(keys[0]->getModifier(), 0x10);
-    QCOMPARE(keys[0]->getSequence(), 10);
-    QVERIFY(keys[0]->getIsModifier());
-    QCOMPARE(keys[1]->getUsb(), 0);
-    QVERIFY(!keys[1]->getIsModifier());
-    QCOMPARE(keys[1]->getSequence(), 0);
-  }
-
-  void unknownAttributesWarnButTheKeyIsKept() {
-    Layouts layouts;
-    layouts.parseText(document("<keyboard name=\"K\" " + kImage +
-                               " type=\"normal\" colour=\"red\">\n" +
-                               key("a", "color=\"blue\" size=\"2\"") + "</keyboard>\n"));
-    QVERIFY(layouts.parsed);
-    QCOMPARE(layouts.messages, QStringLiteral("WARNING: attribute colour ignored.\n"
-                                              "WARNING: attribute color ignored.\n"
-                                              "WARNING: attribute size ignored.\n"));
-    QCOMPARE(layouts.list.at(0)->getKeys().size(), 1);
-    QCOMPARE(layouts.list.at(0)->getMenu(), QString());
-  }
-
-  void keysMissingRequiredAttributesAreDropped() {
-    Layouts layouts;
-    layouts.parseText(
-        document(keyboard("K") + "<key name=\"a\" tooltip=\"a\" highlight=\"a_h\" usb=\"4\"/>\n" +
-                 "<key tooltip=\"t\" highlight=\"h\" dark=\"d\"/>\n" +
-                 "<key name=\"c\" tooltip=\"\" highlight=\"c_h\" dark=\"c_g\" bogus=\"1\"/>\n" +
-                 key("b") + "</keyboard>\n"));
+    layouts.parseText(document(
+        key("early") + "<keyboard name=\"A\" " + kImage + " type=\"Sequenced\" colour=\"red\">\n" +
+        key("a", "color=\"blue\"") + "<key name=\"nodark\" tooltip=\"t\" highlight=\"h\"/>\n" +
+        "<key tooltip=\"t\" highlight=\"h\" dark=\"d\"/>\n</keyboard>\n" + key("stray") +
+        "<keyboard name=\"NoPicture\" type=\"normal\">\n" + key("lost") + "</keyboard>\n" +
+        keyboard("B") + key("b") + "</keyboard>\n"));
     QVERIFY(layouts.parsed);
     QCOMPARE(layouts.messages,
-             QStringLiteral("ERROR: key a missing required attributes and is ignored.\n"
+             QStringLiteral("WARNING: attribute colour ignored.\n"
+                            "WARNING: keyboard A should have type of normal or sequenced.\n"
+                            "WARNING: attribute color ignored.\n"
+                            "ERROR: key nodark missing required attributes and is ignored.\n"
                             "ERROR: key  missing required attributes and is ignored.\n"
-                            "WARNING: attribute bogus ignored.\n"
-                            "ERROR: key c missing required attributes and is ignored.\n"));
-    QCOMPARE(layouts.list.at(0)->getKeys().size(), 1);
-    QCOMPARE(layouts.list.at(0)->getKeys().at(0)->getName(), QStringLiteral("b"));
-  }
-
-  void keyboardWithoutImageSwallowsItsKeysSilently() {
-    Layouts layouts;
-    layouts.parseText(document(key("early") + keyboard("A") + key("a") + "</keyboard>\n" +
-                               "<keyboard name=\"NoPicture\" type=\"normal\">\n" + key("lost") +
-                               "</keyboard>\n<keyboard image=\"x.svg\" type=\"normal\"/>\n" +
-                               key("lost2") + keyboard("B") + key("b") + "</keyboard>\n"));
-    QVERIFY(layouts.parsed);
-    QCOMPARE(layouts.messages,
-             QStringLiteral("ERROR: keyboard NoPicture missing critical attribute.\n"
-                            "ERROR: keyboard  missing critical attribute.\n"));
+                            "ERROR: keyboard NoPicture missing critical attribute.\n"));
     QCOMPARE(layouts.list.size(), 2);
-    QCOMPARE(layouts.list[0]->getKeys().size(), 1);
+    GraphicsKeyboard *a = layouts.list[0];
+    QVERIFY(!a->getSequenced());
+    QCOMPARE(a->getMenu(), QString());
+    // Closing tags change nothing: a stray key joins the last layout.
+    QCOMPARE(a->getKeys().size(), 2);
+    QCOMPARE(a->getKeys()[1]->getName(), QStringLiteral("stray"));
     QCOMPARE(layouts.list[1]->getKeys().size(), 1);
-    QCOMPARE(layouts.list[1]->getKeys()[0]->getName(), QStringLiteral("b"));
-  }
-
-  void otherTypesWarnAndBuildANormalLayout() {
-    Layouts layouts;
-    layouts.parseText(document(keyboard("Odd", "type=\"Sequenced\"") + "</keyboard>\n" +
-                               keyboard("Untyped", "") + "</keyboard>\n"));
-    QCOMPARE(
-        layouts.messages,
-        QStringLiteral("WARNING: keyboard Odd should have type of normal or sequenced.\n"
-                       "WARNING: keyboard Untyped should have type of normal or sequenced.\n"));
-    QCOMPARE(layouts.list.size(), 2);
-    QVERIFY(!layouts.list[0]->getSequenced());
-    QVERIFY(!layouts.list[1]->getSequenced());
-  }
-
-  void keysAfterAClosedKeyboardJoinIt() {
-    Layouts layouts;
-    layouts.parseText(document(keyboard("K") + key("a") + "</keyboard>\n" + key("stray")));
-    QCOMPARE(layouts.messages, QString());
-    QCOMPARE(layouts.list.at(0)->getKeys().size(), 2);
-    QCOMPARE(layouts.list.at(0)->getKeys()[1]->getName(), QStringLiteral("stray"));
   }
 
   void truncatedDocumentFailsAndKeepsWhatWasBuilt() {
     Layouts layouts;
-    QByteArray text = document(keyboard("Done") + key("a") + "</keyboard>\n" + keyboard("Cut") +
-                               key("b") + key("c") + "</keyboard>\n");
+    QByteArray text = document(keyboard("Done") + key("a", "rot=\"1\"") + "</keyboard>\n" +
+                               keyboard("Cut") + key("b") + key("c") + "</keyboard>\n");
     text.truncate(text.indexOf("<key name=\"c\"") + 12);
-    // A warning met before the cut stays in the text.
-    layouts.parseText(text.replace("<key name=\"a\"", "<key rot=\"1\" name=\"a\""));
+    layouts.parseText(text);
     QVERIFY(!layouts.parsed);
     const QStringList lines = layouts.messages.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines[0], QStringLiteral("WARNING: attribute rot ignored."));
     QVERIFY2(
-        QRegularExpression("^ERROR: Parsing line 8 column \\d+: \\S.*$").match(lines[1]).hasMatch(),
+        QRegularExpression("^ERROR: Parsing line 8 column \\d+: \\S").match(lines[1]).hasMatch(),
         qPrintable(lines[1]));
     QCOMPARE(layouts.list.size(), 2);
     QCOMPARE(layouts.list[0]->getKeys().size(), 1);
@@ -186,24 +116,6 @@ class KeyboardXmlHandlerTest : public QObject {
     QVERIFY(!broken.parsed);
     QVERIFY2(broken.messages.startsWith("ERROR: Parsing line 5 column 11: "),
              qPrintable(broken.messages));
-    QCOMPARE(broken.list.at(0)->getKeys().size(), 1);
-  }
-
-  void aNewParseStartsWithNoMessages() {
-    QList<GraphicsKeyboard *> list;
-    KeyboardXmlHandler handler;
-    handler.setKeyboardList(&list);
-    QBuffer first;
-    first.setData(document("<keyboard name=\"\"/>"));
-    first.open(QIODevice::ReadOnly);
-    QVERIFY(parseKeyboards(first, handler));
-    QVERIFY(!handler.errorString().isEmpty());
-    QBuffer second;
-    second.setData(document(key("orphan")));
-    second.open(QIODevice::ReadOnly);
-    QVERIFY(parseKeyboards(second, handler));
-    QCOMPARE(handler.errorString(), QString());
-    QVERIFY(list.isEmpty());
   }
 };
 

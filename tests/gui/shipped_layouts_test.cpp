@@ -42,21 +42,6 @@ class ShippedLayoutsTest : public QObject {
     }
   }
 
-  void modifierKeysLatchOnlyOnTheFullKeyboards() {
-    for (const GraphicsKeyboard *layout : layouts.list) {
-      int modifiers = 0, bits = 0;
-      for (const GraphicsKey *key : layout->getKeys()) {
-        if (!key->getIsModifier()) continue;
-        ++modifiers;
-        bits |= key->getModifier();
-        QCOMPARE(key->getUsb(), 0);
-      }
-      const bool full = layout->getName().endsWith(QLatin1String("_us101"));
-      QCOMPARE(modifiers, full ? 8 : 0);
-      QCOMPARE(bits, full ? 0xFF : 0);
-    }
-  }
-
   void everyPictureHasItsElements() {
     for (const GraphicsKeyboard *layout : layouts.list) {
       QSvgRenderer *renderer = layout->getRenderer();
