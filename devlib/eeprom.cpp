@@ -9,12 +9,17 @@ constexpr int kVariantBits = 0x06;   // bits 1-2
 constexpr int kVariantCorvane = 0x04;  // bit 2 set, bit 1 clear
 constexpr int kVariantZirko = 0x06;
 
+// False, after the debug line under `caller`, when no receiver is open. The
+// transfer would refuse too, but these calls answer -19 rather than -16.
+bool handle_ready(const char *caller) {
+  if (current_handle) return true;
+  ZK_LOGD_AS(caller, "pointer to handle is invalid");
+  return false;
+}
+
 // Rewrites byte 3 with `clear` bits cleared and `set` bits set, logging as `caller`.
 int update_byte3(const char *caller, int clear, int set) {
-  if (!current_handle) {
-    ZK_LOGD_AS(caller, "pointer to handle is invalid");
-    return -19;
-  }
+  if (!handle_ready(caller)) return -19;
   int byte = zk_eeprom_peek(kSettingsByteB);
   if (byte < 0) {
     ZK_LOGE_AS(caller, "Error reading byte");
@@ -31,10 +36,7 @@ int update_byte3(const char *caller, int clear, int set) {
 }  // namespace
 
 int zk_eeprom_peek(int address) {
-  if (!current_handle) {
-    ZK_LOGD("pointer to handle is invalid");
-    return -19;
-  }
+  if (!handle_ready(__func__)) return -19;
   unsigned char byte = 0;
   int result = zk_send_msg(0xC2, 2 /* EEPROM read byte */, address, 0, &byte, 1, 5000 /* ms */);
   if (result <= 0) {  // an empty reply carries no byte either
@@ -45,10 +47,7 @@ int zk_eeprom_peek(int address) {
 }
 
 int zk_eeprom_poke(int address, int value) {
-  if (!current_handle) {
-    ZK_LOGD("pointer to handle is invalid");
-    return -19;
-  }
+  if (!handle_ready(__func__)) return -19;
   unsigned char status = 0;  // the write travels in the setup packet; this byte is unused
   int result =
       zk_send_msg(0xC2, 3 /* EEPROM write byte */, address, value, &status, 1, 5000 /* ms */);
@@ -81,10 +80,7 @@ int zk_set_product_corvane() { return update_byte3(__func__, kVariantBits, kVari
 int zk_mfg_tested() { return update_byte3(__func__, kTestedBit, 0); }
 
 int zk_initialize_product(int type) {
-  if (!current_handle) {
-    ZK_LOGD("pointer to handle is invalid");
-    return -19;
-  }
+  if (!handle_ready(__func__)) return -19;
   if (type == ZK_PRODUCT_CORVANE) {
     zk_set_product_corvane();  // its result is reported by its own lines, not passed on
   } else if (type != ZK_PRODUCT_ZIRKO) {

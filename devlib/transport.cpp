@@ -45,7 +45,9 @@ bool claim_interface(zk::UsbBackend &usb, zk_usb_handle *handle, uint16_t produc
   if (!claim) return true;
   ZK_LOGI_AS(kScan, "claiming interface: %d", claim->iface);
   if (product != claim->product_a && product != claim->product_b) return false;
-  usb.claim_interface(handle, claim->iface);  // unchecked: a busy interface still answers control requests
+  // Unchecked: the kernel's keyboard driver may hold the interface, and the
+  // vendor requests on the default pipe need no claim.
+  usb.claim_interface(handle, claim->iface);
   return true;
 }
 
