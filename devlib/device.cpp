@@ -51,14 +51,11 @@ int read_version(const char *caller, VersionReply &reply) {
   return -16;
 }
 
-// 2.6 from 2 and 6, 2.12 from 2 and 12.
-float version_number(int major, int minor) {
-  return major + minor / (minor < 10 ? 10.0f : 100.0f);
-}
-
 zk_ops *select_bootloader(const char *caller, int major, int minor) {
   switch (major) {
-    case 1: ZK_LOGD_AS(caller, "initializing btldr ver1"); return zk_bl_ver1_init();
+    case 1:
+      ZK_LOGD_AS(caller, "initializing btldr ver1");
+      return zk_bl_ver1_init();
     case 2:
       if (minor == 0 || minor == 1) {
         ZK_LOGD_AS(caller, "initializing btldr ver2.%d", minor);
@@ -66,7 +63,9 @@ zk_ops *select_bootloader(const char *caller, int major, int minor) {
         ZK_LOGD_AS(caller, "unknown minor, initializing v2.0");
       }
       return zk_bl_ver2_init();
-    case -1: ZK_LOGE_AS(caller, "can not read version, unplug/plug device"); return nullptr;
+    case -1:
+      ZK_LOGE_AS(caller, "can not read version, unplug/plug device");
+      return nullptr;
     default:
       ZK_LOGE_AS(caller, "version not supported, loading def: ver1");
       return zk_bl_ver1_init();
@@ -88,15 +87,24 @@ zk_ops *select_firmware2(const char *caller, int minor) {
 
 zk_ops *select_firmware(const char *caller, int major, int minor) {
   switch (major) {
-    case 0: ZK_LOGD_AS(caller, "major version 0, initializing fw ver1"); return zk_fw_ver1_init();
-    case 1: ZK_LOGD_AS(caller, "initializing fw ver1"); return zk_fw_ver1_init();
-    case 2: return select_firmware2(caller, minor);
+    case 0:
+      ZK_LOGD_AS(caller, "major version 0, initializing fw ver1");
+      return zk_fw_ver1_init();
+    case 1:
+      ZK_LOGD_AS(caller, "initializing fw ver1");
+      return zk_fw_ver1_init();
+    case 2:
+      return select_firmware2(caller, minor);
     case 3:
       if (minor == 0 || minor == 1 || minor == 6 || minor == 7)
         ZK_LOGD_AS(caller, "initializing fw ver3.%d", minor);
       return zk_fw_ver3p0_init();
-    case 255: ZK_LOGD_AS(caller, "beta firmware, initializing fw ver2"); return zk_fw_ver2_init();
-    case -1: ZK_LOGE_AS(caller, "can not read version, unplug/plug device"); return nullptr;
+    case 255:
+      ZK_LOGD_AS(caller, "beta firmware, initializing fw ver2");
+      return zk_fw_ver2_init();
+    case -1:
+      ZK_LOGE_AS(caller, "can not read version, unplug/plug device");
+      return nullptr;
     default:
       ZK_LOGE_AS(caller, "read: %d", major);
       ZK_LOGE_AS(caller, "version not supported, loading def: ver1");
@@ -125,6 +133,10 @@ void print_device_line(const char *text) {
 }
 
 }  // namespace
+
+float zk_version_number(int major, int minor) {
+  return major + minor / (minor < 10 ? 10.0f : 100.0f);
+}
 
 zk_ops *zk_new_ops(const char *caller) {
   zk_ops *ops = new (std::nothrow) zk_ops{};
@@ -155,7 +167,8 @@ int zk_open_device(int vendor_id, const char *manufacturer) {
   } else {
     ZK_LOGD("Firmware v:%d.%d", major, minor);
   }
-  if (major < 0 || minor < 0) return refuse_device(__func__, "invalid device, can't initialize, closing");
+  if (major < 0 || minor < 0)
+    return refuse_device(__func__, "invalid device, can't initialize, closing");
   zk_ops *ops = determine_iface(type, major, minor);
   if (!ops) return refuse_device(__func__, "no interface registered, closing");
   install_ops(ops);
@@ -195,7 +208,7 @@ float zk_version() {
   VersionReply reply{};
   int result = read_version(__func__, reply);
   if (result < 0) return float(result);
-  return version_number(reply[0], reply[1]);
+  return zk_version_number(reply[0], reply[1]);
 }
 
 int zk_major_version() {
@@ -220,7 +233,7 @@ const char *zk_bl_version_str() {
   static char text[50];
   VersionReply reply{};
   if (read_version(__func__, reply) < 0) return nullptr;
-  snprintf(text, sizeof text, "%g %02d-%02d-20%02d", version_number(reply[0], reply[1]),
+  snprintf(text, sizeof text, "%g %02d-%02d-20%02d", zk_version_number(reply[0], reply[1]),
            reply[2], reply[3], reply[4]);
   return text;
 }
@@ -238,29 +251,51 @@ int zk_device_set_dfu() {
   return ZK_DISPATCH(device_set_dfu, kNoOperation);
 }
 
-int zk_leave_bootloader() { return ZK_DISPATCH(leave_bootloader, kNoOperation); }
-int zk_reboot() { return ZK_DISPATCH(reboot, kNoOperation); }
-int zk_set_delete(int wait) { return ZK_DISPATCH(set_delete, kNoOperation, wait); }
+int zk_leave_bootloader() {
+  return ZK_DISPATCH(leave_bootloader, kNoOperation);
+}
+int zk_reboot() {
+  return ZK_DISPATCH(reboot, kNoOperation);
+}
+int zk_set_delete(int wait) {
+  return ZK_DISPATCH(set_delete, kNoOperation, wait);
+}
 int zk_set_record(const char *key_name, int timeout_s) {
   return ZK_DISPATCH(set_record, kNoOperation, key_name, timeout_s);
 }
 int zk_set_record_api(int modifier, int key_code, int timeout_s) {
   return ZK_DISPATCH(set_record_api, kNoOperation, modifier, key_code, timeout_s);
 }
-int zk_set_normal() { return ZK_DISPATCH(set_normal, kNoOperation); }
-int zk_set_interrupt(int timeout_s) { return ZK_DISPATCH(set_interrupt, kNoOperation, timeout_s); }
+int zk_set_normal() {
+  return ZK_DISPATCH(set_normal, kNoOperation);
+}
+int zk_set_interrupt(int timeout_s) {
+  return ZK_DISPATCH(set_interrupt, kNoOperation, timeout_s);
+}
 int zk_delete_buttons(const char *key_name) {
   return ZK_DISPATCH(delete_buttons, kNoOperation, key_name);
 }
-int zk_set_noise_cancel(int value) { return ZK_DISPATCH(set_noise_cancel, kNoOperation, value); }
-int zk_get_noise_cancel() { return ZK_DISPATCH(get_noise_cancel, kNoOperation); }
-int zk_set_sensitivity(int value) { return ZK_DISPATCH(set_sensitivity, kNoOperation, value); }
-int zk_get_sensitivity() { return ZK_DISPATCH(get_sensitivity, kNoOperation); }
+int zk_set_noise_cancel(int value) {
+  return ZK_DISPATCH(set_noise_cancel, kNoOperation, value);
+}
+int zk_get_noise_cancel() {
+  return ZK_DISPATCH(get_noise_cancel, kNoOperation);
+}
+int zk_set_sensitivity(int value) {
+  return ZK_DISPATCH(set_sensitivity, kNoOperation, value);
+}
+int zk_get_sensitivity() {
+  return ZK_DISPATCH(get_sensitivity, kNoOperation);
+}
 int zk_set_interkey_delay(int value) {
   return ZK_DISPATCH(set_interkey_delay, kNoOperation, value);
 }
-int zk_get_interkey_delay() { return ZK_DISPATCH(get_interkey_delay, kNoOperation); }
-int zk_get_sleep_detect() { return ZK_DISPATCH(get_sleep_detect, kNoFwOperation); }
+int zk_get_interkey_delay() {
+  return ZK_DISPATCH(get_interkey_delay, kNoOperation);
+}
+int zk_get_sleep_detect() {
+  return ZK_DISPATCH(get_sleep_detect, kNoFwOperation);
+}
 int zk_set_sleep_detect(int value) {
   return ZK_DISPATCH(set_sleep_detect, kNoFwOperation, value);
 }
@@ -273,14 +308,36 @@ int zk_set_builtin_profile_support(int value) {
 int zk_set_sequence_modifiers(int value) {
   return ZK_DISPATCH(set_sequence_modifiers, kNoFwOperation, value);
 }
-int zk_get_sequence_modifiers() { return ZK_DISPATCH(get_sequence_modifiers, kNoFwOperation); }
-int zk_clear_state() { return ZK_DISPATCH(clear_state, kNoOperation); }
-int zk_display_config() { return ZK_DISPATCH(display_config, kNoOperation); }
-int zk_format_config() { return ZK_DISPATCH(format_config, kNoOperation); }
-int zk_save_config(const char *path) { return ZK_DISPATCH(save_config, kNoOperation, path); }
-int zk_load_config(const char *path) { return ZK_DISPATCH(load_config, kNoOperation, path); }
-int zk_keys_recorded() { return ZK_DISPATCH(keys_recorded, kNoOperation); }
-int zk_keys_remaining() { return ZK_DISPATCH(keys_remaining, kNoOperation); }
-int zk_last_upgrade_attempt() { return ZK_DISPATCH(last_upgrade_attempt, kNoOperation); }
-int zk_delete_index(int index) { return ZK_DISPATCH(delete_index, kNoOperation, index); }
-int zk_fw_scm_hash() { return ZK_DISPATCH(fw_scm_hash, kNoOperation); }
+int zk_get_sequence_modifiers() {
+  return ZK_DISPATCH(get_sequence_modifiers, kNoFwOperation);
+}
+int zk_clear_state() {
+  return ZK_DISPATCH(clear_state, kNoOperation);
+}
+int zk_display_config() {
+  return ZK_DISPATCH(display_config, kNoOperation);
+}
+int zk_format_config() {
+  return ZK_DISPATCH(format_config, kNoOperation);
+}
+int zk_save_config(const char *path) {
+  return ZK_DISPATCH(save_config, kNoOperation, path);
+}
+int zk_load_config(const char *path) {
+  return ZK_DISPATCH(load_config, kNoOperation, path);
+}
+int zk_keys_recorded() {
+  return ZK_DISPATCH(keys_recorded, kNoOperation);
+}
+int zk_keys_remaining() {
+  return ZK_DISPATCH(keys_remaining, kNoOperation);
+}
+int zk_last_upgrade_attempt() {
+  return ZK_DISPATCH(last_upgrade_attempt, kNoOperation);
+}
+int zk_delete_index(int index) {
+  return ZK_DISPATCH(delete_index, kNoOperation, index);
+}
+int zk_fw_scm_hash() {
+  return ZK_DISPATCH(fw_scm_hash, kNoOperation);
+}

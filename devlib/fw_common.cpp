@@ -518,9 +518,9 @@ const char *version_str(const char *fn) {
     ZK_LOGE_AS(fn, "usb tx result > 0: %d", result);
     return nullptr;
   }
-  float version = reply[1] < 10 ? reply[0] + reply[1] / 10.0f : reply[0] + reply[1] / 100.0f;
-  snprintf(text, sizeof text, "%g %02d-%02d-20%02d [0x%08X]", double(version), reply[2], reply[3],
-           reply[4], unsigned(zk_fw_scm_hash()));
+  snprintf(text, sizeof text, "%g %02d-%02d-20%02d [0x%08X]",
+           double(zk_version_number(reply[0], reply[1])), reply[2], reply[3], reply[4],
+           unsigned(zk_fw_scm_hash()));
   return text;
 }
 

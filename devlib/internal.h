@@ -79,6 +79,9 @@ extern zk_device *current_device;
 extern zk_usb_handle *current_handle;
 extern zk_ops *current_ops;
 
+// Version number of a reply: 2.6 from 2 and 6, 2.12 from 2 and 12.
+float zk_version_number(int major, int minor);
+
 // Slot 0 of both bootloader tables: "%g %02d-%02d-20%02d".
 const char *zk_bl_version_str();
 
