@@ -123,11 +123,17 @@ std::string re_escape(const std::string &text) {
   return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), "\\$&");
 }
 
-// A firmware upgrade of a 32-page image, starting in firmware mode; the
-// waits print a dot for every failed attempt, however many there are.
-std::string upgrade_output(const std::string &manufacturer) {
+// A firmware upgrade of a 32-page image, starting in firmware mode, that
+// stops after `pages` pages (32: it succeeds); the waits print a dot for
+// every failed attempt, however many there are.
+std::string upgrade_output(const std::string &manufacturer, int pages_taken = 32) {
   std::string pages;
-  for (int i = 0; i < 32; ++i) pages += "\r\r" + bar(i * 100 / 32);
+  for (int i = 0; i < pages_taken; ++i) pages += "\r\r" + bar(i * 100 / 32);
+  if (pages_taken < 32)
+    return re_escape("Uploading image: fw.bin to \"" + manufacturer +
+                     "\" 0x20A0\n[DEVICE]        Setting DFU\n") +
+           R"(\[DEVICE\]        Waiting\.*\n\[DEVICE\]        Bootloader Detected\n)" +
+           re_escape(pages + "Error, upload failed\n");
   pages += "\r\r" + bar(100) + "\n";
   return re_escape("Uploading image: fw.bin to \"" + manufacturer +
                    "\" 0x20A0\n[DEVICE]        Setting DFU\n") +
@@ -373,6 +379,19 @@ std::vector<Scenario> scenarios() {
          true},
         {{"version"}, kVersion + "  Firmware: v3.9 [12345678]\n"},
         {{"upgrade", "fw.bin", "zirko", "2O"}, "", 1, "[E] upgrade(#): invalid number: 2O\n"}}},
+      {"UpgradeWithAPageTheBootloaderKeepsRefusing",
+       kGen3 + "bootloader_reject_page = 2\nbootloader_reject_times = 200\n",
+       {{{"upgrade", "fw.bin"},
+         upgrade_output("Zirko Devices", 2),
+         1,
+         "[E] zk_ver2_send_packet(#): Page 2 Error: \n"
+         "[E] zk_ver2_send_packet(#): CRC mismatch\n"
+         "[E] zk_ver2_send_packet(#): Page failed\n"
+         "[E] zk_ver2_write_buf(#): sending packet failed\n"
+         "[E] zk_upgrade_fw_ext(#): upload firmware failed\n",
+         "zirko_util",
+         true},
+        {{"status", "version"}, "Last upgrade attempt: Error\n" + kVBoot}}},
       {"FailedUpgradeStaysInTheBootloader",
        kBoot2,
        {{{"upgrade", "bad.bin", "zirko", "0x20A0"},
