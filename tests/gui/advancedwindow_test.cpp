@@ -79,18 +79,6 @@ class AdvancedWindowTest : public QObject {
     QCOMPARE(writes(), 3);
   }
 
-  void disconnectingDisablesButKeepsValues() {
-    open(3, 8);
-    window->refreshSettings(true);
-    const bool profiles = box("profilesBox")->isChecked();
-    const int index = combo()->currentIndex();
-    zk_close_device();
-    window->refreshSettings(false);
-    QVERIFY(!window->isEnabled());
-    QCOMPARE(box("profilesBox")->isChecked(), profiles);
-    QCOMPARE(combo()->currentIndex(), index);
-  }
-
   // A setting the firmware lacks is refused with a negative reading: it
   // shows unchecked and can't be changed, instead of looking switched on.
   void settingsTheFirmwareLacksAreShownAsUnsupported_data() {

@@ -165,13 +165,6 @@ class StartupTest : public QObject {
     QCOMPARE(readFile(home.filePath("Desktop/logs/gui.txt")), QByteArray("[E] test(1): one\n"));
   }
 
-  void switchesAreOnOnlyForTrue() {
-    QVERIFY(settingOn(std::string("true")));
-    QVERIFY(settingOn(std::string("True")));
-    for (const char *off : {"TRUE", "1", "yes", "", " true"}) QVERIFY(!settingOn(std::string(off)));
-    QVERIFY(!settingOn(std::nullopt));
-  }
-
   void secondCopyActivatesTheFirst() {
     const QString id = QString("zirko_gui_test-%1").arg(QCoreApplication::applicationPid());
     SingleInstance first(id);
