@@ -259,13 +259,6 @@ void Receiver::leave_locked(Mode next) {
   cv_.notify_all();
 }
 
-void Receiver::start_firmware_locked(const Version &version, uint32_t scm_hash) {
-  state_.firmware = version;
-  state_.scm_hash = scm_hash;
-  state_.firmware_generation = 0;
-  leave_locked(Mode::kFirmware);
-}
-
 void Receiver::update_presence_locked() {
   if (!return_at_ || Clock::now() < *return_at_) return;
   return_at_.reset();

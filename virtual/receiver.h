@@ -122,9 +122,6 @@ class Receiver {
   int delete_by_key(uint8_t key, uint8_t modifier);
   void remove_entry(int index, int size);
   void leave_locked(Mode next);
-  // For the bootloader: runs a newly written firmware (its version and
-  // hash; the generation follows the version), re-enumerating.
-  void start_firmware_locked(const Version &version, uint32_t scm_hash);
   void update_presence_locked();
   // Delivers the press that is due while the receiver waits, if any.
   void deliver_due_press_locked();
