@@ -302,6 +302,10 @@ void MainWindow::checkHardwareStatus() {
     }
     firstPoll = false;
   } else {
+    // A receiver an earlier poll opened but didn't take into use (a
+    // bootloader on its first finding, an unusable firmware) is still open:
+    // opening it again on top would pile up handles every 250 ms.
+    zk_close_device();
     const int r = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
     if (r < 0) {
       showDisconnected();

@@ -329,6 +329,17 @@ class MainWindowTest : public QObject {
     QCOMPARE(rig->entries(), (std::vector<std::pair<int, int>>{{0, 0x05}, {0, 0x52}}));
   }
 
+  // A bootloader is left alone by the first poll that finds it; later
+  // polls open it anew without piling up handles.
+  void bootloaderWaitsForTheSecondPoll() {
+    rig->rx.reenumerate(zk::virt::Mode::kBootloader);
+    poll();
+    QCOMPARE(window->currentDeviceMode(), 0);
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Disconnected"));
+    for (int i = 0; i < 3; ++i) poll();
+    QCOMPARE(rig->bus.open_handles(), 1);
+  }
+
   void unplugWhileIdleDisconnectsAndReplugConnects() {
     connectReceiver();
     rig->rx.unplug();
