@@ -78,6 +78,18 @@ int get_field(int address, uint8_t mask) {
 }
 
 // Whole image into a new buffer of size + 1 bytes; 0 or a failure code.
+// Reads EEPROM bytes 0 to size - 1, one transfer each, stopping at the first
+// failed read (-16). With `progress`, the bar follows every byte read.
+int read_eeprom(unsigned char *image, int size, bool progress) {
+  for (int i = 0; i < size; ++i) {
+    int byte = zk_eeprom_peek(i);
+    if (byte < 0) return -16;
+    image[i] = uint8_t(byte);
+    if (progress) zk_progress_bar(float(i + 1), float(size));
+  }
+  return 0;
+}
+
 int config_to_buf(unsigned char **out, int *size) {
   int s = get_size();
   if (s < 0) {
@@ -89,14 +101,10 @@ int config_to_buf(unsigned char **out, int *size) {
     ZK_LOGE("could not allocate memory");
     return -5;
   }
-  for (int i = 0; i < s; ++i) {
-    int byte = zk_eeprom_peek(i);
-    // A partial copy written back would corrupt the image: give up instead.
-    if (byte < 0) {
-      free(image);
-      return -16;
-    }
-    image[i] = uint8_t(byte);
+  // A partial copy written back would corrupt the image: give up instead.
+  if (read_eeprom(image, s, false) < 0) {
+    free(image);
+    return -16;
   }
   *out = image;
   *size = s;
@@ -440,13 +448,9 @@ int display_config(const char *fn) {
     ZK_LOGE_AS(fn, "malloc failed");
     return -5;
   }
-  for (int i = 0; i < size; ++i) {
-    int byte = zk_eeprom_peek(i);
-    if (byte < 0) {
-      free(image);
-      return -16;
-    }
-    image[i] = uint8_t(byte);
+  if (read_eeprom(image, size, false) < 0) {
+    free(image);
+    return -16;
   }
   zk_print_config(image, size);
   free(image);
@@ -473,14 +477,9 @@ int save_config(const char *fn, const char *path) {
     ZK_LOGE_AS(fn, "could not allocate memory");
     return -5;
   }
-  for (int i = 0; i < size; ++i) {
-    int byte = zk_eeprom_peek(i);
-    if (byte < 0) {
-      free(image);
-      return -16;
-    }
-    image[i] = uint8_t(byte);
-    zk_progress_bar(float(i + 1), float(size));
+  if (read_eeprom(image, size, true) < 0) {
+    free(image);
+    return -16;
   }
   long written = buf_to_file(path, image, size, "wb");
   free(image);
