@@ -1,0 +1,115 @@
+// zirko-virtual-run: runs an unmodified program, linked against the system
+// libusb, with a virtual receiver from a state file behind the kernel's USB
+// interface as the program's libusb sees it. The receiver's state is saved
+// back when it leaves the bus and when the program ends.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "emulated_bus.h"
+#include "state_file_bus.h"
+
+namespace {
+
+constexpr const char *kPreload = "libumockdev-preload.so.0";
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: zirko-virtual-run [--state FILE] PROGRAM [ARGS...]\n"
+               "The state file defaults to $ZIRKO_VIRTUAL; it is created when missing.\n");
+  return 2;
+}
+
+// The program must use real libusb, under the preload that routes its device
+// accesses to the testbed.
+void prepare_child_environment() {
+  unsetenv("ZIRKO_VIRTUAL");
+  std::string preload = kPreload;
+  if (const char *old = getenv("LD_PRELOAD"); old && *old) {
+    if (std::strstr(old, "libumockdev-preload"))
+      preload = old;
+    else
+      preload += std::string(":") + old;
+  }
+  setenv("LD_PRELOAD", preload.c_str(), 1);
+  // A sanitizer runtime cannot come first under the preload.
+  std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+  if (asan.find("verify_asan_link_order") == std::string::npos) {
+    asan += std::string(asan.empty() ? "" : ":") + "verify_asan_link_order=0";
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+  }
+}
+
+// Runs the program as system() would: the terminal's interrupt goes to the
+// program, and this process waits for its end.
+int run(char **argv) {
+  struct sigaction ignore {
+  }, old_int{}, old_quit{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGINT, &ignore, &old_int);
+  sigaction(SIGQUIT, &ignore, &old_quit);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    std::perror("zirko-virtual-run: fork");
+    return 127;
+  }
+  if (pid == 0) {
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGQUIT, &old_quit, nullptr);
+    prepare_child_environment();
+    execvp(argv[0], argv);
+    std::fprintf(stderr, "zirko-virtual-run: cannot run %s: %s\n", argv[0], std::strerror(errno));
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  sigaction(SIGINT, &old_int, nullptr);
+  sigaction(SIGQUIT, &old_quit, nullptr);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
+
+// The testbed announces devices arriving and leaving through the preload's
+// emulated sysfs, so this process needs the preload as well as the program.
+void reexec_under_preload(char **argv) {
+  const char *preload = getenv("LD_PRELOAD");
+  if (preload && std::strstr(preload, "libumockdev-preload")) return;
+  std::string value = kPreload;
+  if (preload && *preload) value += std::string(":") + preload;
+  setenv("LD_PRELOAD", value.c_str(), 1);
+  execv("/proc/self/exe", argv);
+  std::fprintf(stderr, "zirko-virtual-run: cannot restart under %s: %s\n", kPreload,
+               std::strerror(errno));
+  std::exit(127);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  reexec_under_preload(argv);
+  int first = 1;
+  std::string state_path = getenv("ZIRKO_VIRTUAL") ? getenv("ZIRKO_VIRTUAL") : "";
+  if (first < argc && std::strcmp(argv[first], "--state") == 0) {
+    if (first + 1 >= argc) return usage();
+    state_path = argv[first + 1];
+    first += 2;
+  }
+  if (first >= argc || state_path.empty() || argv[first][0] == '-') return usage();
+
+  zk::virt::StateFileBus states(state_path);
+  int status;
+  {
+    zk::emu::EmulatedBus bus;
+    if (zk::virt::Receiver *receiver = states.bus().receiver()) bus.attach_receiver(*receiver);
+    bus.set_persist_hook([&states] { states.save(); });
+    status = run(argv + first);
+  }
+  states.save();
+  return status;
+}
