@@ -42,6 +42,9 @@ int Receiver::control(const Setup &setup, unsigned char *data) {
   std::lock_guard lock(mu_);
   update_presence_locked();
   if (!present_) return kUsbErrorNoDevice;
+  for (const auto &failing : state_.failing_requests)
+    if (failing.request_type == setup.request_type && failing.request == setup.request)
+      return failing.error;
   unsigned char reply[kReplyCapacity] = {};
   int n = state_.mode == Mode::kBootloader ? bootloader_.control(*this, setup, data, reply)
                                            : firmware_control(setup, reply);

@@ -64,6 +64,14 @@ struct ReceiverState {
   std::vector<uint8_t> flash;
   // Faults of the upload protocol (see bootloader.h).
   BootloaderFaults bootloader_faults;
+  // Requests the receiver answers with a USB error instead of serving them,
+  // so that a person or a script can see how the programs take a failure.
+  struct FailingRequest {
+    uint8_t request_type;
+    uint8_t request;
+    int error;  // libusb error code, e.g. -9 for a stall
+  };
+  std::vector<FailingRequest> failing_requests;
 
   ReceiverState();
   // Effective generations after the version rules.

@@ -98,6 +98,21 @@ std::optional<std::string> parse_row(const std::string &text, std::vector<uint8_
   return std::nullopt;
 }
 
+// "0xC0/3 -9": request type / request, then the libusb error to answer with.
+std::optional<ReceiverState::FailingRequest> parse_failing_request(const std::string &text) {
+  const auto slash = text.find('/');
+  const auto blank = text.find(' ', slash);
+  if (slash == std::string::npos || blank == std::string::npos) return std::nullopt;
+  const std::string error = trim(text.substr(blank + 1));
+  if (error.size() < 2 || error[0] != '-') return std::nullopt;
+  auto type = parse_number(trim(text.substr(0, slash)), 255);
+  auto request = parse_number(trim(text.substr(slash + 1, blank - slash - 1)), 255);
+  auto code = parse_number(error.substr(1), 99);
+  if (!type || !request || !code || *code == 0) return std::nullopt;
+  return ReceiverState::FailingRequest{static_cast<uint8_t>(*type), static_cast<uint8_t>(*request),
+                                       -static_cast<int>(*code)};
+}
+
 // "none" or a page number.
 std::optional<int> parse_page(const std::string &text) {
   if (text == "none") return -1;
@@ -180,6 +195,10 @@ std::optional<std::string> apply_setting(const std::string &key, const std::stri
     }
   } else if (key.rfind("bootloader_", 0) == 0 && key != "bootloader_product_id") {
     return apply_bootloader_fault(key, value, state.bootloader_faults);
+  } else if (key == "fail_request") {
+    auto failing = parse_failing_request(value);
+    if (!failing) return "bad value \"" + value + "\" for fail_request (expected e.g. 0xC0/3 -9)";
+    state.failing_requests.push_back(*failing);
   } else if (key == "press_delay_ms" || key == "reenumerate_delay_ms") {
     auto ms = number(3600000);
     if (!ms) return bad("milliseconds, 0-3600000");
@@ -261,6 +280,9 @@ std::string format_state(const ReceiverState &s) {
       << "next_fresh_hash = " << hex(s.next_fresh_hash, 8) << "\n"
       << "reenumerate_delay_ms = " << s.reenumerate_delay_ms << "\n";
   for (uint32_t hash : s.presses) out << "press = " << hex(hash, 8) << "\n";
+  for (const auto &f : s.failing_requests)
+    out << "fail_request = " << hex(f.request_type, 2) << "/" << int(f.request) << " " << f.error
+        << "\n";
   out << "# EEPROM: used size (2 bytes, high first), settings A and B, reserved,\n"
       << "# then 6-byte buttons (hash low byte first, modifier, key).\n"
       << hex_rows("eeprom", s.eeprom.data(), s.eeprom.size(), 3);

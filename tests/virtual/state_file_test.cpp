@@ -68,6 +68,7 @@ TEST_F(StateFileTest, EveryFieldSurvivesARoundTrip) {
   s.next_fresh_hash = 77;
   s.eeprom[1023] = 0x12;
   s.flash = std::vector<uint8_t>(130, 0x5A);
+  s.failing_requests = {{0xC0, 3, -9}, {0xC2, 12, -7}};
   const std::string text = format_state(s);
   auto back = parse_state(text, nullptr);
   ASSERT_TRUE(back);
@@ -94,6 +95,8 @@ TEST_F(StateFileTest, MalformedLinesAreNamed) {
       {"eeprom 400: 00\n", 1, "bad row address"},
       {"eeprom 3F0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n", 1, "row too long"},
       {"press = 0x100000000\n", 1, "32-bit"},
+      {"fail_request = 0xC0/3\n", 1, "for fail_request"},
+      {"fail_request = 0xC0/3 9\n", 1, "for fail_request"},
   };
   for (const auto &c : cases) {
     StateFileError error;
