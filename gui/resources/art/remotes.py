@@ -24,10 +24,10 @@ def pill(base, cx, cy, w, h, label, **kw):
     return rkey(base, cx - w / 2, cy - h / 2, w, h, label, r=min(h / 2, 12), **kw)
 
 
-def grid(spec, x0, y0, dx, dy, w, h, r=None):
-    """Keys in rows: spec is a list of rows of (base, label) or None."""
+def grid(rows, x0, y0, dx, dy, w, h, r=None):
+    """Keys in rows: `rows` is a list of rows of (base, label) or None."""
     keys = []
-    for j, row in enumerate(spec):
+    for j, row in enumerate(rows):
         for i, item in enumerate(row):
             if item is None:
                 continue
