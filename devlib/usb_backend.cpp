@@ -19,3 +19,6 @@ UsbBackend &usb_backend() {
 void set_usb_backend(UsbBackend *backend) { installed = backend; }
 
 }  // namespace zk
+
+// Anything but libusb is a model of the receiver, never real hardware.
+int zk_backend_is_virtual() { return &zk::usb_backend() != &zk::libusb_backend() ? 1 : 0; }

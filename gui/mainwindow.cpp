@@ -178,8 +178,9 @@ MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
   ui.setupUi(this);
   connect(ui.go, &zirkoButton::clicked, this, &MainWindow::on_go_clicked);
   connect(ui.erase, &zirkoButton::clicked, this, &MainWindow::on_erase_clicked);
+  connectMenus();
   advanced = new AdvancedWindow();
-  // The forced upgrade joins with the embedded firmware images.
+  connect(advanced, &AdvancedWindow::do_forced_update, this, &MainWindow::force_update);
 
   blinkTimer = new QTimer(this);
   connect(blinkTimer, &QTimer::timeout, this, &MainWindow::timerTop);
@@ -320,11 +321,19 @@ void MainWindow::checkHardwareStatus() {
       } else if (r == ZK_STATE_BOOTLOADER && !firstPoll) {
         // The first poll that finds a bootloader leaves it be: a receiver
         // that is just passing through its bootloader gets its chance.
-        showBootloader();
-        if (do_embedded_upgrade())
-          showConnected();
-        else
-          showDisconnected();
+        if (!embeddedImagesFit()) {
+          // Stays in bootloader mode, so that the user can upgrade from a file.
+          if (deviceMode != ZK_STATE_BOOTLOADER) {
+            showBootloader();
+            refuseEmbeddedUpgrade();
+          }
+        } else {
+          showBootloader();
+          if (do_embedded_upgrade())
+            showConnected();
+          else
+            showDisconnected();
+        }
       }
       firstPoll = false;
     }
@@ -332,17 +341,6 @@ void MainWindow::checkHardwareStatus() {
 
   if (!currentKeyboard) selectKeyboard("Minimalist");
   statusTimer->start();
-}
-
-// Until the embedded firmware images and their upgrade rules are part of the
-// application, a receiver in firmware mode is taken as it is.
-bool MainWindow::CheckFirmwareVersion() {
-  return true;
-}
-
-// Without embedded images there is nothing to upgrade a bootloader from.
-bool MainWindow::do_embedded_upgrade() {
-  return false;
 }
 
 void MainWindow::display_fw_version() {
@@ -457,7 +455,7 @@ void MainWindow::buildControllerMenu() {
     connect(action, &QAction::triggered, controllerMapper, qOverload<>(&QSignalMapper::map));
     ui.menuController->addAction(action);
   }
-  // Choosing an entry comes with the menu slots.
+  connect(controllerMapper, &QSignalMapper::mappedObject, this, &MainWindow::menuControllerItem);
 }
 
 // ---- recording workflow ----

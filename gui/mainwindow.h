@@ -4,8 +4,10 @@
 #include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <functional>
 
 #include "question.h"
+#include "zirko.h"
 
 class AdvancedWindow;
 class GraphicsKey;
@@ -73,6 +75,11 @@ class MainWindow : public QMainWindow {
 
   // Replaces the modal boxes (tests answer questions through it).
   void setAsker(Asker asker) { m_ask = std::move(asker); }
+  // Replaces the file dialogs (tests choose files through it).
+  void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
+  // Tells whether the receiver sits on the virtual bus; tests stand in a
+  // real bus through it.
+  void setBusProbe(std::function<bool()> isVirtual) { m_busIsVirtual = std::move(isVirtual); }
 
   void showStatus(const QString &text);
   void display_fw_version();
@@ -100,10 +107,19 @@ class MainWindow : public QMainWindow {
  public slots:
   void checkHardwareStatus();
   void delayTimerTop();
+  void menuFormatDevice();
+  void menuSaveConfig();
+  void menuLoadConfig();
+  void menuAbout();
+  void menuAdvanced();
+  void menuUploadFirmware();
+  void menuControllerItem(QObject *item);
+  void menuSupport();
   void on_go_clicked();
   void on_erase_clicked();
   void timerTop();
   void keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifiers, bool autoclicked);
+  void force_update();
   void record_failed_exists();
   void record_failed_no_space();
   void erase_failed_nobutton();
@@ -117,9 +133,18 @@ class MainWindow : public QMainWindow {
   void showEvent(QShowEvent *event) override;
 
  private:
-  // Upgrade rules of the embedded firmware; see the definitions.
+  // Upgrades from the embedded firmware (firmware_upgrade.cpp).
+  float GetEmbeddedFirmwareVersion();
   bool CheckFirmwareVersion();
   bool do_embedded_upgrade();
+  bool upgradeFromImage(const QString &path);
+  bool embeddedImagesFit();
+  void refuseEmbeddedUpgrade();
+  bool enterBootloader();
+
+  // Menus (menus.cpp).
+  QString proposedFile(const QString &baseName) const;
+  void connectMenus();
 
   void startWorker();
   void fitKeyboard();
@@ -144,6 +169,8 @@ class MainWindow : public QMainWindow {
   QList<GraphicsKey *> recordingModifiers;
   QSignalMapper *controllerMapper = nullptr;
   Asker m_ask = askWithMessageBox;
+  FileChooser m_chooseFile = chooseWithFileDialog;
+  std::function<bool()> m_busIsVirtual = [] { return zk_backend_is_virtual() != 0; };
 };
 
 #endif  // ZIRKO_GUI_MAINWINDOW_H

@@ -1,6 +1,7 @@
 #include "question.h"
 
 #include <QAbstractButton>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHash>
 #include <QMessageBox>
@@ -48,4 +49,11 @@ QString askWithMessageBox(QWidget *parent, const Question &question) {
   }
   box.exec();
   return texts.value(box.clickedButton());
+}
+
+QString chooseWithFileDialog(QWidget *parent, const FileRequest &request) {
+  if (request.mode == FileRequest::kSave)
+    return QFileDialog::getSaveFileName(parent, request.title, request.proposedFile,
+                                        request.filter);
+  return QFileDialog::getOpenFileName(parent, request.title, request.proposedFile, request.filter);
 }

@@ -30,4 +30,19 @@ using Asker = std::function<QString(QWidget *parent, const Question &question)>;
 // Asks with a modal QMessageBox.
 QString askWithMessageBox(QWidget *parent, const Question &question);
 
+// A file to open or save, chosen by the user.
+struct FileRequest {
+  enum Mode { kOpen, kSave };
+  Mode mode = kOpen;
+  QString title;
+  QString proposedFile;
+  QString filter;
+};
+
+// The chosen path, or an empty text when the dialog was cancelled.
+using FileChooser = std::function<QString(QWidget *parent, const FileRequest &request)>;
+
+// Chooses with the modal file dialogs of the toolkit.
+QString chooseWithFileDialog(QWidget *parent, const FileRequest &request);
+
 #endif  // ZIRKO_GUI_QUESTION_H

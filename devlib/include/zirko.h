@@ -95,6 +95,9 @@ zk_device *zk_get_device_list(void);
 int zk_open_device(int vendor_id, const char *manufacturer);
 void zk_close_device(void);
 int zk_wait_for_device(int vendor_id, const char *manufacturer);
+/* 1 when the bus in use is the virtual receiver's (ZIRKO_VIRTUAL or a bus
+ * installed by a test), 0 when it is the real USB bus. */
+int zk_backend_is_virtual(void);
 int zk_fw_state(void);
 float zk_version(void);
 int zk_major_version(void);

@@ -1,0 +1,182 @@
+// The main window's File, Controllers and Help menus.
+#include <QAction>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalMapper>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+
+#include "advancedwindow.h"
+#include "gui_log.h"
+#include "mainwindow.h"
+#include "zirko.h"
+
+#ifndef ZIRKO_GIT_VERSION
+#define ZIRKO_GIT_VERSION "unknown"
+#endif
+#ifndef ZIRKO_SUPPORT_URL
+#define ZIRKO_SUPPORT_URL "https://zirko.example.org/support"
+#endif
+
+namespace {
+
+const char *const kExclamation = ":/images/exclamation.png";
+const char *const kConfigFilter = "Zirko Config (*.zcfg)";
+const char *const kFirmwareFilter = "Zirko Config (*.bin)";
+
+}  // namespace
+
+void MainWindow::connectMenus() {
+  connect(ui.actionClearConfiguration, &QAction::triggered, this, &MainWindow::menuFormatDevice);
+  connect(ui.actionLoadConfiguration, &QAction::triggered, this, &MainWindow::menuLoadConfig);
+  connect(ui.actionSaveConfiguration, &QAction::triggered, this, &MainWindow::menuSaveConfig);
+  connect(ui.actionAbout, &QAction::triggered, this, &MainWindow::menuAbout);
+  connect(ui.actionAdvanced, &QAction::triggered, this, &MainWindow::menuAdvanced);
+  connect(ui.actionUploadFirmware, &QAction::triggered, this, &MainWindow::menuUploadFirmware);
+  connect(ui.actionSupport, &QAction::triggered, this, &MainWindow::menuSupport);
+}
+
+// The Desktop folder as the desktop names it (it is not called "Desktop" in
+// every language), else the home folder.
+QString MainWindow::proposedFile(const QString &baseName) const {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+  return folder + QDir::separator() + baseName;
+}
+
+void MainWindow::menuFormatDevice() {
+  if (deviceMode != ZK_STATE_FIRMWARE) {
+    showStatus(tr("Please connect zirko"));
+    return;
+  }
+  Question box;
+  box.text = tr("Are you sure you want to remove all saved data?");
+  box.informativeText = tr("\nThis will remove all saved remote keys\n");
+  box.buttons = QStringList{"OK", "Cancel"};
+  box.defaultButton = "Cancel";
+  box.standardButtons = true;
+  box.iconPath = kExclamation;
+  if (m_ask(this, box) != "OK") {
+    showStatus(tr("Canceled"));
+    return;
+  }
+  zk_set_normal();
+  showStatus(tr("Clearing zirko memory, please wait..."));
+  QCoreApplication::processEvents();
+  const int rc = zk_format_config();
+  showStatus(rc < 0 ? tr("Could not clear zirko memory") : tr("Clear finished"));
+  stopCurrentOperation();
+}
+
+void MainWindow::menuSaveConfig() {
+  if (deviceMode != ZK_STATE_FIRMWARE) {
+    showStatus(tr("Please connect zirko"));
+    return;
+  }
+  showStatus(tr("Backup Configuration File"));
+  const QString chosen =
+      m_chooseFile(this, {FileRequest::kSave, tr("Save File"), proposedFile(tr("my_zirko_config")),
+                          tr(kConfigFilter)});
+  if (chosen.isEmpty()) {
+    showStatus(tr("Canceled"));
+    return;
+  }
+  // The library opens the path with the C library: it takes the file
+  // system's encoding, not Latin-1, or non-Latin folder names are mangled.
+  const QByteArray path = QFile::encodeName(chosen);
+  showStatus(tr("File being saved, please wait..."));
+  QCoreApplication::processEvents();
+  const int rc = zk_save_config(path.constData());
+  showStatus(rc < 0 ? tr("Could not save file") : tr("File saved"));
+}
+
+void MainWindow::menuLoadConfig() {
+  if (deviceMode != ZK_STATE_FIRMWARE) {
+    showStatus(tr("Please connect zirko"));
+    return;
+  }
+  showStatus(tr("Restore configuration file"));
+  const QString chosen =
+      m_chooseFile(this, {FileRequest::kOpen, tr("Open File"), proposedFile(tr("my_zirko_config")),
+                          tr(kConfigFilter)});
+  if (chosen.isEmpty()) {
+    showStatus(tr("Canceled"));
+    return;
+  }
+  const QByteArray path = QFile::encodeName(chosen);
+  showStatus(tr("File being restored, please wait..."));
+  QCoreApplication::processEvents();
+  const int rc = zk_load_config(path.constData());
+  showStatus(rc < 0 ? tr("Could not restore file") : tr("File restored"));
+}
+
+void MainWindow::menuUploadFirmware() {
+  if (deviceMode != ZK_STATE_FIRMWARE && deviceMode != ZK_STATE_BOOTLOADER) {
+    showStatus(tr("Please connect zirko"));
+    return;
+  }
+  showStatus(tr("Upload firmware"));
+  QCoreApplication::processEvents();
+  const QString chosen = m_chooseFile(
+      this, {FileRequest::kOpen, tr("Open File"), proposedFile(tr("zirko")), tr(kFirmwareFilter)});
+  if (chosen.isEmpty()) {
+    showStatus(tr("Canceled"));
+    return;
+  }
+  statusTimer->stop();
+  upgradeFromImage(chosen);
+  statusTimer->start();
+}
+
+void MainWindow::menuAdvanced() {
+  advanced->refreshSettings(deviceMode == ZK_STATE_FIRMWARE);
+  advanced->show();
+}
+
+void MainWindow::menuControllerItem(QObject *item) {
+  auto *chosen = qobject_cast<QAction *>(item);
+  if (!chosen) return;
+  ZK_GUI_LOGD("menu item %s", qUtf8Printable(chosen->text()));
+  for (QAction *action : ui.menuController->actions()) {
+    if (action != chosen) {
+      action->setChecked(false);
+      continue;
+    }
+    // Triggering the entry already selected unchecks it: keep it, change nothing.
+    if (!action->isChecked()) {
+      action->setChecked(true);
+      return;
+    }
+    stopCurrentOperation();
+    selectKeyboard(action->data().toString());
+  }
+}
+
+void MainWindow::menuAbout() {
+  Question box;
+  box.text = tr("Zirko GUI Version: v1.4.4");
+  box.informativeText =
+      tr("Git Version: %1\n"
+         "Based on Qt %2\n\n"
+         "Written by the Zirko maintainers\n\n"
+         "Tips and tricks: the Zirko forum at %3 and the blog at %4\n"
+         "Support: %5\n\n"
+         "Thanks to everyone who reported a remote, tested a layout or sent a fix.")
+          .arg(ZIRKO_GIT_VERSION, qVersion(), "https://zirko.example.org/forum",
+               "https://zirko.example.org/blog", "support@zirko.example.org");
+  box.buttons = QStringList{"OK"};
+  box.defaultButton = "OK";
+  box.standardButtons = true;
+  box.iconPath = ":/images/logo_small.png";
+  box.minimumWidth = 350;
+  m_ask(this, box);
+}
+
+void MainWindow::menuSupport() {
+  QDesktopServices::openUrl(QUrl(ZIRKO_SUPPORT_URL));
+}
