@@ -39,6 +39,16 @@ struct VirtualRig {
       s.firmware.minor = static_cast<uint8_t>(minor);
     });
   }
+  void setBootloader(int major, int minor) {
+    rx.edit([&](zk::virt::ReceiverState &s) {
+      s.bootloader.major = static_cast<uint8_t>(major);
+      s.bootloader.minor = static_cast<uint8_t>(minor);
+    });
+  }
+  // Product variant bits 1-2 of EEPROM byte 3: Corvane is bit 2 alone.
+  void setCorvane() {
+    rx.edit([](zk::virt::ReceiverState &s) { s.eeprom[3] = (s.eeprom[3] & ~0x06) | 0x04; });
+  }
   void addEntry(uint32_t hash, uint8_t modifier, uint8_t key) {
     rx.edit([&](zk::virt::ReceiverState &s) {
       const int size = s.image_size();

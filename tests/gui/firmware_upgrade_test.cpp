@@ -1,0 +1,254 @@
+// Upgrades from the embedded firmware against the virtual receiver: when the
+// window offers or forces one, which image it picks, and what a failure or a
+// real receiver changes.
+#include "firmware_upgrade.h"
+
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+
+#include "advancedwindow.h"
+#include "image.h"
+#include "window_harness.h"
+
+namespace {
+
+const QString kStandardNew = ":/firmware/zirko.bl.2.0.bin";
+
+}  // namespace
+
+class FirmwareUpgradeTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<WindowHarness> h;
+
+  // The receiver runs the embedded firmware from this image, and the window
+  // shows it connected.
+  void expectUpgradedFrom(const QString &image) {
+    QCOMPARE(h->status(), QString("Firmware successfully upgraded"));
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->version(), QString("Firmware v3.8"));
+    QVERIFY(h->flash() == WindowHarness::resource(image));
+    const auto firmware = h->rig->rx.snapshot().firmware;
+    QCOMPARE(int(firmware.major), 3);
+    QCOMPARE(int(firmware.minor), 8);
+    QVERIFY(h->window->widgets().progressBar->isHidden());
+  }
+
+ private slots:
+  void initTestCase() {
+    if (!firmware::placeholderImages())
+      QSKIP("this build carries real receiver firmware, which the virtual receiver refuses");
+    QCOMPARE(firmware::readVersionText(":/firmware/version.txt"), 3.8f);
+    QCOMPARE(firmware::readVersionText(":/firmware/cv_version.txt"), 3.8f);
+  }
+  void init() { h = std::make_unique<WindowHarness>(); }
+  void cleanup() { h.reset(); }
+
+  void usableOrNotWithoutUpgrade_data() {
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("same as embedded") << 3 << 8 << "Zirko v1.4.4 - Connected";
+    QTest::newRow("newer than embedded") << 3 << 9 << "Zirko v1.4.4 - Disconnected";
+    QTest::newRow("release candidate past 14") << 255 << 15 << "Zirko v1.4.4 - Disconnected";
+  }
+  void usableOrNotWithoutUpgrade() {
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(QString, title);
+    h->rig->setFirmware(major, minor);
+    h->poll();
+    QCOMPARE(h->title(), title);
+    QVERIFY(h->asked.isEmpty());
+    QCOMPARE(h->bootloaderRequests(), 0);
+  }
+
+  // Declined, the offer is not repeated when the receiver comes back.
+  void olderFirmwareIsOfferedOnce() {
+    h->rig->setFirmware(3, 7);
+    h->answers << "No";
+    h->poll();
+    QCOMPARE(h->asked.size(), 1);
+    const Question &offer = h->asked[0];
+    QCOMPARE(offer.text, QString("Firmware Upgrade Available"));
+    QCOMPARE(offer.informativeText, QString("\nDo you want to upgrade?"));
+    QCOMPARE(offer.buttons, (QStringList{"Yes", "No"}));
+    QCOMPARE(offer.defaultButton, QString("No"));
+    QCOMPARE(offer.iconPath, QString(":/images/exclamation.png"));
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->version(), QString("Firmware v3.7"));
+
+    h->rig->rx.unplug();
+    h->poll();
+    h->rig->rx.plug();
+    h->poll();
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->asked.size(), 1);
+    QCOMPARE(h->bootloaderRequests(), 0);
+  }
+
+  void acceptedOfferUpgradesToEmbedded() {
+    h->rig->setFirmware(3, 7);
+    h->answers << "Yes";
+    QSignalSpy progress(h->window->widgets().progressBar, &QProgressBar::valueChanged);
+    h->poll();
+    expectUpgradedFrom(kStandardNew);
+    QCOMPARE(h->bootloaderRequests(), 1);
+    QVERIFY(progress.size() > 2);
+    QCOMPARE(progress.last().at(0).toInt(), 100);
+    QVERIFY(h->window->advancedWindow()->isEnabled());
+  }
+
+  // Release candidates up to 255.14 and the mislabelled 1.4 are replaced
+  // whatever the answer to the offer.
+  void replacedFirmwareIsUpgraded_data() {
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<int>("questions");
+    QTest::newRow("255.14") << 255 << 14 << 0;
+    QTest::newRow("255.0") << 255 << 0 << 0;
+    QTest::newRow("1.4 declined") << 1 << 4 << 1;
+  }
+  void replacedFirmwareIsUpgraded() {
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(int, questions);
+    h->rig->setFirmware(major, minor);
+    h->answers << "No";
+    h->poll();
+    QCOMPARE(h->asked.size(), questions);
+    expectUpgradedFrom(kStandardNew);
+  }
+
+  // A receiver found in its bootloader is upgraded by the second poll that
+  // finds it, with the image for its variant and bootloader generation.
+  void bootloaderAtStartPicksItsImage_data() {
+    QTest::addColumn<int>("bootloaderMajor");
+    QTest::addColumn<int>("bootloaderMinor");
+    QTest::addColumn<bool>("corvane");
+    QTest::addColumn<QString>("image");
+    QTest::newRow("1.4 standard") << 1 << 4 << false << ":/firmware/zirko.bl.1.4.bin";
+    QTest::newRow("1.9 corvane") << 1 << 9 << true << ":/firmware/zirko.cv.bl.1.4.bin";
+    QTest::newRow("2.0 corvane") << 2 << 0 << true << ":/firmware/zirko.cv.bl.2.0.bin";
+    QTest::newRow("2.1 standard") << 2 << 1 << false << ":/firmware/zirko.bl.2.0.bin";
+  }
+  void bootloaderAtStartPicksItsImage() {
+    QFETCH(int, bootloaderMajor);
+    QFETCH(int, bootloaderMinor);
+    QFETCH(bool, corvane);
+    QFETCH(QString, image);
+    h->rig->setBootloader(bootloaderMajor, bootloaderMinor);
+    if (corvane) h->rig->setCorvane();
+    h->rig->rx.reenumerate(zk::virt::Mode::kBootloader);
+    h->poll();
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(h->pagesSent(), 0);
+    h->poll();
+    expectUpgradedFrom(image);
+    QCOMPARE(h->pagesSent(), 12288 / 128);
+    QVERIFY(h->asked.isEmpty());
+  }
+
+  void failedUpgradeIsRetriedByTheNextPoll() {
+    h->rig->rx.edit([](zk::virt::ReceiverState &s) {
+      s.bootloader_faults.reject_page = 5;
+      s.bootloader_faults.reject_times = 101;  // beyond the library's retries
+    });
+    h->rig->rx.reenumerate(zk::virt::Mode::kBootloader);
+    h->poll();
+    h->poll();
+    QCOMPARE(h->status(), QString("Could not upgrade firmware. Contact support."));
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(h->rig->bus.open_handles(), 0);
+    QVERIFY(h->window->widgets().progressBar->isHidden());
+
+    h->poll();
+    expectUpgradedFrom(kStandardNew);
+  }
+
+  // The advanced window's button: the window is gone before the question.
+  void forcedUpgradeFromTheAdvancedWindow() {
+    h->rig->setFirmware(3, 7);
+    h->answers << "No";
+    h->poll();
+    AdvancedWindow *advanced = h->window->advancedWindow();
+    auto *button = advanced->findChild<QPushButton *>("upgradeButton");
+    QList<bool> shownWhenAsked;
+    h->window->setAsker([&](QWidget *, const Question &q) {
+      h->asked.append(q);
+      shownWhenAsked.append(advanced->isVisible());
+      return h->answers.isEmpty() ? QString() : h->answers.takeFirst();
+    });
+
+    advanced->show();
+    h->answers << "No";
+    button->click();
+    QCOMPARE(shownWhenAsked, QList<bool>{false});
+    const Question &ask = h->asked.last();
+    QCOMPARE(ask.text, QString("Firmware Upgrade"));
+    QCOMPARE(ask.informativeText,
+             QString("Upgrading to latest firmware?\n\nYour firmware version is: 3.7\nThe latest "
+                     "firmware version is: 3.8\n\nThis will force a firmware update with the "
+                     "latest stable firmware release. You may have to re-learn your keys, do you "
+                     "want to continue?\n"));
+    QCOMPARE(ask.defaultButton, QString("No"));
+    QCOMPARE(ask.minimumWidth, 350);
+    QCOMPARE(h->bootloaderRequests(), 0);
+    QCOMPARE(h->version(), QString("Firmware v3.7"));
+
+    advanced->show();
+    h->answers << "Yes";
+    button->click();
+    QCOMPARE(shownWhenAsked, (QList<bool>{false, false}));
+    expectUpgradedFrom(kStandardNew);
+    QVERIFY(h->window->pollTimer()->isActive());
+  }
+
+  // Images made for the virtual receiver never go to a real one, and the
+  // user can still upgrade it from a file.
+  void realReceiverIsNeverGivenPlaceholderImages() {
+    h->window->setBusProbe([] { return false; });
+    h->rig->setFirmware(3, 7);
+    h->poll();
+    QVERIFY(h->asked.isEmpty());
+    QCOMPARE(h->status(), QString("No built-in firmware for this receiver"));
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    h->window->force_update();
+    QVERIFY(h->asked.isEmpty());
+    QCOMPARE(h->bootloaderRequests(), 0);
+
+    h->rig->rx.reenumerate(zk::virt::Mode::kBootloader);
+    for (int i = 0; i < 3; ++i) h->poll();
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected [DFU]"));
+    QCOMPARE(h->status(), QString("No built-in firmware for this receiver"));
+    QCOMPARE(h->pagesSent(), 0);
+    h->window->menuSaveConfig();
+    QCOMPARE(h->status(), QString("Please connect zirko"));
+    h->window->menuFormatDevice();
+    QCOMPARE(h->status(), QString("Please connect zirko"));
+    QVERIFY(h->fileRequests.isEmpty());
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("picked.bin");
+    zk::virt::ImageInfo info;
+    info.version = {3, 9, {2, 2, 25}};
+    info.scm_hash = 0xF11E0039;
+    const auto image = zk::virt::make_image(info, 4096);
+    std::ofstream(path.toStdString(), std::ios::binary)
+        .write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
+    h->chosenFiles << path;
+    h->window->menuUploadFirmware();
+    QCOMPARE(h->fileRequests.size(), 1);
+    QCOMPARE(h->fileRequests[0].filter, QString("Zirko Config (*.bin)"));
+    QCOMPARE(h->status(), QString("Firmware successfully upgraded"));
+    QVERIFY(h->flash() == image);
+    QVERIFY(h->window->pollTimer()->isActive());
+  }
+};
+
+QTEST_MAIN(FirmwareUpgradeTest)
+#include "firmware_upgrade_test.moc"

@@ -1,0 +1,59 @@
+// A shown main window on a virtual receiver whose questions and file dialogs
+// are answered by the test: each question pops the next answer (none left:
+// closed without a choice), each file dialog the next chosen path (none
+// left: cancelled).
+#ifndef ZIRKO_TESTS_GUI_WINDOW_HARNESS_H
+#define ZIRKO_TESTS_GUI_WINDOW_HARNESS_H
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <QStringList>
+#include <memory>
+
+#include "mainwindow.h"
+#include "virtual_rig.h"
+#include "zirko_interrupt.h"
+
+struct WindowHarness {
+  std::unique_ptr<VirtualRig> rig = std::make_unique<VirtualRig>();
+  std::unique_ptr<zirko_interrupt> worker = std::make_unique<zirko_interrupt>();
+  std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(worker.get());
+  QList<Question> asked;
+  QStringList answers;
+  QList<FileRequest> fileRequests;
+  QStringList chosenFiles;
+
+  WindowHarness() {
+    window->setAsker([this](QWidget *, const Question &q) {
+      asked.append(q);
+      return answers.isEmpty() ? QString() : answers.takeFirst();
+    });
+    window->setFileChooser([this](QWidget *, const FileRequest &request) {
+      fileRequests.append(request);
+      return chosenFiles.isEmpty() ? QString() : chosenFiles.takeFirst();
+    });
+    window->show();
+  }
+  ~WindowHarness() {
+    window.reset();
+    worker.reset();
+    rig.reset();
+  }
+
+  void poll() { window->checkHardwareStatus(); }
+  QString status() const { return window->widgets().Notification->text(); }
+  QString title() const { return window->windowTitle(); }
+  QString version() const { return window->widgets().version->text(); }
+  int pagesSent() { return rig->count(0x42, 9); }
+  int bootloaderRequests() { return rig->count(0xC2, 5); }
+  std::vector<uint8_t> flash() { return rig->rx.snapshot().flash; }
+  static std::vector<uint8_t> resource(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    return {bytes.begin(), bytes.end()};
+  }
+};
+
+#endif  // ZIRKO_TESTS_GUI_WINDOW_HARNESS_H
