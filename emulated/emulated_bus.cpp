@@ -159,7 +159,6 @@ struct EmulatedBus::Impl {
   Client &client_for(UMockdevIoctlClient *uc);
   void drop_client(UMockdevIoctlClient *uc);
   bool alive(const Client &c);
-  bool claimed_elsewhere(const Client &c, int iface);
   Reply claim(Client &c, unsigned iface, const char *what);
   Reply release(Client &c, UMockdevIoctlData *arg);
   Reply clear_halt(Client &c, UMockdevIoctlData *arg);
@@ -443,19 +442,12 @@ EmulatedBus::Impl::Reply EmulatedBus::Impl::capabilities(UMockdevIoctlData *arg)
   return {};
 }
 
-bool EmulatedBus::Impl::claimed_elsewhere(const Client &c, int iface) {
-  return std::any_of(clients.begin(), clients.end(), [&](auto &entry) {
-    const Client &other = entry.second;
-    return &other != &c && other.node == c.node &&
-           umockdev_ioctl_client_get_connected(other.client) &&
-           std::count(other.claimed.begin(), other.claimed.end(), iface);
-  });
-}
-
+// Claims are not weighed against other descriptors: the testbed learns of a
+// closed descriptor only some time later, and its stale claim would refuse
+// the next opener, which a real kernel never does.
 EmulatedBus::Impl::Reply EmulatedBus::Impl::claim(Client &c, unsigned iface, const char *what) {
   const std::string event = format("%s %u", what, iface);
   if (iface >= static_cast<unsigned>(interface_count(c.node->identity))) return log(event, ENOENT);
-  if (claimed_elsewhere(c, static_cast<int>(iface))) return log(event, EBUSY);
   if (!std::count(c.claimed.begin(), c.claimed.end(), static_cast<int>(iface))) {
     c.claimed.push_back(static_cast<int>(iface));
   }
@@ -555,10 +547,7 @@ EmulatedBus::Impl::Reply EmulatedBus::Impl::submit_interrupt(Client &c, Urb urb)
   const int iface = interface_of_endpoint(c.node->identity, endpoint);
   if (iface < 0) return {-1, ENOENT};
   // usbfs claims the interface of an endpoint for a client that did not.
-  if (!std::count(c.claimed.begin(), c.claimed.end(), iface)) {
-    if (claimed_elsewhere(c, iface)) return {-1, EBUSY};
-    c.claimed.push_back(iface);
-  }
+  if (!std::count(c.claimed.begin(), c.claimed.end(), iface)) c.claimed.push_back(iface);
   urb.transfer.kind = virt::Transfer::Kind::kInterrupt;
   urb.transfer.endpoint = endpoint;
   urb.transfer.length = urb.raw()->buffer_length;
