@@ -95,24 +95,39 @@ dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index) {
   return opts;
 }
 
+namespace {
+
+// Looks the command up, parses its options from argv[index] on (advancing
+// index past them) and runs its handler on the words after them, putting the
+// handler's result in `used`. 0, CMD_ENOSYS or CMD_ENOMEM, logged as `caller`.
+int run_named(const char *caller, const char *name, int argc, char **argv, int &index,
+              void *appdata, int &used) {
+  const cmd_desc *cmd = find_cmd(name);
+  if (!cmd) {
+    CMD_LOG_AS(1, "E", caller, "could not find command '%s'", name);
+    return CMD_ENOSYS;
+  }
+  CMD_LOG_AS(5, "V", caller, "running command: %s", cmd->name);
+  dict *opts = cmd_getopt(cmd, argc, argv, index);
+  if (!opts) {
+    CMD_LOG_AS(1, "E", caller, "could not create option dictionary");
+    return CMD_ENOMEM;
+  }
+  used = cmd->handler(argc - index, argv + index, cmd, appdata, opts);
+  delete_dict(opts);
+  return 0;
+}
+
+}  // namespace
+
 int run_cmds(int argc, char **argv, void *appdata, int *failed_at) {
   int cursor = 0;
   while (cursor < argc) {
     if (failed_at) *failed_at = cursor;
-    const cmd_desc *cmd = find_cmd(argv[cursor]);
-    if (!cmd) {
-      CMD_LOGE("could not find command '%s'", argv[cursor]);
-      return CMD_ENOSYS;
-    }
-    CMD_LOGV("running command: %s", cmd->name);
     int index = cursor + 1;
-    dict *opts = cmd_getopt(cmd, argc, argv, index);
-    if (!opts) {
-      CMD_LOGE("could not create option dictionary");
-      return CMD_ENOMEM;
-    }
-    int used = cmd->handler(argc - index, argv + index, cmd, appdata, opts);
-    delete_dict(opts);
+    int used = 0;
+    int rc = run_named(__func__, argv[cursor], argc, argv, index, appdata, used);
+    if (rc < 0) return rc;
     if (used < 0) return index;
     // A count beyond the words given simply ends the chain.
     cursor = used > argc - index ? argc : index + used;
@@ -122,20 +137,10 @@ int run_cmds(int argc, char **argv, void *appdata, int *failed_at) {
 }
 
 int run_cmd(const char *name, int argc, char **argv, void *appdata) {
-  const cmd_desc *cmd = find_cmd(name);
-  if (!cmd) {
-    CMD_LOGE("could not find command '%s'", name);
-    return CMD_ENOSYS;
-  }
-  CMD_LOGV("running command: %s", cmd->name);
   int index = 0;
-  dict *opts = cmd_getopt(cmd, argc, argv, index);
-  if (!opts) {
-    CMD_LOGE("could not create option dictionary");
-    return CMD_ENOMEM;
-  }
-  int used = cmd->handler(argc - index, argv + index, cmd, appdata, opts);
-  delete_dict(opts);
+  int used = 0;
+  int rc = run_named(__func__, name, argc, argv, index, appdata, used);
+  if (rc < 0) return rc;
   return used < 0 ? 1 : 0;
 }
 
