@@ -164,7 +164,7 @@ void MainWindow::menuAbout() {
       tr("Git Version: %1\n"
          "Based on Qt %2\n\n"
          "Written by the Zirko maintainers\n\n"
-         "Tips and tricks: the Zirko forum at %3 and the blog at %4\n"
+         "Tips and tricks on the forum and the blog:\n%3\n%4\n"
          "Support: %5\n\n"
          "Thanks to everyone who reported a remote, tested a layout or sent a fix.")
           .arg(ZIRKO_GIT_VERSION, qVersion(), "https://zirko.example.org/forum",
