@@ -6,17 +6,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "emulated_bus.h"
+#include "preload.h"
 #include "state_file_bus.h"
 
 namespace {
-
-constexpr const char *kPreload = "libumockdev-preload.so.0";
 
 int usage() {
   std::fprintf(stderr,
@@ -29,20 +29,7 @@ int usage() {
 // accesses to the testbed.
 void prepare_child_environment() {
   unsetenv("ZIRKO_VIRTUAL");
-  std::string preload = kPreload;
-  if (const char *old = getenv("LD_PRELOAD"); old && *old) {
-    if (std::strstr(old, "libumockdev-preload"))
-      preload = old;
-    else
-      preload += std::string(":") + old;
-  }
-  setenv("LD_PRELOAD", preload.c_str(), 1);
-  // A sanitizer runtime cannot come first under the preload.
-  std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
-  if (asan.find("verify_asan_link_order") == std::string::npos) {
-    asan += std::string(asan.empty() ? "" : ":") + "verify_asan_link_order=0";
-    setenv("ASAN_OPTIONS", asan.c_str(), 1);
-  }
+  zk::emu::set_preload_environment();
 }
 
 // Runs the program as system() would: the terminal's interrupt goes to the
@@ -75,24 +62,12 @@ int run(char **argv) {
   return WEXITSTATUS(status);
 }
 
-// The testbed announces devices arriving and leaving through the preload's
-// emulated sysfs, so this process needs the preload as well as the program.
-void reexec_under_preload(char **argv) {
-  const char *preload = getenv("LD_PRELOAD");
-  if (preload && std::strstr(preload, "libumockdev-preload")) return;
-  std::string value = kPreload;
-  if (preload && *preload) value += std::string(":") + preload;
-  setenv("LD_PRELOAD", value.c_str(), 1);
-  execv("/proc/self/exe", argv);
-  std::fprintf(stderr, "zirko-virtual-run: cannot restart under %s: %s\n", kPreload,
-               std::strerror(errno));
-  std::exit(127);
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
-  reexec_under_preload(argv);
+  // The testbed announces devices arriving and leaving through the preload's
+  // emulated sysfs, so this process needs the preload as well as the program.
+  zk::emu::restart_under_preload(argv, "zirko-virtual-run");
   int first = 1;
   std::string state_path = getenv("ZIRKO_VIRTUAL") ? getenv("ZIRKO_VIRTUAL") : "";
   if (first < argc && std::strcmp(argv[first], "--state") == 0) {
