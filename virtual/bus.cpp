@@ -39,6 +39,21 @@ T *from_opaque(void *p) {
   return static_cast<T *>(p);
 }
 
+// The result of a transfer that never reaches a receiver: its handle is
+// stale, a fault takes it, or the device is a foreign one, which answers no
+// vendor request. Nothing when the receiver is to serve it.
+std::optional<int> refused_result(bool alive, const std::optional<Fault> &fault,
+                                  Receiver *receiver) {
+  if (!alive) return kUsbErrorNoDevice;
+  if (fault && fault->action == Fault::Action::kError) return fault->error;
+  if (fault && fault->action == Fault::Action::kDisconnect) {
+    if (receiver) receiver->unplug();
+    return kUsbErrorNoDevice;
+  }
+  if (!receiver) return kUsbErrorPipe;
+  return std::nullopt;
+}
+
 }  // namespace
 
 Bus::Bus() = default;
@@ -387,15 +402,8 @@ int Bus::control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t r
   if (latency.count() > 0) std::this_thread::sleep_for(latency);
   const bool in = request_type & 0x80;
   const uint64_t enumeration = receiver ? receiver->enumeration() : 0;
-  if (!alive) {
-    t.result = kUsbErrorNoDevice;
-  } else if (fault && fault->action == Fault::Action::kError) {
-    t.result = fault->error;
-  } else if (fault && fault->action == Fault::Action::kDisconnect) {
-    if (receiver) receiver->unplug();
-    t.result = kUsbErrorNoDevice;
-  } else if (!receiver) {
-    t.result = kUsbErrorPipe;  // foreign devices answer no vendor request
+  if (auto refused = refused_result(alive, fault, receiver)) {
+    t.result = *refused;
   } else {
     const int forced = fault ? fault->reply_length : -1;
     // IN: the device may try to send more than asked; OUT: only part arrives.
@@ -444,15 +452,8 @@ int Bus::interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned ch
     alive = handle_alive_locked(*h);
     receiver = h->device->slot->receiver.get();
   }
-  if (!alive) {
-    t.result = kUsbErrorNoDevice;
-  } else if (fault && fault->action == Fault::Action::kError) {
-    t.result = fault->error;
-  } else if (fault && fault->action == Fault::Action::kDisconnect) {
-    if (receiver) receiver->unplug();
-    t.result = kUsbErrorNoDevice;
-  } else if (!receiver) {
-    t.result = kUsbErrorPipe;
+  if (auto refused = refused_result(alive, fault, receiver)) {
+    t.result = *refused;
   } else {
     // Blocks with no bus lock held, so control transfers go on meanwhile.
     t.result = receiver->interrupt_read(endpoint, data, length, transferred, timeout_ms);
