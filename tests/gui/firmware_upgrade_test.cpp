@@ -170,6 +170,25 @@ class FirmwareUpgradeTest : public QObject {
     expectUpgradedFrom(kStandardNew);
   }
 
+  // A receiver that stays in its firmware is never given an image chosen by
+  // its firmware version; the next poll takes it as it is.
+  void receiverThatStaysInFirmwareIsNotFlashed() {
+    h->rig->setFirmware(3, 7);
+    h->rig->bus.fail_request(0xC2, 5, zk::kUsbErrorPipe);
+    h->answers << "Yes";
+    h->poll();
+    QCOMPARE(h->status(), QString("Could not upgrade firmware. Contact support."));
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(h->bootloaderRequests(), 1);  // no upgrade was started on it
+    QCOMPARE(h->pagesSent(), 0);
+
+    h->rig->bus.clear_faults();
+    h->poll();
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->version(), QString("Firmware v3.7"));
+    QCOMPARE(h->asked.size(), 1);
+  }
+
   // The advanced window's button: the window is gone before the question.
   void forcedUpgradeFromTheAdvancedWindow() {
     h->rig->setFirmware(3, 7);
