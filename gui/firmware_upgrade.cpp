@@ -135,8 +135,9 @@ bool MainWindow::CheckFirmwareVersion() {
   return hw <= emb;
 }
 
-// A receiver that has not left the bus yet would be taken for its own
-// bootloader, and the image would be chosen by its firmware version.
+// A receiver still in its firmware after the wait (it missed the request or
+// has not left the bus yet) would get an image chosen by its firmware
+// version, and the library would then wait for its bootloader without end.
 bool MainWindow::enterBootloader() {
   if (zk_device_set_dfu() > 0) return true;
   for (int attempt = 0; attempt < kBootloaderAttempts; ++attempt) {
