@@ -252,95 +252,112 @@ void MainWindow::checkHardwareStatus() {
   ZK_GUI_LOGV("checking status");
   statusTimer->setInterval(kPollInterval);
   statusTimer->stop();
-
-  if (connected) {
-    const int s = zk_get_state();
-    switch (s) {
-      case 0:
-        ZK_GUI_LOGD("state: normal");
-        break;
-      case 1:
-        ZK_GUI_LOGD("state: record");
-        break;
-      case 2:
-        ZK_GUI_LOGD("state: delete");
-        break;
-      case 3:
-        ZK_GUI_LOGD("success");
-        zk_clear_state();
-        recordSuccess();
-        break;
-      case 4:
-        ZK_GUI_LOGD("err: no space");
-        zk_clear_state();
-        record_failed_no_space();
-        break;
-      case 5:
-        ZK_GUI_LOGD("err: button exists");
-        zk_clear_state();
-        record_failed_exists();
-        break;
-      case 6:
-        ZK_GUI_LOGD("key not found");
-        zk_clear_state();
-        erase_failed_nobutton();
-        break;
-      default:
-        ZK_GUI_LOGI("state: %d", s);
-        ZK_GUI_LOGE("error, unknown status: %d", s);
-        zk_close_device();
-        if (operation == kRecording || operation == kAutomatedRun || operation == kErasing) {
-          transfer_failed();
-        } else {
-          ui.version->clear();
-          connected = false;
-          deviceMode = 0;
-          setIndicator(kDisconnectedPicture);
-          setTitle("Disconnected");
-          advanced->refreshSettings(false);
-        }
-        break;
-    }
-    firstPoll = false;
-  } else {
-    // A receiver an earlier poll opened but didn't take into use (a
-    // bootloader on its first finding, an unusable firmware) is still open:
-    // opening it again on top would pile up handles every 250 ms.
-    zk_close_device();
-    const int r = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
-    if (r < 0) {
-      showDisconnected();
-    } else {
-      if (zk_product_type() == ZK_PRODUCT_CORVANE || !currentKeyboard) selectKeyboard("Minimalist");
-      if (r == ZK_STATE_FIRMWARE) {
-        showStatus(tr(ui.go->isHidden() ? kClickToRecord : kSequencedStart));
-        if (CheckFirmwareVersion())
-          showConnected();
-        else
-          showDisconnected();
-      } else if (r == ZK_STATE_BOOTLOADER && !firstPoll) {
-        // The first poll that finds a bootloader leaves it be: a receiver
-        // that is just passing through its bootloader gets its chance.
-        if (!embeddedImagesFit()) {
-          // Stays in bootloader mode, so that the user can upgrade from a file.
-          if (deviceMode != ZK_STATE_BOOTLOADER) {
-            showBootloader();
-            refuseEmbeddedUpgrade();
-          }
-        } else {
-          showBootloader();
-          if (do_embedded_upgrade())
-            showConnected();
-          else
-            showDisconnected();
-        }
-      }
-      firstPoll = false;
-    }
-  }
-
+  if (connected)
+    followReceiverState();
+  else
+    lookForReceiver();
   if (!currentKeyboard) selectKeyboard("Minimalist");
   statusTimer->start();
+}
+
+// Turns the state of the receiver in use into the outcome of a recording or
+// deletion.
+void MainWindow::followReceiverState() {
+  const int s = zk_get_state();
+  switch (s) {
+    case 0:
+      ZK_GUI_LOGD("state: normal");
+      break;
+    case 1:
+      ZK_GUI_LOGD("state: record");
+      break;
+    case 2:
+      ZK_GUI_LOGD("state: delete");
+      break;
+    case 3:
+      ZK_GUI_LOGD("success");
+      zk_clear_state();
+      recordSuccess();
+      break;
+    case 4:
+      ZK_GUI_LOGD("err: no space");
+      zk_clear_state();
+      record_failed_no_space();
+      break;
+    case 5:
+      ZK_GUI_LOGD("err: button exists");
+      zk_clear_state();
+      record_failed_exists();
+      break;
+    case 6:
+      ZK_GUI_LOGD("key not found");
+      zk_clear_state();
+      erase_failed_nobutton();
+      break;
+    default:
+      ZK_GUI_LOGI("state: %d", s);
+      ZK_GUI_LOGE("error, unknown status: %d", s);
+      dropReceiver();
+      break;
+  }
+  firstPoll = false;
+}
+
+// The receiver stopped answering: a running operation fails, otherwise the
+// window shows it gone.
+void MainWindow::dropReceiver() {
+  zk_close_device();
+  if (operation == kRecording || operation == kAutomatedRun || operation == kErasing) {
+    transfer_failed();
+    return;
+  }
+  ui.version->clear();
+  connected = false;
+  deviceMode = 0;
+  setIndicator(kDisconnectedPicture);
+  setTitle("Disconnected");
+  advanced->refreshSettings(false);
+}
+
+void MainWindow::lookForReceiver() {
+  // A receiver an earlier poll opened but didn't take into use (a
+  // bootloader on its first finding, an unusable firmware) is still open:
+  // opening it again on top would pile up handles every 250 ms.
+  zk_close_device();
+  const int r = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+  if (r < 0) {
+    showDisconnected();
+    return;
+  }
+  if (zk_product_type() == ZK_PRODUCT_CORVANE || !currentKeyboard) selectKeyboard("Minimalist");
+  if (r == ZK_STATE_FIRMWARE) {
+    showStatus(tr(ui.go->isHidden() ? kClickToRecord : kSequencedStart));
+    if (CheckFirmwareVersion())
+      showConnected();
+    else
+      showDisconnected();
+  } else if (r == ZK_STATE_BOOTLOADER && !firstPoll) {
+    // The first poll that finds a bootloader leaves it be: a receiver that
+    // is just passing through its bootloader gets its chance.
+    takeBootloader();
+  }
+  firstPoll = false;
+}
+
+void MainWindow::takeBootloader() {
+  if (!embeddedImagesFit()) {
+    // Stays in bootloader mode, so that the user can upgrade from a file.
+    if (deviceMode != ZK_STATE_BOOTLOADER) {
+      showBootloader();
+      refuseEmbeddedUpgrade();
+    }
+    return;
+  }
+  showBootloader();
+  if (do_embedded_upgrade())
+    showConnected();
+  else
+    showDisconnected();
 }
 
 void MainWindow::display_fw_version() {

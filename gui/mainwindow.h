@@ -146,6 +146,12 @@ class MainWindow : public QMainWindow {
   QString proposedFile(const QString &baseName) const;
   void connectMenus();
 
+  // The poll's two halves: a receiver in use, and none yet.
+  void followReceiverState();
+  void dropReceiver();
+  void lookForReceiver();
+  void takeBootloader();
+
   void startWorker();
   void fitKeyboard();
   void setIndicator(const QString &picture);
