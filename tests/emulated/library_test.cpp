@@ -47,8 +47,8 @@ TEST_F(Scan, KeepsOnlyReceiversOfTheAskedRowInEnumerationOrder) {
   testing::internal::CaptureStderr();
   ASSERT_EQ(scan(ZK_MANUFACTURER), 2);
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("manufacturer string doesn't match"), std::string::npos);
-  EXPECT_NE(err.find("Cannot query device, is the GUI open?"), std::string::npos);
+  EXPECT_NE(err.find("manufacturer string doesn't match"), std::string::npos) << err;
+  EXPECT_NE(err.find("Cannot query device, is the GUI open?"), std::string::npos) << err;
   // The order is libusb's own; the indexes follow it.
   EXPECT_EQ(first()->index, 1);
   EXPECT_EQ(first()->next->index, 2);
