@@ -83,15 +83,21 @@ def vistro():
     return document(W, H, bg, keys, "Vistro remote")
 
 
-def boxee():
-    keys = grid([[("power", L(icon="power", size=22, color=RED))],
+def media_center_left(power):
+    """The power, home, info and back column and the direction pad that the
+    media-center remotes share; returns the keys and the pad's ring."""
+    keys = grid([[(power, L(icon="power", size=22, color=RED))],
                  [("home", L(icon="home", text="Home"))],
                  [("info", L(icon="info", text="Info"))],
                  [("back", L(icon="back", text="Back"))]],
                 96, 112, 0, 58, 62, 46)
     pad, ring = dpad(250, 200, 44, 92, 38, "up", "down", "left", "right",
                      ("enter", None, None, L("OK", size=15, bold=True)))
-    keys += pad
+    return keys + pad, ring
+
+
+def boxee():
+    keys, ring = media_center_left("power")
     keys += grid([[("top", L(icon="top", text="Top"))], [("bottom", L(icon="bottom", text="Bottom"))]],
                  390, 166, 0, 68, 54, 50)
     keys += grid([[("previous", L(icon="prev", size=20)), ("play", L(icon="play", size=20)),
@@ -107,14 +113,7 @@ def boxee():
 
 
 def kodi():
-    keys = grid([[("shutdown", L(icon="power", size=22, color=RED))],
-                 [("home", L(icon="home", text="Home"))],
-                 [("info", L(icon="info", text="Info"))],
-                 [("back", L(icon="back", text="Back"))]],
-                96, 112, 0, 58, 62, 46)
-    pad, ring = dpad(250, 200, 44, 92, 38, "up", "down", "left", "right",
-                     ("enter", None, None, L("OK", size=15, bold=True)))
-    keys += pad
+    keys, ring = media_center_left("shutdown")
     vol, vol_bg = rocker("volume_up", "volume_down", 390, 158, 50, 130, "VOL",
                          L(icon="vol_up", size=24), L(icon="vol_down", size=24))
     keys += vol
