@@ -376,6 +376,17 @@ int Bus::get_string_descriptor_ascii(zk_usb_handle *handle, uint8_t index, unsig
   return n;
 }
 
+std::optional<Bus::Route> Bus::route(zk_usb_handle *handle, int request_type, int request) {
+  std::lock_guard lock(mu_);
+  Handle *h = handle_of(handle);
+  if (!h) return std::nullopt;
+  Route path;
+  path.fault = take_fault_locked(request_type, request);
+  path.alive = handle_alive_locked(*h);
+  path.receiver = h->device->slot->receiver.get();
+  return path;
+}
+
 int Bus::control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t request,
                           uint16_t value, uint16_t index, unsigned char *data, uint16_t length,
                           unsigned int timeout_ms) {
@@ -386,17 +397,12 @@ int Bus::control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t r
   t.index = index;
   t.length = length;
   t.timeout_ms = timeout_ms;
-  std::optional<Fault> fault;
-  Receiver *receiver = nullptr;
-  bool alive = false;
-  std::chrono::milliseconds latency{};
+  auto path = route(handle, request_type, request);
+  if (!path) return kUsbErrorInvalidParam;
+  auto [receiver, alive, fault] = *path;
+  std::chrono::milliseconds latency;
   {
     std::lock_guard lock(mu_);
-    Handle *h = handle_of(handle);
-    if (!h) return kUsbErrorInvalidParam;
-    fault = take_fault_locked(request_type, request);
-    alive = handle_alive_locked(*h);
-    receiver = h->device->slot->receiver.get();
     latency = latency_;
   }
   if (latency.count() > 0) std::this_thread::sleep_for(latency);
@@ -441,17 +447,9 @@ int Bus::interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned ch
   t.length = length;
   t.timeout_ms = timeout_ms;
   t.endpoint = endpoint;
-  std::optional<Fault> fault;
-  Receiver *receiver = nullptr;
-  bool alive = false;
-  {
-    std::lock_guard lock(mu_);
-    Handle *h = handle_of(handle);
-    if (!h) return kUsbErrorInvalidParam;
-    fault = take_fault_locked(-1, -1);
-    alive = handle_alive_locked(*h);
-    receiver = h->device->slot->receiver.get();
-  }
+  auto path = route(handle, -1, -1);
+  if (!path) return kUsbErrorInvalidParam;
+  auto [receiver, alive, fault] = *path;
   if (auto refused = refused_result(alive, fault, receiver)) {
     t.result = *refused;
   } else {

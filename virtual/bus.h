@@ -127,6 +127,15 @@ class Bus : public UsbBackend {
   bool handle_alive_locked(Handle &handle);
   // Interrupt reads pass -1 and match only faults for any request.
   std::optional<Fault> take_fault_locked(int request_type, int request);
+  // What a transfer on a handle meets: the receiver behind it (none for a
+  // foreign device), whether the handle still reaches it, and the fault that
+  // takes this transfer. Nothing for a handle the bus never gave out.
+  struct Route {
+    Receiver *receiver = nullptr;
+    bool alive = false;
+    std::optional<Fault> fault;
+  };
+  std::optional<Route> route(zk_usb_handle *handle, int request_type, int request);
   void record_locked(Transfer transfer);
   bool receiver_handle_open_locked();
 
