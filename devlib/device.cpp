@@ -127,15 +127,15 @@ int refuse_device(const char *caller, const char *reason) {
   return -19;
 }
 
-void print_device_line(const char *text) {
-  printf("[DEVICE]        %s", text);
-  fflush(stdout);
-}
-
 }  // namespace
 
 float zk_version_number(int major, int minor) {
   return major + minor / (minor < 10 ? 10.0f : 100.0f);
+}
+
+void zk_print_device_line(const char *text) {
+  printf("[DEVICE]        %s", text);
+  fflush(stdout);
 }
 
 zk_ops *zk_new_ops(const char *caller) {
@@ -187,7 +187,7 @@ void zk_close_device() {
 }
 
 int zk_wait_for_device(int vendor_id, const char *manufacturer) {
-  print_device_line("Waiting");
+  zk_print_device_line("Waiting");
   int result;
   while ((result = zk_open_device(vendor_id, manufacturer)) < 0) {
     fputs(".", stdout);
@@ -195,7 +195,7 @@ int zk_wait_for_device(int vendor_id, const char *manufacturer) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
   fputs("\n", stdout);
-  print_device_line(result == ZK_STATE_BOOTLOADER ? "Bootloader Detected\n" : "FW Detected\n");
+  zk_print_device_line(result == ZK_STATE_BOOTLOADER ? "Bootloader Detected\n" : "FW Detected\n");
   return result;
 }
 

@@ -23,38 +23,38 @@
 // Operation table of one firmware or bootloader generation. A null member is
 // an operation the generation does not have; the dispatch calls answer -12.
 struct zk_ops {
-  const char *(*version_str)();       // 0: version text, or null on failure
-  int (*leave_bootloader)();          // 1: bootloaders only
-  int (*reboot)();                    // 2: 0 or -16
-  int (*set_delete)(int wait);        // 3: delete mode; waits when wait != 0
-  int (*set_record)(const char *name, int timeout_s);           // 4
+  const char *(*version_str)();                        // 0: version text, or null on failure
+  int (*leave_bootloader)();                           // 1: bootloaders only
+  int (*reboot)();                                     // 2: 0 or -16
+  int (*set_delete)(int wait);                         // 3: delete mode; waits when wait != 0
+  int (*set_record)(const char *name, int timeout_s);  // 4
   int (*set_record_api)(int modifier, int key, int timeout_s);  // 5
-  int (*set_normal)();                // 6: leave record/delete mode
-  int (*set_interrupt)(int timeout_s);  // 7: wait for the outcome
-  int (*delete_buttons)(const char *name);  // 8: reply byte 0 or negative
-  int (*set_noise_cancel)(int value);  // 9
-  int (*get_noise_cancel)();           // 10
-  int (*set_sensitivity)(int value);   // 11
-  int (*get_sensitivity)();            // 12
-  int (*set_interkey_delay)(int value);  // 13
-  int (*get_interkey_delay)();           // 14
-  int (*get_sleep_detect)();             // 15
-  int (*set_sleep_detect)(int value);    // 16
-  int (*get_builtin_profile_support)();  // 17: 2.1 and later
-  int (*set_builtin_profile_support)(int value);  // 18: 2.1 and later
-  void (*reserved19)();                  // 19: used by no call
-  int (*get_state)();                    // 20: state code or negative
-  int (*clear_state)();                  // 21
-  int (*display_config)();               // 22: prints the recorded buttons
-  int (*format_config)();                // 23: erases every button
-  int (*save_config)(const char *path);  // 24
-  int (*load_config)(const char *path);  // 25
-  int (*keys_recorded)();                // 26: count or negative
-  int (*keys_remaining)();               // 27: count or negative
-  void (*reserved28)();                  // 28: used by no call
-  int (*device_set_dfu)();               // 29: switch to the bootloader
-  int (*last_upgrade_attempt)();         // 30: 1 when the last upload did not finish
-  int (*delete_index)(int index);        // 31: generation 2 and later
+  int (*set_normal)();                                          // 6: leave record/delete mode
+  int (*set_interrupt)(int timeout_s);                          // 7: wait for the outcome
+  int (*delete_buttons)(const char *name);                      // 8: reply byte 0 or negative
+  int (*set_noise_cancel)(int value);                           // 9
+  int (*get_noise_cancel)();                                    // 10
+  int (*set_sensitivity)(int value);                            // 11
+  int (*get_sensitivity)();                                     // 12
+  int (*set_interkey_delay)(int value);                         // 13
+  int (*get_interkey_delay)();                                  // 14
+  int (*get_sleep_detect)();                                    // 15
+  int (*set_sleep_detect)(int value);                           // 16
+  int (*get_builtin_profile_support)();                         // 17: 2.1 and later
+  int (*set_builtin_profile_support)(int value);                // 18: 2.1 and later
+  void (*reserved19)();                                         // 19: used by no call
+  int (*get_state)();                                           // 20: state code or negative
+  int (*clear_state)();                                         // 21
+  int (*display_config)();                                      // 22: prints the recorded buttons
+  int (*format_config)();                                       // 23: erases every button
+  int (*save_config)(const char *path);                         // 24
+  int (*load_config)(const char *path);                         // 25
+  int (*keys_recorded)();                                       // 26: count or negative
+  int (*keys_remaining)();                                      // 27: count or negative
+  void (*reserved28)();                                         // 28: used by no call
+  int (*device_set_dfu)();                                      // 29: switch to the bootloader
+  int (*last_upgrade_attempt)();             // 30: 1 when the last upload did not finish
+  int (*delete_index)(int index);            // 31: generation 2 and later
   int (*set_sequence_modifiers)(int value);  // 32: generation 3
   int (*get_sequence_modifiers)();           // 33: generation 3
   int (*fw_scm_hash)();                      // 34: firmware source-control hash
@@ -78,6 +78,10 @@ zk_ops *zk_new_ops(const char *caller);
 extern zk_device *current_device;
 extern zk_usb_handle *current_handle;
 extern zk_ops *current_ops;
+
+// Writes "[DEVICE]        " and the text (which carries its own line end, if
+// any) to standard output whatever the log level, and flushes it.
+void zk_print_device_line(const char *text);
 
 // Version number of a reply: 2.6 from 2 and 6, 2.12 from 2 and 12.
 float zk_version_number(int major, int minor);

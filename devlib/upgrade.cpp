@@ -14,14 +14,9 @@ namespace {
 // Time the receiver needs to drop off the bus after a mode change.
 constexpr std::chrono::milliseconds kSettle{500};
 
-void device_line(const char *text) {
-  printf("[DEVICE]        %s\n", text);
-  fflush(stdout);
-}
-
 // Brings the open receiver into its bootloader; the result of the wait.
 int enter_bootloader(int vendor_id) {
-  device_line("Setting DFU");
+  zk_print_device_line("Setting DFU\n");
   zk_device_set_dfu();  // the receiver leaves the bus instead of answering
   zk_close_device();
   std::this_thread::sleep_for(kSettle);
@@ -52,7 +47,7 @@ int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
   if (!current_handle && zk_wait_for_device(vendor_id, manufacturer) < 0) return -13;
   if (zk_fw_state() == ZK_STATE_BOOTLOADER) {
     ZK_LOGI("bootloader open");
-    device_line("Uploading");
+    zk_print_device_line("Uploading\n");
   } else {
     enter_bootloader(vendor_id);
   }
@@ -66,9 +61,9 @@ int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
   std::this_thread::sleep_for(kSettle);
   zk_close_device();
   if (zk_wait_for_device(vendor_id, ZK_MANUFACTURER) == ZK_STATE_FIRMWARE) {
-    device_line("EOK");
+    zk_print_device_line("EOK\n");
     return 0;
   }
-  device_line("Failed");
+  zk_print_device_line("Failed\n");
   return -13;
 }
