@@ -148,7 +148,8 @@ struct EmulatedBus::Impl {
 
   Impl();
   ~Impl();
-  Slot &add_slot();
+  // Adds a filled slot: the watcher may publish it the moment it is listed.
+  void add_slot(std::unique_ptr<Slot> slot);
   void sync();
   void watch();
   void wake_watcher();
@@ -216,11 +217,10 @@ EmulatedBus::Impl::~Impl() {
   g_object_unref(handler);
 }
 
-EmulatedBus::Impl::Slot &EmulatedBus::Impl::add_slot() {
+void EmulatedBus::Impl::add_slot(std::unique_ptr<Slot> slot) {
   std::lock_guard lock(mu);
-  slots.push_back(std::make_unique<Slot>());
-  slots.back()->port = static_cast<int>(slots.size());
-  return *slots.back();
+  slot->port = static_cast<int>(slots.size()) + 1;
+  slots.push_back(std::move(slot));
 }
 
 void EmulatedBus::Impl::watch() {
@@ -623,31 +623,26 @@ EmulatedBus::EmulatedBus() : impl_(std::make_unique<Impl>()) {}
 EmulatedBus::~EmulatedBus() = default;
 
 virt::Receiver &EmulatedBus::add_receiver(virt::ReceiverState state) {
-  Impl::Slot &slot = impl_->add_slot();
-  {
-    std::lock_guard lock(impl_->mu);
-    slot.owned = std::make_unique<virt::Receiver>(std::move(state));
-    slot.receiver = slot.owned.get();
-  }
+  auto slot = std::make_unique<Impl::Slot>();
+  slot->owned = std::make_unique<virt::Receiver>(std::move(state));
+  slot->receiver = slot->owned.get();
+  virt::Receiver &added = *slot->receiver;
+  impl_->add_slot(std::move(slot));
   sync();
-  return *slot.receiver;
+  return added;
 }
 
 void EmulatedBus::attach_receiver(virt::Receiver &receiver) {
-  Impl::Slot &slot = impl_->add_slot();
-  {
-    std::lock_guard lock(impl_->mu);
-    slot.receiver = &receiver;
-  }
+  auto slot = std::make_unique<Impl::Slot>();
+  slot->receiver = &receiver;
+  impl_->add_slot(std::move(slot));
   sync();
 }
 
 void EmulatedBus::add_foreign(const virt::ForeignDevice &device) {
-  Impl::Slot &slot = impl_->add_slot();
-  {
-    std::lock_guard lock(impl_->mu);
-    slot.foreign = device;
-  }
+  auto slot = std::make_unique<Impl::Slot>();
+  slot->foreign = device;
+  impl_->add_slot(std::move(slot));
   sync();
 }
 
