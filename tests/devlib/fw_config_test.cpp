@@ -52,7 +52,7 @@ class ConfigTest : public zk::test::VirtualReceiverTest {
     std::ofstream(path_, std::ios::binary)
         .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
   }
-  const std::string path_ = testing::TempDir() + "zirko_config_test.zcfg";
+  const std::string path_ = TempPath("config_test.zcfg");
 };
 
 TEST_F(ConfigTest, RecordListDeleteSaveFormatLoadAndPress) {

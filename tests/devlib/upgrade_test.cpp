@@ -79,7 +79,7 @@ TEST_P(UpgradeBothGenerations,
   ASSERT_FLOAT_EQ(zk_version(), 3.7f);
 
   // Also through a file, as the utility does it.
-  const std::string path = testing::TempDir() + "zirko_upgrade_38.bin";
+  const std::string path = TempPath("upgrade_38.bin");
   const std::vector<uint8_t> image = Image38();
   FILE *f = fopen(path.c_str(), "wb");
   ASSERT_TRUE(f && fwrite(image.data(), 1, image.size(), f) == image.size());

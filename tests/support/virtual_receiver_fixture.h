@@ -15,6 +15,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -51,6 +52,11 @@ class VirtualReceiverTest : public ::testing::Test {
 
   zk::virt::Bus &bus() { return bus_; }
   zk::virt::Receiver &receiver() { return receiver_; }
+
+  // A file name of this test process's own: CTest runs tests side by side.
+  static std::string TempPath(const std::string &name) {
+    return testing::TempDir() + "zirko_" + std::to_string(getpid()) + "_" + name;
+  }
 
   // ---- configuration (before opening: versions are read at open) ----
 

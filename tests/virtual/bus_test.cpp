@@ -162,7 +162,7 @@ TEST_F(FaultTest, TranscriptRecordsEveryField) {
 TEST(Reenumeration, BootloaderRequestBringsTheReceiverBackInBootloaderMode) {
   Bus bus;
   ReceiverState state = Prompt();
-  state.reenumerate_delay_ms = 60;
+  state.reenumerate_delay_ms = 400;
   Receiver &receiver = bus.add_receiver(state);
   test::BusHost host{bus};
   ASSERT_TRUE(host.open());
@@ -172,7 +172,7 @@ TEST(Reenumeration, BootloaderRequestBringsTheReceiverBackInBootloaderMode) {
   EXPECT_EQ(host.peek(20), kUsbErrorNoDevice);
   host.close();
   EXPECT_TRUE(Scan(bus).empty());  // still away
-  std::this_thread::sleep_for(80ms);
+  std::this_thread::sleep_for(450ms);
   const auto seen = Scan(bus);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].maker, ZK_MANUFACTURER_LEGACY);

@@ -154,18 +154,18 @@ TEST_F(ReceiverModel, RepliesCarryVersionsAndHash) {
 
 TEST_F(ReceiverModel, QueuedAndAutomaticPressesArriveWhileWaiting) {
   receiver->edit([](ReceiverState &s) {
-    s.press_delay_ms = 200;
+    s.press_delay_ms = 500;
     s.auto_press = true;
     s.presses = {0x1234};
   });
   ASSERT_EQ(host.in(0xC0, 1, 0x04, 0, 1), 1);
   EXPECT_EQ(host.state(), kStateWaiting);  // not before the delay
-  std::this_thread::sleep_for(250ms);
+  std::this_thread::sleep_for(550ms);
   EXPECT_EQ(host.state(), kStateDone);
   EXPECT_EQ(host.peek(5), 0x34);
   // Queue empty: a fresh button, never one already stored.
   ASSERT_EQ(host.in(0xC0, 1, 0x05, 0, 1), 1);
-  std::this_thread::sleep_for(250ms);
+  std::this_thread::sleep_for(550ms);
   EXPECT_EQ(host.state(), kStateDone);
   EXPECT_EQ(host.size(), 17);
   EXPECT_TRUE(receiver->snapshot().presses.empty());
