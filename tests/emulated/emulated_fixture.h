@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emulated_bus.h"
+#include "quiet_receiver.h"
 #include "zirko.h"
 
 namespace zk::test {
@@ -31,13 +32,7 @@ class EmulatedReceiverTest : public ::testing::Test {
     zk_close_device();
   }
 
-  static zk::virt::ReceiverState DefaultState() {
-    zk::virt::ReceiverState state;
-    state.auto_press = false;
-    state.press_delay_ms = 0;
-    state.reenumerate_delay_ms = 0;
-    return state;
-  }
+  static zk::virt::ReceiverState DefaultState() { return QuietReceiverState(); }
 
   zk::emu::EmulatedBus &bus() { return bus_; }
   zk::virt::Receiver &receiver() { return receiver_; }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bus.h"
+#include "quiet_receiver.h"
 #include "usb_backend.h"
 #include "zirko.h"
 
@@ -16,21 +17,13 @@ struct VirtualRig {
   zk::virt::Bus bus;
   zk::virt::Receiver &rx;
 
-  VirtualRig() : rx(bus.add_receiver(initialState())) { zk::set_usb_backend(&bus); }
+  VirtualRig() : rx(bus.add_receiver(zk::test::QuietReceiverState())) { zk::set_usb_backend(&bus); }
   ~VirtualRig() {
     zk_close_device();
     zk::set_usb_backend(nullptr);
   }
   VirtualRig(const VirtualRig &) = delete;
   VirtualRig &operator=(const VirtualRig &) = delete;
-
-  static zk::virt::ReceiverState initialState() {
-    zk::virt::ReceiverState state;
-    state.auto_press = false;
-    state.press_delay_ms = 0;
-    state.reenumerate_delay_ms = 0;
-    return state;
-  }
 
   // Read at open, so set before the window's poll opens the receiver.
   void setFirmware(int major, int minor) {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bus.h"
+#include "quiet_receiver.h"
 #include "usb_backend.h"
 #include "zirko.h"
 
@@ -42,13 +43,7 @@ class VirtualReceiverTest : public ::testing::Test {
     zk::set_usb_backend(nullptr);
   }
 
-  static zk::virt::ReceiverState DefaultState() {
-    zk::virt::ReceiverState state;
-    state.auto_press = false;  // tests press explicitly
-    state.press_delay_ms = 0;  // queued presses arrive as soon as it waits
-    state.reenumerate_delay_ms = 0;
-    return state;
-  }
+  static zk::virt::ReceiverState DefaultState() { return QuietReceiverState(); }
 
   zk::virt::Bus &bus() { return bus_; }
   zk::virt::Receiver &receiver() { return receiver_; }
