@@ -1,10 +1,8 @@
 // Device state, generation selection and the dispatch of every device call.
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <thread>
 
 #include "internal.h"
 
@@ -127,6 +125,33 @@ int refuse_device(const char *caller, const char *reason) {
   return -19;
 }
 
+// Opens every `poll_ms` until a receiver answers, a dot a second on standard
+// output; a non-negative `limit_us` ends the wait with -6.
+int wait_for_device(int vendor_id, const char *manufacturer, int64_t limit_us, int poll_ms) {
+  const zk::WaitClock &clock = zk::wait_clock();
+  const int64_t start = clock.now_us();
+  int64_t next_dot_us = 1000000;
+  zk_print_device_line("Waiting");
+  int result;
+  while ((result = zk_open_device(vendor_id, manufacturer)) < 0) {
+    const int64_t waited = clock.now_us() - start;
+    if (limit_us >= 0 && waited >= limit_us) {
+      fputs("\n", stdout);
+      ZK_LOGE_AS("zk_wait_for_device", "no receiver within %d s", int(limit_us / 1000000));
+      return -6;
+    }
+    clock.sleep_ms(poll_ms);
+    if (clock.now_us() - start >= next_dot_us || poll_ms >= 1000) {
+      next_dot_us += 1000000;
+      fputs(".", stdout);
+      fflush(stdout);
+    }
+  }
+  fputs("\n", stdout);
+  zk_print_device_line(result == ZK_STATE_BOOTLOADER ? "Bootloader Detected\n" : "FW Detected\n");
+  return result;
+}
+
 }  // namespace
 
 float zk_version_number(int major, int minor) {
@@ -187,16 +212,12 @@ void zk_close_device() {
 }
 
 int zk_wait_for_device(int vendor_id, const char *manufacturer) {
-  zk_print_device_line("Waiting");
-  int result;
-  while ((result = zk_open_device(vendor_id, manufacturer)) < 0) {
-    fputs(".", stdout);
-    fflush(stdout);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-  }
-  fputs("\n", stdout);
-  zk_print_device_line(result == ZK_STATE_BOOTLOADER ? "Bootloader Detected\n" : "FW Detected\n");
-  return result;
+  return wait_for_device(vendor_id, manufacturer, -1, 1000 /* ms */);
+}
+
+int zk_wait_for_device_for(int vendor_id, const char *manufacturer, int timeout_ms) {
+  return wait_for_device(vendor_id, manufacturer, int64_t(timeout_ms < 0 ? 0 : timeout_ms) * 1000,
+                         100 /* ms */);
 }
 
 int zk_fw_state() {

@@ -1,12 +1,11 @@
 // Requests and operations that every firmware generation shares.
 #include "fw_common.h"
 
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "usb_backend.h"
 
 namespace zk::fw {
 namespace {
@@ -31,19 +30,6 @@ int request(int type, int request, int value, int index, unsigned char *reply, i
   int result = zk_send_msg(type, request, value, index, reply, length, timeout_ms);
   return result < 0 ? -16 : result;
 }
-
-int64_t wall_now_us() {
-  timeval now{};
-  gettimeofday(&now, nullptr);
-  return int64_t(now.tv_sec) * 1000000 + now.tv_usec;
-}
-
-void wall_sleep_ms(int ms) {
-  usleep(useconds_t(ms) * 1000);
-}
-
-const WaitClock kWallClock{wall_now_us, wall_sleep_ms};
-const WaitClock *wait_clock = &kWallClock;
 
 int fill_report_buffer(const char *name, uint8_t report[2]) {
   if (zk_key_report(name, report) != 1) {
@@ -158,10 +144,6 @@ const char *state_error(int state) {
 
 }  // namespace
 
-void set_wait_clock(const WaitClock *clock) {
-  wait_clock = clock ? clock : &kWallClock;
-}
-
 void fill_shared_slots(zk_ops *ops) {
   ops->reboot = reboot;
   ops->set_delete = set_delete;
@@ -215,10 +197,12 @@ int reboot() {
   return request(0xC2, 6 /* restart */, 0, 0, reply, 1) < 0 ? -16 : 0;
 }
 
-// The receiver leaves at once, so a failed or empty transfer is the success.
+// The receiver leaves at once, so a failed or empty transfer is the success;
+// a reply or a stall means it stayed.
 int device_set_dfu() {
   unsigned char reply[1] = {0};
-  return zk_send_msg(0xC2, 5 /* to bootloader */, 0x5A, 0, reply, 1, kTimeoutMs) > 0 ? -16 : 0;
+  int result = zk_send_msg(0xC2, 5 /* to bootloader */, 0x5A, 0, reply, 1, kTimeoutMs);
+  return result > 0 || result == zk::kUsbErrorPipe ? -16 : 0;
 }
 
 int fw_scm_hash() {
@@ -247,17 +231,18 @@ int set_record(const char *fn, const char *name, int timeout_s) {
 int wait_outcome(const char *fn, int timeout_s) {
   if (timeout_s == 0 || timeout_s > kMaxWaitS) timeout_s = kMaxWaitS;
   const int64_t limit_us = int64_t(timeout_s) * 1000000;
-  const int64_t start = wait_clock->now_us();
+  const WaitClock &clock = wait_clock();
+  const int64_t start = clock.now_us();
   bool timed_out = true;
   int state = 0;
-  while (wait_clock->now_us() - start < limit_us) {
+  while (clock.now_us() - start < limit_us) {
     state = zk_get_state();
     if (state < 0) return state;
     if (state != 1 && state != 2) {
       timed_out = false;
       break;
     }
-    wait_clock->sleep_ms(kPollMs);
+    clock.sleep_ms(kPollMs);
   }
   if (timed_out) {
     ZK_LOGE_AS(fn, "timeout");

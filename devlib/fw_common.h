@@ -20,15 +20,6 @@ inline constexpr int kEntrySize = 6;
 inline constexpr int kImageRoom = 1020;  // bytes; at most 169 buttons
 inline constexpr int kSizeLimit = 1024;  // a stored size this large is corrupt
 
-// Clock of the outcome wait, replaceable so tests can run the 100 s limit
-// without sleeping. Null members fall back to the wall clock.
-struct WaitClock {
-  int64_t (*now_us)();
-  void (*sleep_ms)(int ms);
-};
-// Installs a clock (null restores the wall clock). Not owned.
-void set_wait_clock(const WaitClock *clock);
-
 // Fills the slots whose operations are the same on every generation and log
 // nothing under their own names.
 void fill_shared_slots(zk_ops *ops);

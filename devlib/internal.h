@@ -122,6 +122,16 @@ bool zk_libusb_debug();
 zk_ops *determine_iface(int type, int major, int minor);
 
 namespace zk {
+// Clock of every wait the library makes (outcomes, receivers coming and
+// going), replaceable so tests can run long limits without sleeping.
+struct WaitClock {
+  int64_t (*now_us)();
+  void (*sleep_ms)(int ms);
+};
+const WaitClock &wait_clock();
+// Installs a clock (null restores the wall clock). Not owned.
+void set_wait_clock(const WaitClock *clock);
+
 // Allocates the zero-filled record of one found receiver (freed with free()),
 // or null. Replaceable so that tests can make the scan's allocation fail;
 // null restores the default.

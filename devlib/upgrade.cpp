@@ -1,31 +1,77 @@
 // Firmware upgrade: firmware to bootloader, upload, and back to firmware.
 // Every change of mode goes through close, wait and open, because the
 // operation table is chosen only when a receiver opens.
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
+#include "bl_common.h"
 #include "internal.h"
 
 namespace {
 
 // Time the receiver needs to drop off the bus after a mode change.
-constexpr std::chrono::milliseconds kSettle{500};
+constexpr int kSettleMs = 500;
+// A receiver re-enumerates in a second or two; one that takes longer than
+// this is not coming back by itself.
+constexpr int kReturnTimeoutMs = 30000;
+// Flash an image may fill: the smallest receiver's flash less its bootloader.
+constexpr long kMaxImageSize = 16384 - zk::bl::kBootloaderSize;
 
-// Brings the open receiver into its bootloader; the result of the wait.
+constexpr const char *kUpgrade = "zk_upgrade_fw_ext";
+
+// Brings the open receiver into its bootloader: the wait's result, or -13
+// when the receiver refused to switch.
 int enter_bootloader(int vendor_id) {
   zk_print_device_line("Setting DFU\n");
-  zk_device_set_dfu();  // the receiver leaves the bus instead of answering
+  if (zk_device_set_dfu() < 0) {
+    ZK_LOGE_AS(kUpgrade, "the receiver did not switch to its bootloader; nothing was changed");
+    return -13;
+  }
   zk_close_device();
-  std::this_thread::sleep_for(kSettle);
-  ZK_LOGI_AS("zk_upgrade_fw_ext", "waiting for bootloader");
+  zk::wait_clock().sleep_ms(kSettleMs);
+  ZK_LOGI_AS(kUpgrade, "waiting for bootloader");
   // Every bootloader presents the legacy manufacturer string.
-  return zk_wait_for_device(vendor_id, ZK_MANUFACTURER_LEGACY);
+  int result = zk_wait_for_device_for(vendor_id, ZK_MANUFACTURER_LEGACY, kReturnTimeoutMs);
+  if (result < 0) {
+    ZK_LOGE_AS(kUpgrade,
+               "the receiver did not come back in its bootloader; unplug it, plug it "
+               "in again and rerun the upgrade");
+  }
+  return result;
+}
+
+// Back to firmware after the upload: 0, or -13 after "[DEVICE] Failed".
+int return_to_firmware(int vendor_id) {
+  zk::wait_clock().sleep_ms(kSettleMs);
+  zk_close_device();
+  if (zk_wait_for_device_for(vendor_id, ZK_MANUFACTURER, kReturnTimeoutMs) == ZK_STATE_FIRMWARE) {
+    zk_print_device_line("EOK\n");
+    return 0;
+  }
+  zk_print_device_line("Failed\n");
+  return -13;
 }
 
 }  // namespace
+
+int zk_check_fw_image(const unsigned char *image, long length) {
+  if (!image || length <= 0) {
+    ZK_LOGE("firmware image is empty");
+    return -8;
+  }
+  if (length % zk::bl::kPageSize != 0) {
+    ZK_LOGE("firmware image of %ld bytes: its size must be a multiple of %d", length,
+            zk::bl::kPageSize);
+    return -8;
+  }
+  if (length > kMaxImageSize) {
+    ZK_LOGE("firmware image of %ld bytes: larger than the receiver's %ld bytes of flash", length,
+            kMaxImageSize);
+    return -8;
+  }
+  return 0;
+}
 
 int zk_upgrade_fw(const char *path, int vendor_id, const char *manufacturer, void *callback_arg,
                   zk_progress_cb callback) {
@@ -35,7 +81,7 @@ int zk_upgrade_fw(const char *path, int vendor_id, const char *manufacturer, voi
     ZK_LOGE("could not open file");
     return -9;
   }
-  // A file beyond INT_MAX is far too large for any receiver; preparation refuses it.
+  // A file beyond INT_MAX is far too large for any receiver; the check refuses it.
   int result = zk_upgrade_fw_ext(image, length > INT_MAX ? INT_MAX : int(length), vendor_id,
                                  manufacturer, callback_arg, callback);
   free(image);
@@ -44,12 +90,17 @@ int zk_upgrade_fw(const char *path, int vendor_id, const char *manufacturer, voi
 
 int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
                       const char *manufacturer, void *callback_arg, zk_progress_cb callback) {
-  if (!current_handle && zk_wait_for_device(vendor_id, manufacturer) < 0) return -13;
+  if (!current_handle && zk_wait_for_device_for(vendor_id, manufacturer, kReturnTimeoutMs) < 0)
+    return -13;
   if (zk_fw_state() == ZK_STATE_BOOTLOADER) {
     ZK_LOGI("bootloader open");
     zk_print_device_line("Uploading\n");
   } else {
-    enter_bootloader(vendor_id);
+    // A bad image is refused while the receiver still runs its firmware: a
+    // generation-1 bootloader cannot leave without a good one. In its
+    // bootloader the receiver's own size check applies.
+    if (zk_check_fw_image(image, length) < 0) return -13;
+    if (enter_bootloader(vendor_id) < 0) return -13;
   }
   // A receiver that came back in firmware mode has no upload_fw.
   if (!current_ops || !current_ops->upload_fw ||
@@ -58,12 +109,5 @@ int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
     zk_close_device();
     return -1;
   }
-  std::this_thread::sleep_for(kSettle);
-  zk_close_device();
-  if (zk_wait_for_device(vendor_id, ZK_MANUFACTURER) == ZK_STATE_FIRMWARE) {
-    zk_print_device_line("EOK\n");
-    return 0;
-  }
-  zk_print_device_line("Failed\n");
-  return -13;
+  return return_to_firmware(vendor_id);
 }

@@ -1,5 +1,6 @@
 // Small shared utilities: progress bar, whole-file I/O, checksums, time.
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -38,7 +39,29 @@ T crc_msb_first(const unsigned char *bytes, uint32_t count, T crc, T poly) {
   return crc;
 }
 
+int64_t wall_now_us() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  return int64_t(now.tv_sec) * 1000000 + now.tv_usec;
+}
+
+void wall_sleep_ms(int ms) {
+  usleep(useconds_t(ms) * 1000);
+}
+
+const zk::WaitClock kWallClock{wall_now_us, wall_sleep_ms};
+const zk::WaitClock *installed_clock = &kWallClock;
+
 }  // namespace
+
+namespace zk {
+const WaitClock &wait_clock() {
+  return *installed_clock;
+}
+void set_wait_clock(const WaitClock *clock) {
+  installed_clock = clock ? clock : &kWallClock;
+}
+}  // namespace zk
 
 void zk_progress_bar(float done, float total) {
   int percent = static_cast<int>(done / total * 100);
@@ -109,7 +132,9 @@ long buf_to_file(const char *path, const unsigned char *buffer, long length, con
   return length;
 }
 
-uint8_t zk_crc8(const unsigned char *bytes, uint8_t count) { return zk_crc8_update(bytes, count, 0); }
+uint8_t zk_crc8(const unsigned char *bytes, uint8_t count) {
+  return zk_crc8_update(bytes, count, 0);
+}
 
 uint8_t zk_crc8_update(const unsigned char *bytes, uint8_t count, uint8_t initial) {
   return crc_msb_first<uint8_t>(bytes, count, initial, 0x07);

@@ -94,7 +94,12 @@ zk_device *zk_get_device_list(void);
 
 int zk_open_device(int vendor_id, const char *manufacturer);
 void zk_close_device(void);
+/* Waits without limit, opening once a second. */
 int zk_wait_for_device(int vendor_id, const char *manufacturer);
+/* The same, polling every 100 ms and giving up after timeout_ms: the state,
+ * or -6 when no receiver answered in time. */
+int zk_wait_for_device_for(int vendor_id, const char *manufacturer,
+                           int timeout_ms);
 /* 1 when the bus in use is the virtual receiver's (ZIRKO_VIRTUAL or a bus
  * installed by a test), 0 when it is the real USB bus. */
 int zk_backend_is_virtual(void);
@@ -142,6 +147,9 @@ int zk_fw_scm_hash(void);
 /* Called after each page and once at the end with the percentage done. */
 typedef void (*zk_progress_cb)(int percent, void *arg);
 
+/* 0 when the image could be uploaded (not empty, whole 128-byte pages, fits
+ * the flash), else -8 after an error line saying why. */
+int zk_check_fw_image(const unsigned char *image, long length);
 int zk_upgrade_fw(const char *path, int vendor_id, const char *manufacturer,
                   void *callback_arg, zk_progress_cb callback);
 int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,

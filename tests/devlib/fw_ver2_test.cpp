@@ -16,7 +16,7 @@ namespace {
 
 // Wait clock that moves only when the wait sleeps: 100 s without sleeping.
 int64_t fake_now_us = 0;
-const zk::fw::WaitClock kFakeClock{[] { return fake_now_us; },
+const zk::WaitClock kFakeClock{[] { return fake_now_us; },
                                    [](int ms) { fake_now_us += int64_t(ms) * 1000; }};
 
 class FwTest : public zk::test::VirtualReceiverTest {
@@ -24,12 +24,12 @@ class FwTest : public zk::test::VirtualReceiverTest {
   void SetUp() override {
     VirtualReceiverTest::SetUp();
     fake_now_us = 0;
-    zk::fw::set_wait_clock(&kFakeClock);
+    zk::set_wait_clock(&kFakeClock);
     ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
     ClearTranscript();
   }
   void TearDown() override {
-    zk::fw::set_wait_clock(nullptr);
+    zk::set_wait_clock(nullptr);
     VirtualReceiverTest::TearDown();
   }
 };
