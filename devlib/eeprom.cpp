@@ -3,9 +3,10 @@
 
 namespace {
 
+constexpr int kEepromSize = 1024;
 constexpr int kSettingsByteB = 3;  // EEPROM address of the variant and test mark
 constexpr int kTestedBit = 0x01;
-constexpr int kVariantBits = 0x06;   // bits 1-2
+constexpr int kVariantBits = 0x06;     // bits 1-2
 constexpr int kVariantCorvane = 0x04;  // bit 2 set, bit 1 clear
 constexpr int kVariantZirko = 0x06;
 
@@ -33,10 +34,19 @@ int update_byte3(const char *caller, int clear, int set) {
   return 0;
 }
 
+// The address travels as a 16-bit wValue: one outside the EEPROM would be
+// cut to another byte's address.
+bool address_valid(const char *caller, int address) {
+  if (address >= 0 && address < kEepromSize) return true;
+  ZK_LOGE_AS(caller, "address %d outside the EEPROM, range[0-%d]", address, kEepromSize - 1);
+  return false;
+}
+
 }  // namespace
 
 int zk_eeprom_peek(int address) {
   if (!handle_ready(__func__)) return -19;
+  if (!address_valid(__func__, address)) return -8;
   unsigned char byte = 0;
   int result = zk_send_msg(0xC2, 2 /* EEPROM read byte */, address, 0, &byte, 1, 5000 /* ms */);
   if (result <= 0) {  // an empty reply carries no byte either
@@ -48,6 +58,11 @@ int zk_eeprom_peek(int address) {
 
 int zk_eeprom_poke(int address, int value) {
   if (!handle_ready(__func__)) return -19;
+  if (!address_valid(__func__, address)) return -8;
+  if (value < 0 || value > 0xFF) {
+    ZK_LOGE("value %d is not a byte", value);
+    return -8;
+  }
   unsigned char status = 0;  // the write travels in the setup packet; this byte is unused
   int result =
       zk_send_msg(0xC2, 3 /* EEPROM write byte */, address, value, &status, 1, 5000 /* ms */);
@@ -69,15 +84,25 @@ int zk_product_type() {
     return -16;
   }
   switch (byte & kVariantBits) {
-    case kVariantCorvane: ZK_LOGD("variant: corvane"); return ZK_PRODUCT_CORVANE;
-    case kVariantZirko: ZK_LOGD("variant: zirko"); return ZK_PRODUCT_ZIRKO;
-    default: ZK_LOGE("unknown or unsupported variant"); return -1;
+    case kVariantCorvane:
+      ZK_LOGD("variant: corvane");
+      return ZK_PRODUCT_CORVANE;
+    case kVariantZirko:
+      ZK_LOGD("variant: zirko");
+      return ZK_PRODUCT_ZIRKO;
+    default:
+      ZK_LOGE("unknown or unsupported variant");
+      return -1;
   }
 }
 
-int zk_set_product_corvane() { return update_byte3(__func__, kVariantBits, kVariantCorvane); }
+int zk_set_product_corvane() {
+  return update_byte3(__func__, kVariantBits, kVariantCorvane);
+}
 
-int zk_mfg_tested() { return update_byte3(__func__, kTestedBit, 0); }
+int zk_mfg_tested() {
+  return update_byte3(__func__, kTestedBit, 0);
+}
 
 int zk_initialize_product(int type) {
   if (!handle_ready(__func__)) return -19;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "usb_backend.h"
 
@@ -76,48 +78,35 @@ int read_eeprom(unsigned char *image, int size, bool progress) {
   return 0;
 }
 
-int config_to_buf(unsigned char **out, int *size) {
-  int s = get_size();
-  if (s < 0) {
-    ZK_LOGE("could not determine size");
-    return s;
-  }
-  auto *image = static_cast<unsigned char *>(malloc(size_t(s) + 1));
-  if (!image) {
-    ZK_LOGE("could not allocate memory");
-    return -5;
-  }
-  // A partial copy written back would corrupt the image: give up instead.
-  if (read_eeprom(image, s, false) < 0) {
-    free(image);
+// Writes the size header, low byte first: a write cut off between the two
+// leaves a size that never hides an entry below the new size. With the old
+// size known (not negative), only the bytes that change are written.
+int write_size(int old_size, int new_size) {
+  const bool known = old_size >= 0;
+  if ((!known || (old_size & 0xFF) != (new_size & 0xFF)) &&
+      zk_eeprom_poke(kSizeLowAddr, new_size & 0xFF) < 0)
     return -16;
-  }
-  *out = image;
-  *size = s;
+  if ((!known || (old_size >> 8) != (new_size >> 8)) &&
+      zk_eeprom_poke(kSizeHighAddr, new_size >> 8) < 0)
+    return -16;
   return 0;
 }
 
-int decrement_size(unsigned char *image) {
-  int size = ((image[0] << 8) | image[1]) - kEntrySize;
-  ZK_LOGI("new size: %d", size);
-  image[0] = uint8_t(size >> 8);
-  image[1] = uint8_t(size);
-  return size;
-}
-
-int write_image(const unsigned char *image, int size) {
-  for (int i = 0; i < size; ++i) {
-    zk_progress_bar(float(i + 1), float(size));
-    int result = zk_eeprom_poke(i, image[i]);
-    if (result < 0) return result;
+// After a write stopped part way, the receiver holds a mix of old and new.
+int report_interrupted(const char *fn, bool wrote) {
+  if (wrote) {
+    ZK_LOGE_AS(fn,
+               "the receiver's configuration may be incomplete: run the command again, or "
+               "load a saved configuration");
   }
-  return 0;
+  return -16;
 }
 
 // A file the receiver could not make sense of is refused before any write.
 bool config_file_valid(const char *fn, const unsigned char *data, long length) {
-  if (length < kHeaderSize || length >= kSizeLimit) {
-    ZK_LOGE_AS(fn, "invalid configuration file: %ld bytes, range[5-1023]", length);
+  if (length < kHeaderSize || length > kMaxImageSize || (length - kHeaderSize) % kEntrySize != 0) {
+    ZK_LOGE_AS(fn, "invalid configuration file: %ld bytes, expected 5 + 6 per button, at most %d",
+               length, kMaxImageSize);
     return false;
   }
   int stored = (data[0] << 8) | data[1];
@@ -218,9 +207,12 @@ int set_record(const char *fn, const char *name, int timeout_s) {
     ZK_LOGE_AS(fn, "Key does not exist");
     return -8;
   }
-  // Recording by name hands the transfer's own code back.
+  // A failed transfer is -16, never a code that reads as the receiver's outcome.
   int result = zk_send_msg(0xC0, 1 /* record */, report[0], report[1], nullptr, 0, kTimeoutMs);
-  if (result < 0) return result;
+  if (result < 0) {
+    ZK_LOGE_AS(fn, "USB transfer failed: %s", zk_usb_strerror(result));
+    return -16;
+  }
   if (strlen(name) == 1)
     ZK_LOGD_AS(fn, "keyReport[0]=%d keyReport[1]=%d ", report[0], report[1]);
   else
@@ -237,7 +229,10 @@ int wait_outcome(const char *fn, int timeout_s) {
   int state = 0;
   while (clock.now_us() - start < limit_us) {
     state = zk_get_state();
-    if (state < 0) return state;
+    if (state < 0) {
+      ZK_LOGE_AS(fn, "USB transfer failed while waiting for the button");
+      return state;
+    }
     if (state != 1 && state != 2) {
       timed_out = false;
       break;
@@ -269,35 +264,43 @@ int delete_buttons(const char *fn, const char *name) {
 
 int delete_index(const char *fn, int index) {
   ZK_LOGI_AS(fn, "going to delete key at index: %d", index);
-  int size = get_size();
+  // The size is read once: every later step works from this value.
+  const int size = get_size();
   if (size < 0) {
     ZK_LOGE_AS(fn, "error getting size");
     return -1;
   }
-  if (index < 0 || size < kEntrySize * index + kHeaderSize + 1) {
+  if (index < 0 || int64_t(kEntrySize) * index + kEntrySize > size) {
     ZK_LOGE_AS(fn, "index invalid");
     return -1;
   }
-  unsigned char *image = nullptr;
-  int result = config_to_buf(&image, &size);
-  if (result < 0) return result;
   const int destination = kHeaderSize + kEntrySize * index;
   const int source = destination + kEntrySize;
-  if (source > size) {  // the image shrank between the two size reads
-    free(image);
-    ZK_LOGE_AS(fn, "index invalid");
-    return -1;
-  }
   ZK_LOGD_AS(fn, "eep size: %d", size);
   ZK_LOGD_AS(fn, "mem_size: %d", size - kHeaderSize);
   ZK_LOGD_AS(fn, "destination: %d", destination);
   ZK_LOGD_AS(fn, "keysize: %d", kEntrySize);
   ZK_LOGD_AS(fn, "source: %d", source);
   ZK_LOGD_AS(fn, "bytes to move: %d", size - source);
-  memmove(image + destination, image + source, size_t(size - source));
-  result = write_image(image, decrement_size(image));
-  free(image);
-  return result;
+  // Only the deleted entry and those behind it change.
+  std::vector<unsigned char> tail(size_t(size - destination));
+  for (int i = 0; i < int(tail.size()); ++i) {
+    int byte = zk_eeprom_peek(destination + i);
+    if (byte < 0) return -16;
+    tail[i] = uint8_t(byte);
+  }
+  const int new_size = size - kEntrySize;
+  ZK_LOGI_AS(fn, "new size: %d", new_size);
+  bool wrote = false;
+  for (int address = destination; address < new_size; ++address) {
+    zk_progress_bar(float(address - destination + 1), float(new_size - destination));
+    const unsigned char moved = tail[address - destination + kEntrySize];
+    if (moved == tail[address - destination]) continue;
+    if (zk_eeprom_poke(address, moved) < 0) return report_interrupted(fn, wrote);
+    wrote = true;
+  }
+  if (write_size(size, new_size) < 0) return report_interrupted(fn, wrote);
+  return 0;
 }
 
 int get_interkey_delay() {
@@ -478,18 +481,18 @@ int load_config(const char *fn, const char *path) {
     ZK_LOGE_AS(fn, "could not open file");
     return -6;
   }
-  if (!config_file_valid(fn, data, length)) {
-    free(data);
-    return -6;
+  std::unique_ptr<unsigned char, decltype(&free)> owned(data, free);
+  if (!config_file_valid(fn, data, length)) return -6;
+  // Settings and entries first, the size last: until it is written the
+  // receiver still reads a whole image of the old size.
+  bool wrote = false;
+  for (long i = kSettingsAAddr; i < length; ++i) {
+    zk_progress_bar(float(i - 1), float(length));
+    if (zk_eeprom_poke(int(i), data[i]) < 0) return report_interrupted(fn, wrote);
+    wrote = true;
   }
-  for (long i = 0; i < length; ++i) {
-    zk_progress_bar(float(i + 1), float(length));
-    if (zk_eeprom_poke(int(i), data[i]) < 0) {
-      free(data);
-      return -16;
-    }
-  }
-  free(data);
+  for (long i = length - 1; i <= length; ++i) zk_progress_bar(float(i), float(length));
+  if (write_size(-1, int(length)) < 0) return report_interrupted(fn, wrote);
   return 0;
 }
 

@@ -18,6 +18,8 @@ inline constexpr int kSettingsBAddr = 3;
 inline constexpr int kHeaderSize = 5;
 inline constexpr int kEntrySize = 6;
 inline constexpr int kImageRoom = 1020;  // bytes; at most 169 buttons
+inline constexpr int kMaxButtons = (kImageRoom - kHeaderSize) / kEntrySize;
+inline constexpr int kMaxImageSize = kHeaderSize + kEntrySize * kMaxButtons;
 inline constexpr int kSizeLimit = 1024;  // a stored size this large is corrupt
 
 // Fills the slots whose operations are the same on every generation and log

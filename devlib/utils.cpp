@@ -1,4 +1,6 @@
 // Small shared utilities: progress bar, whole-file I/O, checksums, time.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -19,13 +21,8 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-// Length of an open file, leaving it rewound; negative when it cannot be told.
-long file_length(FILE *file) {
-  if (fseek(file, 0, SEEK_END) != 0) return -1;
-  long length = ftell(file);
-  rewind(file);
-  return length;
-}
+// Largest file any caller reads: a firmware image fills at most the flash.
+constexpr long kMaxFileSize = 16384;
 
 // MSB first, no reflection, no final inversion; each byte enters the top 8 bits.
 template <typename T>
@@ -82,23 +79,40 @@ long file_to_buf(const char *path, unsigned char **out, const char *mode) {
     ZK_LOGE("invalid file");
     return -14;
   }
-  File file(fopen(path, mode));
-  if (!file) {
+  // Opened without blocking, so a FIFO cannot hang the caller; only a
+  // regular file of a size some receiver could take is read.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || fstat(fd, &info) != 0) {
+    if (fd >= 0) close(fd);
     ZK_LOGE("file %s not found\n", path);
     return -14;
   }
-  long length = file_length(file.get());
-  if (length < 0) {
-    ZK_LOGE("error reading file");
+  if (!S_ISREG(info.st_mode)) {
+    close(fd);
+    ZK_LOGE("file %s is not a regular file", path);
     return -14;
   }
+  if (info.st_size > kMaxFileSize) {
+    close(fd);
+    ZK_LOGE("file %s is too large: %lld bytes, at most %ld", path, (long long)info.st_size,
+            kMaxFileSize);
+    return -14;
+  }
+  File file(fdopen(fd, mode));
+  if (!file) {
+    close(fd);
+    ZK_LOGE("file %s not found\n", path);
+    return -14;
+  }
+  const long length = long(info.st_size);
   // One spare byte, so that an empty file still yields a buffer.
-  auto *buffer = static_cast<unsigned char *>(malloc(length + 1));
+  auto *buffer = static_cast<unsigned char *>(malloc(size_t(length) + 1));
   if (!buffer) {
     ZK_LOGE("could not allocate memory");
     return -12;
   }
-  if (fread(buffer, 1, length, file.get()) != static_cast<size_t>(length)) {
+  if (fread(buffer, 1, size_t(length), file.get()) != size_t(length)) {
     ZK_LOGE("error reading file");
     free(buffer);
     return -14;

@@ -196,7 +196,7 @@ std::vector<Scenario> scenarios() {
         {{"noise_canceler", "disable"}, "disabling noise canceler\n"},
         {{"interkey_delay", "3"}, "interkey delay set: 3\n"},
         {{"interkey_delay"}, "  inter-key delay:  3\n"},
-        {{"delete_index", "0"}, bars(11)},
+        {{"delete_index", "0"}, bars(6)},
         {{"delete"},
          " The Next button pressed will be deleted, please press a button\n\n"
          "  Button Deleted Successfully\n"},
@@ -216,7 +216,7 @@ std::vector<Scenario> scenarios() {
          "enabling sequencing modifiers\n" + std::string(kNotSupported),
          1},
         {{"seq_modifiers"}, "  seq. modifiers:   NA\n"},
-        {{"delete_index", "1"}, bars(11)},
+        {{"delete_index", "1"}, ""},
         {{"keys"},
          "\nRecorded Keys:\nIndex  hash        key\n-----  ---------   ---\n"
          "    0  AAAA0001    a\n"},
