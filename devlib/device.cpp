@@ -110,10 +110,33 @@ zk_ops *select_firmware(const char *caller, int major, int minor) {
   }
 }
 
-// Scans with the asked manufacturer string, then with the legacy one.
-int _zk_open_device(int vendor_id, const char *manufacturer) {
+std::string followed_position;
+
+// Makes the followed receiver current, or the first found; false when the
+// followed one is not among them.
+bool select_device() {
+  zk_first_device();
+  if (followed_position.empty()) return true;
+  while (current_device && zk_bus_position(current_device) != followed_position) zk_next_device();
+  return current_device != nullptr;
+}
+
+// One scan with one manufacturer string: how many were found, with the
+// receiver to use current, or 0.
+int scan_and_select(int vendor_id, const char *manufacturer) {
+  zk_discard_devices();
   int found = zk_open_devices(zk_get_device_list(), vendor_id, manufacturer);
-  if (found <= 0) found = zk_open_devices(zk_get_device_list(), vendor_id, ZK_MANUFACTURER_LEGACY);
+  if (found <= 0 || select_device()) return found;
+  zk_discard_devices();
+  return 0;
+}
+
+// Scans with the asked manufacturer string, then with the legacy one. Each
+// scan replaces the list of the one before, so no handle outlives its scan.
+int _zk_open_device(int vendor_id, const char *manufacturer) {
+  zk_close_device();
+  int found = scan_and_select(vendor_id, manufacturer);
+  if (found <= 0) found = scan_and_select(vendor_id, ZK_MANUFACTURER_LEGACY);
   if (found <= 0) ZK_LOGD("\n No devices found\n\n");
   return found;
 }
@@ -154,6 +177,12 @@ int wait_for_device(int vendor_id, const char *manufacturer, int64_t limit_us, i
 
 }  // namespace
 
+namespace zk {
+void follow_bus_position(const std::string &position) {
+  followed_position = position;
+}
+}  // namespace zk
+
 float zk_version_number(int major, int minor) {
   return major + minor / (minor < 10 ? 10.0f : 100.0f);
 }
@@ -183,7 +212,6 @@ int zk_open_device(int vendor_id, const char *manufacturer) {
     install_ops(zk_new_ops(__func__));  // every dispatch call now answers -12
     return -6;
   }
-  zk_first_device();
   int major = zk_major_version();
   int minor = zk_minor_version();
   int type = current_device->bootloader ? ZK_STATE_BOOTLOADER : ZK_STATE_FIRMWARE;
@@ -208,6 +236,7 @@ void zk_close_device() {
   zk_unlink_device(current_device);
   free(current_device);
   current_device = nullptr;
+  zk_discard_devices();  // the other receivers of the same scan
   install_ops(nullptr);
 }
 

@@ -2,6 +2,8 @@
 // include this; they see only zirko.h.
 #pragma once
 
+#include <string>
+
 #include "zirko.h"
 
 // Log line prefix "[L] function(line): ", as every line of the system reads.
@@ -94,6 +96,10 @@ const char *zk_bl_version_str();
 void zk_close_usb(zk_device *device, int fw_state);
 // Unlinks a record from device_list (it is not freed).
 void zk_unlink_device(zk_device *device);
+// Closes and frees every record in the device list; none is current after.
+void zk_discard_devices();
+// The backend's bus position of a found receiver ("" when unknown).
+std::string zk_bus_position(const zk_device *device);
 
 // Key names (keys.cpp).
 namespace zk {
@@ -122,6 +128,11 @@ bool zk_libusb_debug();
 zk_ops *determine_iface(int type, int major, int minor);
 
 namespace zk {
+// While set (not empty), zk_open_device takes only the receiver at this bus
+// position: a receiver followed through its re-enumeration, not whichever
+// comes first on the bus.
+void follow_bus_position(const std::string &position);
+
 // Clock of every wait the library makes (outcomes, receivers coming and
 // going), replaceable so tests can run long limits without sleeping.
 struct WaitClock {

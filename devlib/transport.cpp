@@ -245,6 +245,15 @@ void zk_close_usb(zk_device *device, int fw_state) {
   usb.exit();
 }
 
+void zk_discard_devices() {
+  discard_after(zk::usb_backend(), &device_list, &device_list);
+  make_current(&device_list);
+}
+
+std::string zk_bus_position(const zk_device *device) {
+  return zk::usb_backend().bus_position(device->dev);
+}
+
 void zk_unlink_device(zk_device *device) {
   device->prev->next = device->next;
   device->next->prev = device->prev;

@@ -53,6 +53,18 @@ int return_to_firmware(int vendor_id) {
   return -13;
 }
 
+// Follows the receiver being upgraded, and no other, through its
+// re-enumerations until the upgrade ends.
+class FollowReceiver {
+ public:
+  explicit FollowReceiver(const zk_device *device) {
+    zk::follow_bus_position(zk_bus_position(device));
+  }
+  ~FollowReceiver() { zk::follow_bus_position({}); }
+  FollowReceiver(const FollowReceiver &) = delete;
+  FollowReceiver &operator=(const FollowReceiver &) = delete;
+};
+
 }  // namespace
 
 int zk_check_fw_image(const unsigned char *image, long length) {
@@ -92,6 +104,7 @@ int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
                       const char *manufacturer, void *callback_arg, zk_progress_cb callback) {
   if (!current_handle && zk_wait_for_device_for(vendor_id, manufacturer, kReturnTimeoutMs) < 0)
     return -13;
+  FollowReceiver follow(current_device);
   if (zk_fw_state() == ZK_STATE_BOOTLOADER) {
     ZK_LOGI("bootloader open");
     zk_print_device_line("Uploading\n");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "zirko.h"
@@ -66,6 +67,9 @@ class UsbBackend {
                                  int length, int *transferred, unsigned int timeout_ms) = 0;
   virtual int clear_halt(zk_usb_handle *handle, uint8_t endpoint) = 0;
   virtual int reset_device(zk_usb_handle *handle) = 0;
+  // Where the device is plugged in ("bus-port.port"), which stays the same
+  // when the device enumerates again; empty when the backend cannot tell.
+  virtual std::string bus_position(zk_usb_device *) { return {}; }
 };
 
 // The backend in use: an installed one (tests), else the virtual bus when

@@ -45,6 +45,15 @@ class LibusbBackend final : public UsbBackend {
     return 0;
   }
 
+  std::string bus_position(zk_usb_device *dev) override {
+    uint8_t ports[8];
+    int depth = libusb_get_port_numbers(to_libusb(dev), ports, sizeof ports);
+    if (depth <= 0) return {};
+    std::string position = std::to_string(libusb_get_bus_number(to_libusb(dev))) + "-";
+    for (int i = 0; i < depth; ++i) position += (i ? "." : "") + std::to_string(ports[i]);
+    return position;
+  }
+
   int open(zk_usb_device *dev, zk_usb_handle **handle) override {
     libusb_device_handle *raw = nullptr;
     int result = libusb_open(to_libusb(dev), &raw);

@@ -482,4 +482,14 @@ int Bus::reset_device(zk_usb_handle *handle) {
   return handle_alive_locked(*h) ? kUsbSuccess : kUsbErrorNoDevice;
 }
 
+std::string Bus::bus_position(zk_usb_device *dev) {
+  std::lock_guard lock(mu_);
+  Device *device = device_of(dev);
+  if (!device) return {};
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i].get() == device->slot) return "1-" + std::to_string(i + 1);
+  }
+  return {};
+}
+
 }  // namespace zk::virt

@@ -115,6 +115,8 @@ class Bus : public UsbBackend {
                          int *transferred, unsigned int timeout_ms) override;
   int clear_halt(zk_usb_handle *handle, uint8_t endpoint) override;
   int reset_device(zk_usb_handle *handle) override;
+  // Every device sits on bus 1, at the port of its place in the bus order.
+  std::string bus_position(zk_usb_device *dev) override;
 
  private:
   struct Slot;

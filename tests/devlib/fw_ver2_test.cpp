@@ -2,6 +2,7 @@
 // deleting, the wait's time-out rules, settings, listing, version text.
 #include <gtest/gtest.h>
 
+#include "fake_clock.h"
 #include "fw_common.h"
 #include "text_assert.h"
 #include "virtual_receiver_fixture.h"
@@ -14,24 +15,14 @@ using zk::test::Contains;
 
 namespace {
 
-// Wait clock that moves only when the wait sleeps: 100 s without sleeping.
-int64_t fake_now_us = 0;
-const zk::WaitClock kFakeClock{[] { return fake_now_us; },
-                                   [](int ms) { fake_now_us += int64_t(ms) * 1000; }};
-
 class FwTest : public zk::test::VirtualReceiverTest {
  protected:
   void SetUp() override {
     VirtualReceiverTest::SetUp();
-    fake_now_us = 0;
-    zk::set_wait_clock(&kFakeClock);
     ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
     ClearTranscript();
   }
-  void TearDown() override {
-    zk::set_wait_clock(nullptr);
-    VirtualReceiverTest::TearDown();
-  }
+  zk::test::FakeWaitClock clock_;
 };
 
 TEST_F(FwTest, RecordingAndDeletingOutcomes) {
@@ -79,7 +70,7 @@ TEST_P(WaitTimeoutTest, TimesOutAndSendsTheReceiverBackToNormal) {
   CaptureStderr();
   EXPECT_EQ(zk_set_interrupt(GetParam().timeout_s), -17);
   EXPECT_TRUE(Contains(GetCapturedStderr(), "timeout"));
-  EXPECT_EQ(fake_now_us, GetParam().waited_s * int64_t(1000000));
+  EXPECT_EQ(zk::test::FakeWaitClock::now_us(), GetParam().waited_s * int64_t(1000000));
   EXPECT_EQ(Requests(0xC0, 5).size(), size_t(GetParam().waited_s * 10));  // every 100 ms
   ExpectRequest(0xC0, 0, 0, 0, 1);
   EXPECT_FALSE(receiver().waiting_for_button());

@@ -160,7 +160,9 @@ TEST_F(Scan, ForeignVendorIsNeverOpened) {
   ExpectBusBalanced();
 }
 
-zk_device *no_memory() { return nullptr; }
+zk_device *no_memory() {
+  return nullptr;
+}
 
 TEST_F(Scan, FailedAllocationEndsTheScanWithMinus11AndKeepsNothing) {
   zk::set_device_allocator(no_memory);
@@ -189,9 +191,19 @@ TEST_F(Scan, EachKeptReceiverHoldsOneContextReferenceUntilClosed) {
   ASSERT_EQ(scan(), 2);
   EXPECT_EQ(bus().init_refs(), 2);
   zk_first_device();
-  zk_close_device();
-  EXPECT_EQ(bus().init_refs(), 1);
-  EXPECT_EQ(bus().open_handles(), 1);
+  zk_close_device();  // the other receiver of the scan goes with it
+  ExpectBusBalanced();
+}
+
+TEST_F(Scan, WithTwoReceiversEveryOpenTakesTheFirstAndLeavesNothingOpen) {
+  bus().add_receiver(DefaultState()).edit([](zk::virt::ReceiverState &s) { s.scm_hash = 2; });
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER), ZK_STATE_FIRMWARE);
+    ASSERT_EQ(bus().open_handles(), 2);
+    ASSERT_NE(zk_fw_scm_hash(), 2) << "cycle " << i;
+    zk_close_device();
+  }
+  ExpectBusBalanced();
 }
 
 TEST_F(Scan, ScansThatFindNothingLeaveTheContextBalanced) {

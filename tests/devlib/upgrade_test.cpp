@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "fake_clock.h"
 #include "image.h"
 #include "text_assert.h"
 #include "virtual_receiver_fixture.h"
@@ -305,6 +307,62 @@ TEST_F(Upgrade, GenerationOneCannotLeaveOrTellAndNeedsNoSwitch) {
   EXPECT_EQ(zk_last_upgrade_attempt(), 1);
   EXPECT_EQ(zk_device_set_dfu(), 1);
   ExpectNoTransfers();
+}
+
+class UpgradeOnFakeClock : public Upgrade {
+ protected:
+  zk::test::FakeWaitClock clock_;
+};
+
+// Nothing may strand a receiver: each case ends within the bounded waits,
+// with the receiver where the reason says.
+TEST_F(UpgradeOnFakeClock, RefusalsEndWithoutWaitingForEver) {
+  struct Case {
+    const char *what;
+    size_t image_size;
+    std::function<void()> arrange;
+    int expected_state;  // after the upgrade, reopened (0: gone from the bus)
+    const char *reason;
+  };
+  const Case cases[] = {
+      {"image of a size no bootloader takes", 1000, [] {}, ZK_STATE_FIRMWARE,
+       "its size must be a multiple of 128"},
+      {"image larger than the flash", 16384, [] {}, ZK_STATE_FIRMWARE, "bytes of flash"},
+      {"switch refused with a stall", 12288, [this] { FailRequest(0xC2, 5, zk::kUsbErrorPipe); },
+       ZK_STATE_FIRMWARE, "did not switch to its bootloader"},
+      {"receiver that never comes back", 12288,
+       [this] {
+         bus().add_fault(
+             {.action = zk::virt::Fault::Action::kDisconnect, .request_type = 0xC2, .request = 5});
+       },
+       0, "did not come back"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
+    ClearTranscript();
+    c.arrange();
+    CapturedLog log;
+    EXPECT_EQ(Run(std::vector<uint8_t>(c.image_size, 0x11)), -13);
+    EXPECT_TRUE(Contains(log.text(), c.reason));
+    ExpectNoRequest(0x42, 9);
+    bus().clear_faults();
+    zk_close_device();
+    if (c.expected_state > 0) {
+      EXPECT_EQ(OpenReceiver(), c.expected_state);
+    }
+    zk_close_device();
+  }
+}
+
+TEST_F(UpgradeOnFakeClock, FollowsTheSwitchedReceiverPastAnotherInItsBootloader) {
+  SetBootloaderMode(true);  // the first on the bus waits in its bootloader
+  zk::virt::Receiver &second = bus().add_receiver(DefaultState());
+  ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);  // only the second runs firmware
+  EXPECT_EQ(Run(Image38()), 0);
+  EXPECT_EQ(second.snapshot().firmware.minor, 8);
+  EXPECT_EQ(second.snapshot().mode, zk::virt::Mode::kFirmware);
+  EXPECT_EQ(receiver().snapshot().mode, zk::virt::Mode::kBootloader);
 }
 
 TEST(UpgradeFile, MissingFileIsRefused) {
