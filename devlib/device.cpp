@@ -136,7 +136,9 @@ int scan_and_select(int vendor_id, const char *manufacturer) {
 int _zk_open_device(int vendor_id, const char *manufacturer) {
   zk_close_device();
   int found = scan_and_select(vendor_id, manufacturer);
-  if (found <= 0) found = scan_and_select(vendor_id, ZK_MANUFACTURER_LEGACY);
+  // A bus without any device of the vendor needs no second look.
+  if (found <= 0 && zk_last_scan_saw_vendor())
+    found = scan_and_select(vendor_id, ZK_MANUFACTURER_LEGACY);
   if (found <= 0) ZK_LOGD("\n No devices found\n\n");
   return found;
 }
@@ -212,8 +214,11 @@ int zk_open_device(int vendor_id, const char *manufacturer) {
     install_ops(zk_new_ops(__func__));  // every dispatch call now answers -12
     return -6;
   }
-  int major = zk_major_version();
-  int minor = zk_minor_version();
+  // One read gives both numbers.
+  VersionReply reply{};
+  const bool read = read_version("zk_major_version", reply) == 0;
+  int major = read ? reply[0] : -16;
+  int minor = read ? reply[1] : -16;
   int type = current_device->bootloader ? ZK_STATE_BOOTLOADER : ZK_STATE_FIRMWARE;
   if (type == ZK_STATE_BOOTLOADER) {
     ZK_LOGD("Bootloader v:%d.%d", major, minor);
@@ -245,8 +250,12 @@ int zk_wait_for_device(int vendor_id, const char *manufacturer) {
 }
 
 int zk_wait_for_device_for(int vendor_id, const char *manufacturer, int timeout_ms) {
+  return zk_wait_for_device_every(vendor_id, manufacturer, timeout_ms, 100 /* ms */);
+}
+
+int zk_wait_for_device_every(int vendor_id, const char *manufacturer, int timeout_ms, int poll_ms) {
   return wait_for_device(vendor_id, manufacturer, int64_t(timeout_ms < 0 ? 0 : timeout_ms) * 1000,
-                         100 /* ms */);
+                         poll_ms);
 }
 
 int zk_fw_state() {

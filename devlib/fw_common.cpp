@@ -282,14 +282,15 @@ int delete_index(const char *fn, int index) {
   ZK_LOGD_AS(fn, "keysize: %d", kEntrySize);
   ZK_LOGD_AS(fn, "source: %d", source);
   ZK_LOGD_AS(fn, "bytes to move: %d", size - source);
-  // Only the deleted entry and those behind it change.
-  std::vector<unsigned char> tail(size_t(size - destination));
+  // Only the deleted entry and those behind it change; deleting the last
+  // entry moves nothing and needs no copy.
+  const int new_size = size - kEntrySize;
+  std::vector<unsigned char> tail(destination < new_size ? size_t(size - destination) : 0);
   for (int i = 0; i < int(tail.size()); ++i) {
     int byte = zk_eeprom_peek(destination + i);
     if (byte < 0) return -16;
     tail[i] = uint8_t(byte);
   }
-  const int new_size = size - kEntrySize;
   ZK_LOGI_AS(fn, "new size: %d", new_size);
   bool wrote = false;
   for (int address = destination; address < new_size; ++address) {

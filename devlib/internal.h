@@ -88,6 +88,10 @@ void zk_print_device_line(const char *text);
 // Version number of a reply: 2.6 from 2 and 6, 2.12 from 2 and 12.
 float zk_version_number(int major, int minor);
 
+// zk_wait_for_device_for with its own poll interval.
+int zk_wait_for_device_every(int vendor_id, const char *manufacturer, int timeout_ms,
+                             int poll_ms);
+
 // Slot 0 of both bootloader tables: "%g %02d-%02d-20%02d".
 const char *zk_bl_version_str();
 
@@ -96,6 +100,8 @@ const char *zk_bl_version_str();
 void zk_close_usb(zk_device *device, int fw_state);
 // Unlinks a record from device_list (it is not freed).
 void zk_unlink_device(zk_device *device);
+// Whether the last scan met any device of the vendor it asked for.
+bool zk_last_scan_saw_vendor();
 // Closes and frees every record in the device list; none is current after.
 void zk_discard_devices();
 // The backend's bus position of a found receiver ("" when unknown).

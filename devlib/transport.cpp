@@ -17,6 +17,8 @@ constexpr const char *kScan = "zk_open_devices";  // the scan's lines carry its 
 constexpr int kStringSize = 256;                  // string descriptor buffer
 constexpr uint8_t kInterruptEndpoint = 0x83;
 
+bool vendor_seen = false;  // the last scan met a device of the asked vendor
+
 zk_device *default_allocator() { return static_cast<zk_device *>(calloc(1, sizeof(zk_device))); }
 zk::DeviceAllocator allocate_device = default_allocator;
 
@@ -106,6 +108,7 @@ Probe probe(zk::UsbBackend &usb, zk_device *list, zk_usb_device *dev, int vendor
     return Probe::kSkipped;
   }
   if (desc.idVendor != vendor_id) return Probe::kSkipped;
+  vendor_seen = true;
   zk_usb_handle *handle = nullptr;
   if (usb.open(dev, &handle) < 0 || !handle) {
     fputs("Warning: cannot open USB device", stderr);
@@ -200,6 +203,7 @@ const char *zk_usb_strerror(int code) {
 int zk_open_devices(zk_device *list, int vendor_id, const char *manufacturer) {
   ZK_LOGI("trying to open: %02X :: %s", vendor_id, manufacturer);
   zk::UsbBackend &usb = zk::usb_backend();
+  vendor_seen = false;
   int result = usb.init();
   if (result < 0) return result;
   if (zk_libusb_debug()) usb.set_debug(4);
@@ -244,6 +248,8 @@ void zk_close_usb(zk_device *device, int fw_state) {
   usb.close(device->handle);
   usb.exit();
 }
+
+bool zk_last_scan_saw_vendor() { return vendor_seen; }
 
 void zk_discard_devices() {
   discard_after(zk::usb_backend(), &device_list, &device_list);

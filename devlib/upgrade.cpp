@@ -7,32 +7,55 @@
 
 #include "bl_common.h"
 #include "internal.h"
+#include "usb_backend.h"
 
 namespace {
 
-// Time the receiver needs to drop off the bus after a mode change.
-constexpr int kSettleMs = 500;
+// A receiver restarts in well under a second; one still answering after
+// this has refused to restart.
+constexpr int kLeaveTimeoutMs = 10000;
 // A receiver re-enumerates in a second or two; one that takes longer than
 // this is not coming back by itself.
 constexpr int kReturnTimeoutMs = 30000;
+// Bus polls while a receiver leaves and comes back.
+constexpr int kPollMs = 20;
 // Flash an image may fill: the smallest receiver's flash less its bootloader.
 constexpr long kMaxImageSize = 16384 - zk::bl::kBootloaderSize;
 
 constexpr const char *kUpgrade = "zk_upgrade_fw_ext";
 
+// Asks the open receiver for its version until it stops answering: it has
+// left the bus to restart. False when it still answers at the time-out.
+bool wait_until_left() {
+  const zk::WaitClock &clock = zk::wait_clock();
+  const int64_t start = clock.now_us();
+  const int request = zk_fw_state() == ZK_STATE_BOOTLOADER ? 4 : 1;  // read version
+  unsigned char reply[8];
+  for (;;) {
+    int result = zk_send_msg(0xC2, request, 0, 0, reply, sizeof reply, 1000 /* ms */);
+    if (result == zk::kUsbErrorNoDevice || result == zk::kUsbErrorIo) return true;
+    if (clock.now_us() - start >= int64_t(kLeaveTimeoutMs) * 1000) return false;
+    clock.sleep_ms(kPollMs);
+  }
+}
+
+// Waits for the receiver to come back: the wait's result.
+int wait_for_return(int vendor_id, const char *manufacturer) {
+  return zk_wait_for_device_every(vendor_id, manufacturer, kReturnTimeoutMs, kPollMs);
+}
+
 // Brings the open receiver into its bootloader: the wait's result, or -13
 // when the receiver refused to switch.
 int enter_bootloader(int vendor_id) {
   zk_print_device_line("Setting DFU\n");
-  if (zk_device_set_dfu() < 0) {
+  if (zk_device_set_dfu() < 0 || !wait_until_left()) {
     ZK_LOGE_AS(kUpgrade, "the receiver did not switch to its bootloader; nothing was changed");
     return -13;
   }
   zk_close_device();
-  zk::wait_clock().sleep_ms(kSettleMs);
   ZK_LOGI_AS(kUpgrade, "waiting for bootloader");
   // Every bootloader presents the legacy manufacturer string.
-  int result = zk_wait_for_device_for(vendor_id, ZK_MANUFACTURER_LEGACY, kReturnTimeoutMs);
+  int result = wait_for_return(vendor_id, ZK_MANUFACTURER_LEGACY);
   if (result < 0) {
     ZK_LOGE_AS(kUpgrade,
                "the receiver did not come back in its bootloader; unplug it, plug it "
@@ -43,9 +66,9 @@ int enter_bootloader(int vendor_id) {
 
 // Back to firmware after the upload: 0, or -13 after "[DEVICE] Failed".
 int return_to_firmware(int vendor_id) {
-  zk::wait_clock().sleep_ms(kSettleMs);
+  wait_until_left();
   zk_close_device();
-  if (zk_wait_for_device_for(vendor_id, ZK_MANUFACTURER, kReturnTimeoutMs) == ZK_STATE_FIRMWARE) {
+  if (wait_for_return(vendor_id, ZK_MANUFACTURER) == ZK_STATE_FIRMWARE) {
     zk_print_device_line("EOK\n");
     return 0;
   }

@@ -15,7 +15,12 @@ libusb_device_handle *to_libusb(zk_usb_handle *handle) {
 
 class LibusbBackend final : public UsbBackend {
  public:
-  int init() override { return libusb_init(nullptr); }
+  // The first use takes a reference that lives as long as the process, so
+  // that a scan does not start and stop the USB library each time.
+  int init() override {
+    static const int kept = libusb_init(nullptr);
+    return kept < 0 ? kept : libusb_init(nullptr);
+  }
   void exit() override { libusb_exit(nullptr); }
 
   void set_debug(int level) override {
