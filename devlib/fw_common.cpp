@@ -484,16 +484,23 @@ int load_config(const char *fn, const char *path) {
   }
   std::unique_ptr<unsigned char, decltype(&free)> owned(data, free);
   if (!config_file_valid(fn, data, length)) return -6;
+  const int old_size = get_size();  // -1 for a corrupt size: both bytes are written
+  if (old_size < -1) return -16;
   // Settings and entries first, the size last: until it is written the
-  // receiver still reads a whole image of the old size.
+  // receiver still reads a whole image of the old size. A byte that already
+  // holds its value is not written again: reads are cheap, EEPROM writes
+  // are slow and wear the memory.
   bool wrote = false;
   for (long i = kSettingsAAddr; i < length; ++i) {
     zk_progress_bar(float(i - 1), float(length));
+    const int old = zk_eeprom_peek(int(i));
+    if (old < 0) return report_interrupted(fn, wrote);
+    if (old == data[i]) continue;
     if (zk_eeprom_poke(int(i), data[i]) < 0) return report_interrupted(fn, wrote);
     wrote = true;
   }
   for (long i = length - 1; i <= length; ++i) zk_progress_bar(float(i), float(length));
-  if (write_size(-1, int(length)) < 0) return report_interrupted(fn, wrote);
+  if (write_size(old_size, int(length)) < 0) return report_interrupted(fn, wrote);
   return 0;
 }
 

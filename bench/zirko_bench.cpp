@@ -1,0 +1,213 @@
+// zirko-bench: what each operation costs on the virtual receiver, next to
+// the fewest transfers the protocol needs for it.
+//
+//   zirko-bench [--latency MS] [--eeprom-write MS]
+//
+// --latency is added to every transfer (1 ms is a full-speed control
+// transfer); --eeprom-write is added to every EEPROM byte written, on top.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bus.h"
+#include "cmd.h"
+#include "image.h"
+#include "usb_backend.h"
+#include "zirko.h"
+
+namespace {
+
+using zk::virt::Bus;
+using zk::virt::ReceiverState;
+
+constexpr int kFullReceiver = 169;
+
+struct Row {
+  std::string operation;
+  long minimum;  // fewest transfers the protocol allows
+  std::function<void(Bus &)> arrange;
+  std::function<void()> run;
+};
+
+struct Result {
+  size_t transfers = 0;
+  size_t eeprom_writes = 0;
+  double wall_ms = 0;
+};
+
+ReceiverState QuietState() {
+  ReceiverState state;
+  state.auto_press = false;
+  state.press_delay_ms = 0;
+  state.reenumerate_delay_ms = 0;
+  return state;
+}
+
+void Fill(Bus &bus, int buttons) {
+  bus.receiver()->edit([&](ReceiverState &s) {
+    int size = 5 + 6 * buttons;
+    s.eeprom[0] = uint8_t(size >> 8);
+    s.eeprom[1] = uint8_t(size);
+    for (int i = 0; i < buttons; ++i) {
+      uint8_t *entry = &s.eeprom[5 + 6 * i];
+      entry[0] = uint8_t(i);
+      entry[1] = uint8_t(i * 7);
+      entry[2] = 0xA5;
+      entry[3] = 0x5A;
+      entry[4] = 0;
+      entry[5] = uint8_t(4 + i % 20);
+    }
+  });
+}
+
+// Output of the programs' own printing goes nowhere while a row runs.
+class Silence {
+ public:
+  Silence() : saved_out_(dup(1)), saved_err_(dup(2)) {
+    fflush(stdout);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    close(null);
+  }
+  ~Silence() {
+    fflush(stdout);
+    fflush(stderr);
+    dup2(saved_out_, 1);
+    dup2(saved_err_, 2);
+    close(saved_out_);
+    close(saved_err_);
+  }
+
+ private:
+  int saved_out_;
+  int saved_err_;
+};
+
+int RunCommand(const char *line) {
+  return run_cmd_line(line, nullptr);
+}
+
+void Upgrade(int bootloader_generation, Bus &bus) {
+  bus.receiver()->edit([&](ReceiverState &s) {
+    s.bootloader = {uint8_t(bootloader_generation), 1, {3, 2, 23}};
+  });
+}
+
+int UploadImage() {
+  const std::vector<uint8_t> image =
+      zk::virt::make_image({{3, 9, {12, 1, 26}}, 0, 0x39393939}, 12288);
+  return zk_upgrade_fw_ext(image.data(), int(image.size()), ZK_VENDOR_ID, ZK_MANUFACTURER, nullptr,
+                           nullptr);
+}
+
+std::vector<Row> Rows(const std::string &config) {
+  auto open = [] { zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER); };
+  auto full = [](Bus &bus) { Fill(bus, kFullReceiver); };
+  return {
+      {"delete_index, last of 169", 3, full, [] { zk_delete_index(kFullReceiver - 1); }},
+      {"delete_index 0 of 169", 2020, full, [] { zk_delete_index(0); }},
+      {"delete all 169 by index, last first", 507, full,
+       [] {
+         for (int i = kFullReceiver - 1; i >= 0; --i) zk_delete_index(i);
+       }},
+      {"loadconfig of the image on the receiver", 1019,
+       [config](Bus &bus) {
+         Fill(bus, kFullReceiver);
+         zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+         Silence quiet;
+         zk_save_config(config.c_str());
+         zk_get_state();  // a request between, so the save's reads serve nothing
+       },
+       [config] { zk_load_config(config.c_str()); }},
+      {"upgrade, bootloader 1, 12 KB", 105, [](Bus &bus) { Upgrade(1, bus); },
+       [] { UploadImage(); }},
+      {"upgrade, bootloader 2, 12 KB", 204, [](Bus &bus) { Upgrade(2, bus); },
+       [] { UploadImage(); }},
+      {"open (scan and version)", 1, [](Bus &) { zk_close_device(); }, open},
+      {"settings, empty receiver", 7, [](Bus &) {}, [] { RunCommand("settings"); }},
+      {"space", 2, [](Bus &) {}, [] { RunCommand("space"); }},
+      {"1000 opens with no receiver", 0,
+       [](Bus &bus) {
+         zk_close_device();
+         bus.receiver()->unplug();
+       },
+       [] {
+         for (int i = 0; i < 1000; ++i) zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+       }},
+  };
+}
+
+Result Measure(const Row &row, int latency_ms, int eeprom_write_ms) {
+  Bus bus;
+  bus.add_receiver(QuietState());
+  zk::set_usb_backend(&bus);
+  zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+  row.arrange(bus);
+  bus.clear_transcript();
+  bus.set_latency(std::chrono::milliseconds(latency_ms));
+  const auto start = std::chrono::steady_clock::now();
+  {
+    Silence quiet;
+    row.run();
+  }
+  Result result;
+  result.wall_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  for (const zk::virt::Transfer &t : bus.transcript()) {
+    ++result.transfers;
+    if (t.request_type == 0xC2 && t.request == 3 /* EEPROM write */ && t.result >= 0)
+      ++result.eeprom_writes;
+  }
+  // The EEPROM's own write time, which the bus does not model.
+  result.wall_ms += double(result.eeprom_writes) * eeprom_write_ms;
+  bus.set_latency(std::chrono::milliseconds(0));
+  zk_close_device();
+  zk::set_usb_backend(nullptr);
+  return result;
+}
+
+int Usage() {
+  fprintf(stderr, "usage: zirko-bench [--latency MS] [--eeprom-write MS]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  int latency_ms = 1;
+  int eeprom_write_ms = 0;
+  for (int i = 1; i < argc; ++i) {
+    const bool has_value = i + 1 < argc;
+    if (strcmp(argv[i], "--latency") == 0 && has_value) {
+      latency_ms = atoi(argv[++i]);
+    } else if (strcmp(argv[i], "--eeprom-write") == 0 && has_value) {
+      eeprom_write_ms = atoi(argv[++i]);
+    } else {
+      return Usage();
+    }
+  }
+  if (latency_ms < 0 || latency_ms > 100 || eeprom_write_ms < 0 || eeprom_write_ms > 100)
+    return Usage();
+  const std::string config = "/tmp/zirko-bench-" + std::to_string(getpid()) + ".zcfg";
+  printf("Latency %d ms per transfer, %d ms per EEPROM byte written\n\n", latency_ms,
+         eeprom_write_ms);
+  printf("| Operation | Transfers | EEPROM writes | Wall time | Minimum | Ratio |\n");
+  printf("|---|---|---|---|---|---|\n");
+  for (const Row &row : Rows(config)) {
+    const Result r = Measure(row, latency_ms, eeprom_write_ms);
+    const std::string ratio =
+        row.minimum ? std::to_string(double(r.transfers) / double(row.minimum)).substr(0, 4) : "-";
+    printf("| %s | %zu | %zu | %.1f ms | %ld | %s |\n", row.operation.c_str(), r.transfers,
+           r.eeprom_writes, r.wall_ms, row.minimum, ratio.c_str());
+  }
+  unlink(config.c_str());
+  return 0;
+}
