@@ -102,6 +102,21 @@ int report_interrupted(const char *fn, bool wrote) {
   return -16;
 }
 
+const char *state_error(int state) {
+  switch (state) {
+    case 4:
+      return "Error: no space left on device";
+    case 5:
+      return "Error: button already exists";
+    case 6:
+      return "Error: key not found";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
 // A file the receiver could not make sense of is refused before any write.
 bool config_file_valid(const char *fn, const unsigned char *data, long length) {
   if (length < kHeaderSize || length > kMaxImageSize || (length - kHeaderSize) % kEntrySize != 0) {
@@ -117,21 +132,6 @@ bool config_file_valid(const char *fn, const unsigned char *data, long length) {
   }
   return true;
 }
-
-const char *state_error(int state) {
-  switch (state) {
-    case 4:
-      return "Error: no space left on device";
-    case 5:
-      return "Error: button already exists";
-    case 6:
-      return "Error: key not found";
-    default:
-      return nullptr;
-  }
-}
-
-}  // namespace
 
 void fill_shared_slots(zk_ops *ops) {
   ops->reboot = reboot;
@@ -484,6 +484,10 @@ int load_config(const char *fn, const char *path) {
   }
   std::unique_ptr<unsigned char, decltype(&free)> owned(data, free);
   if (!config_file_valid(fn, data, length)) return -6;
+  return write_config(fn, data, int(length));
+}
+
+int write_config(const char *fn, const unsigned char *data, int length) {
   const int old_size = get_size();  // -1 for a corrupt size: both bytes are written
   if (old_size < -1) return -16;
   // Settings and entries first, the size last: until it is written the
@@ -491,16 +495,16 @@ int load_config(const char *fn, const char *path) {
   // holds its value is not written again: reads are cheap, EEPROM writes
   // are slow and wear the memory.
   bool wrote = false;
-  for (long i = kSettingsAAddr; i < length; ++i) {
+  for (int i = kSettingsAAddr; i < length; ++i) {
     zk_progress_bar(float(i - 1), float(length));
-    const int old = zk_eeprom_peek(int(i));
+    const int old = zk_eeprom_peek(i);
     if (old < 0) return report_interrupted(fn, wrote);
     if (old == data[i]) continue;
-    if (zk_eeprom_poke(int(i), data[i]) < 0) return report_interrupted(fn, wrote);
+    if (zk_eeprom_poke(i, data[i]) < 0) return report_interrupted(fn, wrote);
     wrote = true;
   }
-  for (long i = length - 1; i <= length; ++i) zk_progress_bar(float(i), float(length));
-  if (write_size(old_size, int(length)) < 0) return report_interrupted(fn, wrote);
+  for (int i = length - 1; i <= length; ++i) zk_progress_bar(float(i), float(length));
+  if (write_size(old_size, length) < 0) return report_interrupted(fn, wrote);
   return 0;
 }
 
@@ -520,3 +524,12 @@ const char *version_str(const char *fn) {
 }
 
 }  // namespace zk::fw
+
+int zk_write_config_image(const unsigned char *image, int length) {
+  if (zk_fw_state() != ZK_STATE_FIRMWARE) {
+    ZK_LOGD("invalid operation for this device or version");
+    return -12;
+  }
+  if (!image || !zk::fw::config_file_valid(__func__, image, length)) return -8;
+  return zk::fw::write_config(__func__, image, length);
+}

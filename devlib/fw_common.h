@@ -66,6 +66,11 @@ int keys_remaining(const char *fn);
 int display_config(const char *fn);
 int save_config(const char *fn, const char *path);
 int load_config(const char *fn, const char *path);
+// Writes a checked image the way load_config does: 0, or -16 after a failed
+// transfer (with the interrupted-write message once anything was written).
+int write_config(const char *fn, const unsigned char *data, int length);
+// False, after its error line, for an image the receiver could not use.
+bool config_file_valid(const char *fn, const unsigned char *data, long length);
 
 // Version text "%g %02d-%02d-20%02d [0x%08X]", or null.
 const char *version_str(const char *fn);

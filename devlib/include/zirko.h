@@ -132,6 +132,11 @@ int zk_clear_state(void);
 int zk_display_config(void);
 int zk_format_config(void);
 int zk_save_config(const char *path);
+/* Writes a whole configuration image (size header, settings, entries; 5 + 6
+ * bytes per button, its header equal to its length) as zk_load_config
+ * writes a file: 0, -8 for an image the receiver could not use, -12 when no
+ * receiver runs firmware, -16 after a failed transfer. */
+int zk_write_config_image(const unsigned char *image, int length);
 int zk_load_config(const char *path);
 int zk_keys_recorded(void);
 int zk_keys_remaining(void);
