@@ -665,6 +665,32 @@ TEST_F(TempDir, VerboseLogsTheOpen) {
   EXPECT_EQ(r.status, 0);
 }
 
+// The generated bash completion, asked for the last of the given words.
+class Completion : public TempDir {
+ protected:
+  std::string Offered(const std::vector<std::string> &words) {
+    std::ofstream script(dir_ / "complete.sh");
+    script << "source " ZIRKO_UTIL_COMPLETION "\nCOMP_WORDS=(zirko_util";
+    for (const auto &w : words) script << " '" << w << "'";
+    script << ")\nCOMP_CWORD=" << words.size() << "\n_zirko_util\n"
+           << "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+    script.close();
+    Result r = run("/bin/bash", {"complete.sh"}, dir_);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  }
+};
+
+TEST_F(Completion, OffersCommandsOptionsAndKeyNames) {
+  std::string listed;
+  for (const auto &name : listed_commands()) listed += name + "\n";
+  EXPECT_EQ(Offered({""}), listed);
+  EXPECT_EQ(Offered({"record", "-"}), "-h\n--help\n-t\n--timeout\n");
+  EXPECT_EQ(Offered({"record", "-t", "5", "printsc"}), "printscreen\n");
+  EXPECT_EQ(Offered({"dfu", ""}), "leave\n");
+  EXPECT_EQ(Offered({"status", "sp"}), "space\n");
+}
+
 // Every command has its link, and nothing else is linked.
 TEST(CommandLinks, OnePerCommand) {
   const fs::path links = fs::path(ZIRKO_UTIL_BIN).parent_path() / "links";
