@@ -49,17 +49,20 @@ int zk_ver1_get_state() {
   return 0;
 }
 
-// Blocks until the receiver sends its outcome byte; the time-out argument has
-// no meaning here (the read has no limit).
-int zk_ver1_set_interrupt(int /*timeout_s*/) {
+// Waits for the receiver's outcome byte: at most timeout_s seconds, or
+// without limit for 0 (the desktop application's worker). A wait that ends
+// takes the receiver out of record or delete mode, as later generations do.
+int zk_ver1_set_interrupt(int timeout_s) {
   ZK_LOGD("Setting up Interrupt");
   unsigned char outcome[1] = {0};
   int transferred = 0;
-  int result = zk_set_interrupt_ep(kOutcomeEndpoint, outcome, 1, &transferred, 0);
+  const unsigned timeout_ms = timeout_s > 0 ? unsigned(timeout_s) * 1000 : 0;
+  int result = zk_set_interrupt_ep(kOutcomeEndpoint, outcome, 1, &transferred, timeout_ms);
   ZK_LOGD("Transferred %d bytes, Result: %X", transferred, outcome[0]);
   if (result == kUsbTimeout) {
+    ZK_LOGE("timeout");
     zk_set_normal();
-    return -7;
+    return -17;
   }
   // An empty read carries no outcome; it must not pass for success.
   if (result < 0 || transferred < 1) return -7;

@@ -1,8 +1,11 @@
 #include "cmd.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <string>
 
 namespace {
 
@@ -13,37 +16,72 @@ cmd_node &list_head() {
   return head;
 }
 
-void handle_longopt(const cmd_desc *cmd, const char *word, dict *opts) {
+const cmd_option kHelpOption = {CMD_HELP_KEY, "show this help", 'h', "help"};
+
+bool matches(const cmd_option &opt, char short_name, const char *long_name) {
+  if (short_name) return opt.short_name == short_name;
+  return opt.long_name && strcmp(opt.long_name, long_name) == 0;
+}
+
+// The command's option with that short (or, when 0, long) name; the common
+// help option when its table has none.
+const cmd_option *find_option(const cmd_desc *cmd, char short_name, const char *long_name) {
+  for (const cmd_option *opt = cmd->options; opt && opt->key; ++opt)
+    if (matches(*opt, short_name, long_name)) return opt;
+  return matches(kHelpOption, short_name, long_name) ? &kHelpOption : nullptr;
+}
+
+void store(dict *opts, const cmd_option *opt, const char *value) {
+  if (value)
+    dict_set(opts, opt->key, value, strlen(value) + 1);
+  else
+    dict_set(opts, opt->key, nullptr, 0);
+}
+
+// Each returns the number of words it took after its own (a value), 0 or 1.
+int handle_longopt(const cmd_desc *cmd, const char *word, const char *next, dict *opts, bool quiet,
+                   int &unknown) {
   char *copy = strdup(word);
   if (!copy) {
     CMD_LOGE("%s", strerror(errno));
-    return;
+    return 0;
   }
   char *value = strchr(copy, '=');
   if (value) *value++ = '\0';
-  const char *name = copy + 2;
-  for (const cmd_option *opt = cmd->options; opt && opt->key; ++opt) {
-    if (!opt->long_name || strcmp(opt->long_name, name) != 0) continue;
-    if (value)
-      dict_set(opts, opt->key, value, strlen(value) + 1);
-    else
-      dict_set(opts, opt->key, nullptr, 0);
-    free(copy);
-    return;
+  int taken = 0;
+  if (const cmd_option *opt = find_option(cmd, 0, copy + 2)) {
+    const char *stored = value;
+    if (opt->value_name && !value && next) {
+      stored = next;
+      taken = 1;
+    }
+    store(opts, opt, stored);
+  } else {
+    if (!quiet) CMD_LOGW("`%s' doesn not take '%s' option", cmd->name, copy);
+    ++unknown;
   }
-  CMD_LOGW("`%s' doesn not take '%s' option", cmd->name, copy);
   free(copy);
+  return taken;
 }
 
-void handle_shortopt(const cmd_desc *cmd, const char *word, dict *opts) {
+int handle_shortopt(const cmd_desc *cmd, const char *word, const char *next, dict *opts, bool quiet,
+                    int &unknown) {
   for (const char *c = word + 1; *c; ++c) {
-    const cmd_option *opt = cmd->options;
-    while (opt && opt->key && opt->short_name != *c) ++opt;
-    if (opt && opt->key)
-      dict_set(opts, opt->key, nullptr, 0);
-    else
-      CMD_LOGW("`%s' doesn not take '-%c' option", cmd->name, *c);
+    const cmd_option *opt = find_option(cmd, *c, nullptr);
+    if (!opt) {
+      if (!quiet) CMD_LOGW("`%s' doesn not take '-%c' option", cmd->name, *c);
+      ++unknown;
+    } else if (!opt->value_name) {
+      store(opts, opt, nullptr);
+    } else if (c[1]) {  // -t30: the rest of the word is the value
+      store(opts, opt, c + 1);
+      return 0;
+    } else {
+      store(opts, opt, next);
+      return next ? 1 : 0;
+    }
   }
+  return 0;
 }
 
 }  // namespace
@@ -77,9 +115,10 @@ const cmd_desc *find_cmd(const char *name) {
   return nullptr;
 }
 
-dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index) {
+dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index, int *unknown, bool quiet) {
   dict *opts = new_dict();
   if (!opts) return nullptr;
+  int missed = 0;
   for (; index < argc && argv[index][0] == '-'; ++index) {
     const char *word = argv[index];
     if (strlen(word) < 2) {
@@ -87,61 +126,181 @@ dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index) {
       break;
     }
     CMD_LOGV("opt: %s, carg = %d", word, index);
+    const char *next = index + 1 < argc ? argv[index + 1] : nullptr;
     if (word[1] == '-')
-      handle_longopt(cmd, word, opts);
+      index += handle_longopt(cmd, word, next, opts, quiet, missed);
     else
-      handle_shortopt(cmd, word, opts);
+      index += handle_shortopt(cmd, word, next, opts, quiet, missed);
   }
+  if (unknown) *unknown = missed;
   return opts;
+}
+
+void show_help(const char *name) {
+  char line[64];
+  snprintf(line, sizeof line, "help %s", name);
+  run_cmd_line(line, nullptr);
 }
 
 namespace {
 
-// Looks the command up, parses its options from argv[index] on (advancing
-// index past them) and runs its handler on the words after them, putting the
-// handler's result in `used`. 0, CMD_ENOSYS or CMD_ENOMEM, logged as `caller`.
-int run_named(const char *caller, const char *name, int argc, char **argv, int &index,
-              void *appdata, int &used) {
+constexpr int kHelpShown = 1;  // a step's verdict besides 0 and the failure codes
+
+// One command of a line, ready to run.
+struct cmd_step {
+  const cmd_desc *cmd = nullptr;
+  dict *opts = nullptr;
+  int args = 0;   // index of its first argument
+  int next = -1;  // where the next command starts; -1 when its handler decides
+};
+
+bool writes(const cmd_desc *cmd, int given) {
+  return (cmd->flags & CMD_WRITES) || ((cmd->flags & CMD_WRITES_WITH_ARGS) && given > 0);
+}
+
+bool is_help_word(const char *word) {
+  return strcmp(word, "-h") == 0 || strcmp(word, "--help") == 0;
+}
+
+bool enough_args(const cmd_desc *cmd, int given) {
+  if (given >= cmd->args.min) return true;
+  CMD_LOGE("Not Enough Arguments");
+  show_help(cmd->name);
+  return false;
+}
+
+// Words after those a command uses: a trailing -h or --help asks for its
+// help; anything else would be dropped, so the line is refused.
+int refuse_extra_words(const cmd_desc *cmd, int argc, char **argv, int from) {
+  std::string extra;
+  for (int i = from; i < argc; ++i) {
+    if (is_help_word(argv[i])) {
+      show_help(cmd->name);
+      return kHelpShown;
+    }
+    extra += (extra.empty() ? "" : " ") + std::string(argv[i]);
+  }
+  CMD_LOG_AS(1, "E", cmd->name,
+             "too many words: `%s' would be ignored, so nothing was run; run each command on "
+             "its own",
+             extra.c_str());
+  return CMD_EINVAL;
+}
+
+// Checks the words of a command whose options are parsed: 0, kHelpShown or
+// CMD_EINVAL. Alone, it is the only command of its line.
+int check_words(const cmd_desc *cmd, int argc, char **argv, int unknown, bool alone,
+                cmd_step &step) {
+  if (dict_has(step.opts, CMD_HELP_KEY)) {
+    show_help(cmd->name);
+    return kHelpShown;
+  }
+  const int given = argc - step.args;
+  if (unknown > 0 && writes(cmd, given)) {  // the warnings above said which
+    show_help(cmd->name);
+    return CMD_EINVAL;
+  }
+  const cmd_args &args = cmd->args;
+  if (args.max < 0) return 0;
+  if (!enough_args(cmd, given)) return CMD_EINVAL;
+  const int used = given < args.max ? given : args.max;
+  const bool chains =
+      !alone && (args.chain == CMD_CHAINS || (args.chain == CMD_CHAINS_BARE && used == 0));
+  step.next = chains ? step.args + used : argc;
+  if (chains || used == given) return 0;
+  return refuse_extra_words(cmd, argc, argv, step.args + used);
+}
+
+// Looks the command up, parses its options from argv[index] on and checks its
+// words: 0 with the step filled in, kHelpShown, CMD_EINVAL, CMD_ENOSYS or
+// CMD_ENOMEM (the last two logged as `caller`). Quiet leaves out the option
+// warnings, given already when the line was checked.
+int prepare(const char *caller, const char *name, int argc, char **argv, int index, bool quiet,
+            bool alone, cmd_step &step) {
   const cmd_desc *cmd = find_cmd(name);
   if (!cmd) {
     CMD_LOG_AS(1, "E", caller, "could not find command '%s'", name);
     return CMD_ENOSYS;
   }
-  CMD_LOG_AS(5, "V", caller, "running command: %s", cmd->name);
-  dict *opts = cmd_getopt(cmd, argc, argv, index);
+  int unknown = 0;
+  dict *opts = cmd_getopt(cmd, argc, argv, index, &unknown, quiet);
   if (!opts) {
     CMD_LOG_AS(1, "E", caller, "could not create option dictionary");
     return CMD_ENOMEM;
   }
-  used = cmd->handler(argc - index, argv + index, cmd, appdata, opts);
-  delete_dict(opts);
+  step = {cmd, opts, index, -1};
+  int rc = check_words(cmd, argc, argv, unknown, alone, step);
+  if (rc != 0) delete_dict(opts);
+  return rc;
+}
+
+// Checks a chain before anything runs, as far as its commands declare their
+// words; stops quietly at an unknown name, reported once the run reaches it.
+// 0 with `checked` set past the last command checked, kHelpShown, or a failure.
+int check_line(int argc, char **argv, int &checked, int *failed_at) {
+  int at = 0;
+  checked = 0;
+  while (at < argc && find_cmd(argv[at])) {
+    cmd_step step;
+    int rc = prepare(__func__, argv[at], argc, argv, at + 1, false, false, step);
+    if (rc != 0) {
+      if (failed_at) *failed_at = at;
+      return rc;
+    }
+    delete_dict(step.opts);
+    checked = at + 1;
+    if (step.next < 0) break;
+    at = step.next;
+  }
   return 0;
+}
+
+// Runs a prepared step and releases its options; the handler's result.
+int run_step(const char *caller, const cmd_step &step, void *appdata, int argc, char **argv) {
+  CMD_LOG_AS(5, "V", caller, "running command: %s", step.cmd->name);
+  int used = step.cmd->handler(argc - step.args, argv + step.args, step.cmd, appdata, step.opts);
+  delete_dict(step.opts);
+  return used;
 }
 
 }  // namespace
 
-int run_cmds(int argc, char **argv, void *appdata, int *failed_at) {
+int run_cmds(int argc, char **argv, void *appdata, int *failed_at, cmd_ready_fn ready) {
+  int checked = 0;
+  int rc = check_line(argc, argv, checked, failed_at);
   int cursor = 0;
-  while (cursor < argc) {
+  while (rc == 0 && cursor < argc) {
     if (failed_at) *failed_at = cursor;
-    int index = cursor + 1;
-    int used = 0;
-    int rc = run_named(__func__, argv[cursor], argc, argv, index, appdata, used);
-    if (rc < 0) return rc;
-    if (used < 0) return index;
+    cmd_step step;
+    rc = prepare(__func__, argv[cursor], argc, argv, cursor + 1, cursor < checked, false, step);
+    if (rc != 0) break;
+    if (cursor == 0 && ready && !ready(step.cmd)) {
+      delete_dict(step.opts);
+      return CMD_ENODEV;
+    }
+    int used = run_step(__func__, step, appdata, argc, argv);
+    if (used == CMD_USAGE) return CMD_EINVAL;
+    if (used < 0) return step.args;
     // A count beyond the words given simply ends the chain.
-    cursor = used > argc - index ? argc : index + used;
+    cursor = used > argc - step.args ? argc : step.args + used;
   }
+  if (rc != 0 && rc != kHelpShown) return rc;
   if (failed_at) *failed_at = -1;
   return 0;
 }
 
-int run_cmd(const char *name, int argc, char **argv, void *appdata) {
-  int index = 0;
-  int used = 0;
-  int rc = run_named(__func__, name, argc, argv, index, appdata, used);
-  if (rc < 0) return rc;
-  return used < 0 ? 1 : 0;
+int run_cmd(const char *name, int argc, char **argv, void *appdata, cmd_ready_fn ready) {
+  cmd_step step;
+  int rc = prepare(__func__, name, argc, argv, 0, false, true, step);
+  if (rc == kHelpShown) return 0;
+  if (rc == CMD_EINVAL) return 2;
+  if (rc != 0) return rc;
+  if (ready && !ready(step.cmd)) {
+    delete_dict(step.opts);
+    return CMD_ENODEV;
+  }
+  int used = run_step(__func__, step, appdata, argc, argv);
+  return used == CMD_USAGE ? 2 : used < 0 ? 1 : 0;
 }
 
 int tokenize_cmd_string(char *buffer, char **words, int max_words) {

@@ -16,8 +16,13 @@
 
 // Failure codes of the runners (negated errno numbers).
 constexpr int CMD_ENOMEM = -12;
-constexpr int CMD_EINVAL = -22;  // empty command line
+constexpr int CMD_ENODEV = -19;  // the line needs a receiver and the caller has none
+constexpr int CMD_EINVAL = -22;  // empty command line, or a usage error (already explained)
 constexpr int CMD_ENOSYS = -38;  // no such command
+
+// Handler results besides the consumed word count.
+constexpr int CMD_FAILED = -1;  // the device operation failed (exit status 1)
+constexpr int CMD_USAGE = -2;   // wrong words or options, already explained (exit status 2)
 
 // Words kept by the tokenizer: the last one runs to the end of the line.
 constexpr int CMD_MAX_WORDS = 63;
@@ -33,7 +38,41 @@ struct cmd_option {
   const char *description;  // shown by `help <command>`
   char short_name;          // -c, or 0
   const char *long_name;    // --name[=value], or null
+  // Null for a flag. Otherwise the option takes a value, named so in the help:
+  // -c VALUE, -cVALUE, --name VALUE or --name=VALUE.
+  const char *value_name = nullptr;
 };
+
+// Every command takes -h and --help (unless its own table claims them): the
+// command's help is shown and nothing runs. Stored under this key.
+constexpr const char *CMD_HELP_KEY = "help";
+
+// Where the next command of a line starts once a command has taken its words.
+enum cmd_chain {
+  CMD_ENDS_LINE,    // no command may follow: further words would be ignored, so they are refused
+  CMD_CHAINS,       // the next command starts after the words it uses
+  CMD_CHAINS_BARE,  // as CMD_CHAINS when given no argument, else as CMD_ENDS_LINE
+};
+
+// The words a command takes after its options, checked before any command of
+// the line runs. A maximum below 0 leaves the words to the handler unchecked.
+struct cmd_args {
+  int min = 0;  // fewer: "Not Enough Arguments" and the usage
+  int max = -1;
+  cmd_chain chain = CMD_ENDS_LINE;
+  // What a shell offers for the first argument: words separated by spaces, or
+  // one of the CMD_COMPLETE_ classes below; null for nothing.
+  const char *complete = nullptr;
+};
+constexpr const char *CMD_COMPLETE_KEYS = "<keys>";
+constexpr const char *CMD_COMPLETE_CONFIGS = "<zcfg>";
+constexpr const char *CMD_COMPLETE_FILES = "<files>";
+constexpr const char *CMD_COMPLETE_COMMANDS = "<commands>";
+
+// cmd_desc flags.
+constexpr unsigned CMD_WRITES = 1u << 0;            // changes the receiver or its mode
+constexpr unsigned CMD_WRITES_WITH_ARGS = 1u << 1;  // changes the receiver when given an argument
+constexpr unsigned CMD_NO_RECEIVER = 1u << 2;       // may run with no receiver attached
 
 struct cmd_desc {
   const char *name;
@@ -41,6 +80,8 @@ struct cmd_desc {
   const char *summary;        // one line in the command list
   const char *usage;          // shown by `help <command>`
   const cmd_option *options;  // null when the command takes none
+  cmd_args args = {};
+  unsigned flags = 0;  // CMD_WRITES...; a writing command refuses options it does not take
 };
 
 // Registry node: a circular doubly linked list around a sentinel head, kept
@@ -59,18 +100,33 @@ bool register_cmds(const cmd_desc *cmds, int count);
 const cmd_node *cmd_list();
 const cmd_desc *find_cmd(const char *name);
 
-// Parses the options at argv[index] onward and moves index past them.
-dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index);
+// Parses the options at argv[index] onward and moves index past them. Options
+// the command does not take are warned about (unless quiet) and counted in
+// *unknown when given.
+dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index, int *unknown = nullptr,
+                 bool quiet = false);
 
-// 0 when the handler succeeded, 1 when it failed, CMD_ENOMEM or CMD_ENOSYS.
-int run_cmd(const char *name, int argc, char **argv, void *appdata);
-// 0 when the whole chain ran; CMD_ENOSYS or CMD_ENOMEM; else the (positive)
-// index of the first word after the failed command's options. failed_at, when
+// Called once a command line has been checked, before its first command runs;
+// false stops the run with CMD_ENODEV (the hook says why).
+typedef bool (*cmd_ready_fn)(const cmd_desc *first);
+
+// 0 when the handler succeeded (or help was shown), 1 when it failed, 2 on a
+// usage error; CMD_ENOMEM, CMD_ENOSYS or CMD_ENODEV. Words the command does
+// not use are refused as a usage error.
+int run_cmd(const char *name, int argc, char **argv, void *appdata, cmd_ready_fn ready = nullptr);
+// 0 when the whole chain ran (or help was shown); CMD_EINVAL on a usage error;
+// CMD_ENOSYS, CMD_ENOMEM or CMD_ENODEV; else the (positive) index of the first
+// word after the failed command's options. The line is checked before any
+// command runs, as far as the commands declare their words. failed_at, when
 // given, receives the position of the command word where the chain stopped.
-int run_cmds(int argc, char **argv, void *appdata, int *failed_at = nullptr);
+int run_cmds(int argc, char **argv, void *appdata, int *failed_at = nullptr,
+             cmd_ready_fn ready = nullptr);
 // Runs one line of text as a command; run_cmd's result, CMD_ENOMEM, or
 // CMD_EINVAL when the line holds no word.
 int run_cmd_line(const char *text, void *appdata);
+
+// Shows `help <name>` exactly as the help command does.
+void show_help(const char *name);
 
 // Splits buffer in place into at most max_words words (see run_cmd_line);
 // words[count] is set to null, so words needs max_words + 1 slots.

@@ -2,6 +2,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "cmd.h"
 
 namespace {
@@ -17,17 +19,21 @@ void print_command_list() {
   }
 }
 
+// Names in a 19-character column ("-c, --name", "-c" or "--name", followed by
+// the value's name when the option takes one), then the description.
 void print_options(const cmd_option *options) {
   printf("OPTIONS:\n");
   for (const cmd_option *opt = options; opt->key; ++opt) {
-    printf("  ");
-    if (opt->short_name && opt->long_name)
-      printf("-%c, --%-13s", opt->short_name, opt->long_name);
-    else if (opt->short_name)
-      printf("-%c%17s", opt->short_name, "");
-    else if (opt->long_name)
-      printf("--%-17s", opt->long_name);
-    printf("  %s\n", opt->description);
+    std::string names;
+    if (opt->short_name) names += std::string("-") + opt->short_name;
+    if (opt->short_name && opt->long_name) names += ", ";
+    if (opt->long_name) names += std::string("--") + opt->long_name;
+    if (names.empty()) {
+      printf("    %s\n", opt->description);
+      continue;
+    }
+    if (opt->value_name) names += std::string(" ") + opt->value_name;
+    printf("  %-19s  %s\n", names.c_str(), opt->description);
   }
 }
 
@@ -47,11 +53,15 @@ int help(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
 }
 
 const cmd_desc kHelp[] = {
-    {"help", help, "Show this help. Also try `help <command>`",
+    {"help",
+     help,
+     "Show this help. Also try `help <command>`",
      "usage: help [command]\n"
      "  `help' with no arguments will show a list of all commands.\n"
      "  `help <command>' will show a detailed help for `command'",
-     nullptr},
+     nullptr,
+     {0, 1, CMD_ENDS_LINE, CMD_COMPLETE_COMMANDS},
+     CMD_NO_RECEIVER},
 };
 const bool registered = register_cmds(kHelp, 1);
 

@@ -1,9 +1,14 @@
 // Versions, waiting for the receiver, restarting it, and its bootloader:
 // entering and leaving it, the last upgrade's outcome, and upgrades.
+#include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <vector>
+
 #include "commands.h"
+#include "console.h"
 
 namespace {
 
@@ -80,9 +85,10 @@ constexpr const char *kVersionHistory =
     " 0.9.8\n"
     "  - first test release for early receivers\n";
 
-int version(int argc, char **argv, const cmd_desc *, void *, dict *) {
-  printf("zirko_util version %s [%s]\n", ZIRKO_UTIL_RELEASE, ZIRKO_UTIL_BUILD_TAG);
-  if (argc > 0 && strcmp(argv[0], "history") == 0) printf("%s", kVersionHistory);
+int version(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
+  if (argc > 0 && strcmp(argv[0], "history") != 0) return unrecognized(cmd);
+  print_program_version();
+  if (argc > 0) printf("%s", kVersionHistory);
   int state = zk_fw_state();
   if (state < 0) return argc;
   int major = zk_major_version();
@@ -104,9 +110,16 @@ int wait_cmd(int argc, char **, const cmd_desc *, void *, dict *) {
   return argc;
 }
 
+// The upgrade flag belongs to the bootloader: a receiver running its firmware
+// has no upgrade left unfinished.
 int status(int, char **, const cmd_desc *, void *, dict *) {
-  printf("Last upgrade attempt: %s\n", zk_last_upgrade_attempt() == 0 ? "OK" : "Error");
-  return 0;
+  if (zk_fw_state() == ZK_STATE_FIRMWARE) {
+    printf("Last upgrade attempt: OK (running firmware)\n");
+    return 0;
+  }
+  int flag = zk_last_upgrade_attempt();
+  printf("Last upgrade attempt: %s\n", flag == 0 ? "OK" : "Error");
+  return flag < 0 && read_failed(flag) ? CMD_FAILED : 0;
 }
 
 int reboot(int argc, char **, const cmd_desc *, void *, dict *) {
@@ -122,7 +135,12 @@ int reboot(int argc, char **, const cmd_desc *, void *, dict *) {
 }
 
 int dfu(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
-  if (dict_has(opts, "leave") || (argc > 0 && strcmp(argv[0], "leave") == 0)) {
+  if (argc > 0 && strcmp(argv[0], "leave") != 0) {
+    printf("Error: invalid dfu option\n");
+    show_help(cmd->name);
+    return CMD_USAGE;
+  }
+  if (argc > 0 || dict_has(opts, "leave")) {
     printf("Kicking device out of bootloader...");
     fflush(stdout);
     if (zk_leave_bootloader() < 0) {
@@ -130,7 +148,7 @@ int dfu(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
       return CMD_FAILED;
     }
     printf("Done!\n");
-  } else if (argc == 0) {
+  } else {
     printf("Putting device in Firmware Upgrade Mode...");
     fflush(stdout);
     if (zk_device_set_dfu() < 0) {
@@ -138,31 +156,53 @@ int dfu(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
       return CMD_FAILED;
     }
     printf("  Done!\n");
-  } else {
-    printf("Error: invalid dfu option\n");
-    show_help(cmd->name);
   }
   return argc;
 }
 
+// The whole file, or the errno value that kept it from being read.
+int read_image(const char *path, std::vector<unsigned char> &image) {
+  FILE *file = fopen(path, "rb");
+  if (!file) return errno;
+  unsigned char chunk[4096];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) image.insert(image.end(), chunk, chunk + n);
+  int error = ferror(file) ? (errno ? errno : EIO) : 0;
+  fclose(file);
+  return error;
+}
+
+// The image is read and checked while the receiver still runs its firmware:
+// a generation-1 bootloader cannot leave without a good image. A receiver
+// already in its bootloader applies its own size check.
 int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
-  if (!enough_args(cmd, argc, 1)) return argc;
-  if (argc == 1) {
-    printf("Uploading image: %s to \"%s\" 0x%X\n", argv[0], ZK_MANUFACTURER, ZK_VENDOR_ID);
-    fflush(stdout);
-    if (zk_upgrade_fw(argv[0], ZK_VENDOR_ID, ZK_MANUFACTURER, nullptr, nullptr) < 0) {
+  if (argc == 2) {
+    CMD_LOG_AS(1, "E", cmd->name, "a manufacturer string needs the vendor id after it");
+    show_help(cmd->name);
+    return CMD_USAGE;
+  }
+  const char *manufacturer = argc == 3 ? argv[1] : ZK_MANUFACTURER;
+  int vendor = ZK_VENDOR_ID;
+  if (argc == 3 && !parse_int(cmd->name, argv[2], 16, &vendor)) return CMD_USAGE;
+  std::vector<unsigned char> image;
+  if (int error = read_image(argv[0], image)) return file_failed(argv[0], error);
+  // The receiver opened at the start was looked for under our vendor id.
+  if (vendor != ZK_VENDOR_ID) zk_close_device();
+  if (zk_fw_state() != ZK_STATE_BOOTLOADER &&
+      zk_check_fw_image(image.data(), long(image.size())) < 0) {
+    printf("Error: %s is not an image the receiver takes; the receiver was not changed\n", argv[0]);
+    return CMD_FAILED;
+  }
+  printf("Uploading image: %s to \"%s\" 0x%X\n", argv[0], manufacturer, vendor);
+  fflush(stdout);
+  int length = image.size() > size_t(INT_MAX) ? INT_MAX : int(image.size());
+  if (zk_upgrade_fw_ext(image.data(), length, vendor, manufacturer, nullptr, nullptr) < 0) {
+    end_progress_line();
+    if (argc == 1)
       printf("Error, upload failed\n");
-      return CMD_FAILED;
-    }
-  } else if (argc == 3) {
-    int vendor;
-    if (!parse_int(cmd->name, argv[2], 16, &vendor)) return CMD_FAILED;
-    printf("Uploading image: %s to \"%s\" 0x%X\n", argv[0], argv[1], vendor);
-    fflush(stdout);
-    if (zk_upgrade_fw(argv[0], vendor, argv[1], nullptr, nullptr) < 0) {
+    else
       zk_leave_bootloader();
-      return CMD_FAILED;
-    }
+    return CMD_FAILED;
   }
   return argc;
 }
@@ -173,18 +213,43 @@ const cmd_option kDfuOptions[] = {
 };
 
 const cmd_desc kCommands[] = {
-    {"dfu", dfu, "Kick in or out of Device Firmware Upgrade mode",
-     "usage: \n  dfu\nexample: \n  zirko dfu \n  zirko dfu --leave", kDfuOptions},
-    {"reboot", reboot, "Restart the receiver", "usage: \n  zirko_util reboot\n", nullptr},
-    {"status", status, "Last Zirko Status", "Last Zirko Status", nullptr},
-    {"upgrade", upgrade, "Uploads new firmware image to zirko hardware",
+    {"dfu",
+     dfu,
+     "Kick in or out of Device Firmware Upgrade mode",
+     "usage: \n  dfu\nexample: \n  zirko dfu \n  zirko dfu --leave",
+     kDfuOptions,
+     {0, 1, CMD_ENDS_LINE, "leave"},
+     CMD_WRITES},
+    {"reboot",
+     reboot,
+     "Restart the receiver",
+     "usage: \n  zirko_util reboot\n",
+     nullptr,
+     {0, 0},
+     CMD_WRITES},
+    {"status", status, "Last Zirko Status", "Last Zirko Status", nullptr, {0, 0, CMD_CHAINS}},
+    {"upgrade",
+     upgrade,
+     "Uploads new firmware image to zirko hardware",
      "usage: \n  zirko upgrade <path to firmware file>\nexample:\n  zirko upgrade "
      "~/Desktop/zirko.bin",
-     nullptr},
-    {"version", version, "Print the application version and device version if connected",
-     "usage: version [history]\n history     shows the history log", nullptr},
-    {"wait", wait_cmd, "Waits for the device to be plugged in (used for scripting)",
-     "usage: \n  zirko wait", nullptr},
+     nullptr,
+     {1, 3, CMD_ENDS_LINE, CMD_COMPLETE_FILES},
+     CMD_WRITES | CMD_NO_RECEIVER},
+    {"version",
+     version,
+     "Print the application version and device version if connected",
+     "usage: version [history]\n history     shows the history log",
+     nullptr,
+     {0, 1, CMD_ENDS_LINE, "history"},
+     CMD_NO_RECEIVER},
+    {"wait",
+     wait_cmd,
+     "Waits for the device to be plugged in (used for scripting)",
+     "usage: \n  zirko wait",
+     nullptr,
+     {0, 0},
+     CMD_NO_RECEIVER},
 };
 const bool registered = register_cmds(kCommands, sizeof kCommands / sizeof kCommands[0]);
 

@@ -6,15 +6,15 @@
 namespace {
 
 int dump(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
-  if (!enough_args(cmd, argc, 1)) return argc;
   int last;
-  if (!parse_int(cmd->name, argv[0], 10, &last)) return CMD_FAILED;
+  if (!parse_int(cmd->name, argv[0], 10, &last)) return CMD_USAGE;
   printf("Reading:\n%04X  ", 0);
   for (int i = 0; i <= last; ++i) {
     if (i != 0 && i % 16 == 0) printf("\n%04X  ", i);
     if (i % 8 == 0) printf(" ");
     int byte = zk_eeprom_peek(i);
     if (byte < 0) {
+      read_failed(byte);
       printf("Error\n");
       return CMD_FAILED;
     }
@@ -24,16 +24,19 @@ int dump(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   return argc;
 }
 
-int peek(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
-  if (!enough_args(cmd, argc, 1)) return 0;
+int peek(int, char **argv, const cmd_desc *cmd, void *, dict *) {
   int address;
-  if (!parse_int(cmd->name, argv[0], 10, &address)) return CMD_FAILED;
+  if (!parse_int(cmd->name, argv[0], 10, &address)) return CMD_USAGE;
   printf("Reading:\n");
   int value = zk_eeprom_peek(address);
   // A failed read shows its code, as the receiver's bytes are shown: in hex.
   printf("    Address: %X Data: %X\n", static_cast<unsigned>(address),
          static_cast<unsigned>(value));
-  return value < 0 ? CMD_FAILED : 1;
+  if (value < 0) {
+    read_failed(value);
+    return CMD_FAILED;
+  }
+  return 1;
 }
 
 int space(int argc, char **, const cmd_desc *, void *, dict *) {
@@ -44,7 +47,9 @@ int space(int argc, char **, const cmd_desc *, void *, dict *) {
   int recorded = zk_keys_recorded();
   int remaining = zk_keys_remaining();
   if (recorded < 0 || remaining < 0) {
-    printf("%d\n", recorded < 0 ? recorded : remaining);
+    int code = recorded < 0 ? recorded : remaining;
+    read_failed(code);
+    printf("%d\n", code);
     return CMD_FAILED;
   }
   printf("\nMemory Info:\n");
@@ -58,12 +63,24 @@ int space(int argc, char **, const cmd_desc *, void *, dict *) {
 }
 
 const cmd_desc kCommands[] = {
-    {"dump", dump, "Dumps contents of eeprom to console",
-     "usage: \n  dump 'size'\nexample: \n  zirko dump 100", nullptr},
-    {"peek", peek, "Peek EEPROM address",
-     "usage: \n  peek 'location'\nexample: \n  peek 5\n  Address: 0x05 Data: 0x05", nullptr},
-    {"space", space, "Displays information about the space used and remaining",
-     "usage: \n  space\n", nullptr},
+    {"dump",
+     dump,
+     "Dumps contents of eeprom to console",
+     "usage: \n  dump 'size'\nexample: \n  zirko dump 100",
+     nullptr,
+     {1, 1}},
+    {"peek",
+     peek,
+     "Peek EEPROM address",
+     "usage: \n  peek 'location'\nexample: \n  peek 5\n  Address: 0x05 Data: 0x05",
+     nullptr,
+     {1, 1, CMD_CHAINS}},
+    {"space",
+     space,
+     "Displays information about the space used and remaining",
+     "usage: \n  space\n",
+     nullptr,
+     {0, 0}},
 };
 const bool registered = register_cmds(kCommands, sizeof kCommands / sizeof kCommands[0]);
 

@@ -1,91 +1,154 @@
 // Recording and deleting remote buttons, and listing what is recorded.
 #include <stdio.h>
+#include <string.h>
 
 #include "commands.h"
+#include "console.h"
 
 namespace {
 
-constexpr int kRecordWait = 100;  // seconds the receiver waits for a button
+constexpr int kRecordWait = 100;  // seconds: the longest wait the firmware offers
+constexpr const char *kTimeoutKey = "timeout";
 
-// Says why a recording failed; the existing-button text is the one users know.
-void print_record_failure(int rc) {
-  switch (rc) {
-    case -5:
-      printf("Error, button exists\n");
-      break;
-    case -4:
-      printf("Error, no space left on the receiver\n");
-      break;
-    case -6:
-      printf("Error, key not found by the receiver\n");
-      break;
-    case -8:
-      printf("Error, unknown key name\n");
-      break;
-    case -17:
-      printf("Error, timed out waiting for a button\n");
-      break;
-    case -12:
-      printf("Error, recording not supported by this receiver\n");
-      break;
-    default:
-      printf("Error, recording failed (%d)\n", rc);
-      break;
-  }
+const cmd_option kWaitOptions[] = {
+    {kTimeoutKey, "seconds to wait for a remote button, 1 to 100 (default 100)", 't', "timeout",
+     "SECONDS"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// The wait given with -t, or the default; false after saying what is wrong.
+bool wait_seconds(const cmd_desc *cmd, dict *opts, int *seconds) {
+  *seconds = kRecordWait;
+  if (!dict_has(opts, kTimeoutKey)) return true;
+  uint32_t length = 0;
+  const char *value = static_cast<const char *>(dict_get(opts, kTimeoutKey, &length));
+  if (length > 0 && parse_int(cmd->name, value, 10, seconds) && *seconds >= 1 &&
+      *seconds <= kRecordWait)
+    return true;
+  CMD_LOG_AS(1, "E", cmd->name, "the timeout is a number of seconds from 1 to %d", kRecordWait);
+  return false;
 }
 
-int record(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
-  if (!enough_args(cmd, argc, 1)) return argc;
+// The name the key table knows for a typed key name.
+const char *table_key_name(const char *typed) {
+  for (const key_alias &alias : kKeyAliases)
+    if (strcmp(typed, alias.listed) == 0) return alias.name;
+  return typed;
+}
+
+// Whether the key table knows the name; if not, the lookup has said so and
+// shown the valid names.
+bool key_known(const char *name) {
+  uint8_t report[2];
+  if (strlen(name) == 1) return zk_lookup_char(name[0], report) == 1;
+  return zk_lookup_word(name, report) == 1;
+}
+
+// Says why a recording failed. The receiver's own refusals keep their texts;
+// a failed transfer is never reported as one of them.
+int recording_failed(int rc) {
+  const char *text = nullptr;
+  switch (rc) {
+    case -5:
+      text = "Error, button exists";
+      break;
+    case -4:
+      text = "Error, no space left on the receiver";
+      break;
+    case -6:
+      text = "Error, key not found by the receiver";
+      break;
+    case -8:
+      text = "Error, unknown key name";
+      break;
+    case -17:
+      text = "Error, timed out waiting for a button";
+      break;
+    case kNotSupported:
+      text = "Error, recording not supported by this receiver";
+      break;
+    default:
+      return device_failed(rc);
+  }
+  printf("%s\n", text);
+  return CMD_FAILED;
+}
+
+int record(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
+  int seconds;
+  if (!wait_seconds(cmd, opts, &seconds)) return CMD_USAGE;
+  const char *key = table_key_name(argv[0]);
+  if (!key_known(key)) return CMD_USAGE;
   printf(" Press any button on the remote to link it with '%s'\n\n", argv[0]);
   fflush(stdout);
-  int rc = zk_set_record(argv[0], kRecordWait);
-  if (rc != 0) {
-    print_record_failure(rc);
-    return CMD_FAILED;
-  }
+  int rc = zk_set_record(key, seconds);
+  if (rc != 0) return recording_failed(rc);
   printf("  Succesfully recorded button\n");
   return argc;
 }
 
-int record_api(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
-  if (!enough_args(cmd, argc, 2)) return argc;
-  int modifier, usage;
+int record_api(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
+  int seconds, modifier, usage;
+  if (!wait_seconds(cmd, opts, &seconds)) return CMD_USAGE;
   if (!parse_int(cmd->name, argv[0], 10, &modifier) || !parse_int(cmd->name, argv[1], 10, &usage))
-    return CMD_FAILED;
+    return CMD_USAGE;
   if (modifier < 0 || modifier > 255 || usage < 0 || usage > 255) {
     CMD_LOG_AS(1, "E", cmd->name, "modifier and HID usage must be 0 to 255");
-    return CMD_FAILED;
+    return CMD_USAGE;
   }
   printf("hit a key on the remote to be paired with %d %d\n", modifier, usage);
   fflush(stdout);
-  int rc = zk_set_record_api(modifier, usage, kRecordWait);
-  if (rc != 0) {
-    print_record_failure(rc);
-    return CMD_FAILED;
-  }
+  int rc = zk_set_record_api(modifier, usage, seconds);
+  if (rc != 0) return recording_failed(rc);
   printf("  Succesfully recorded button\n");
   return argc;
 }
 
-int delete_cmd(int argc, char **, const cmd_desc *, void *, dict *) {
+int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
+  int seconds;
+  if (!wait_seconds(cmd, opts, &seconds)) return CMD_USAGE;
   printf(" The Next button pressed will be deleted, please press a button\n\n");
   fflush(stdout);
-  int rc = zk_set_delete(1);
+  // Delete mode, then the wait for the button with the time asked for.
+  int rc = zk_set_delete(0);
+  if (rc == 0) rc = zk_set_interrupt(seconds);
   if (rc == -6) {
     printf("Error, that button is not recorded\n");
     return CMD_FAILED;
   }
+  if (rc == -17) return recording_failed(rc);
   if (rc != 0) return device_failed(rc);
   printf("  Button Deleted Successfully\n");
   return argc;
 }
 
-int delete_index(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
-  if (!enough_args(cmd, argc, 1)) return argc;
+// The hash of the button at an index, read before it is deleted so that the
+// user sees which one went; false when it cannot be read.
+bool entry_hash(int index, unsigned *hash) {
+  constexpr int kFirstEntry = 5, kEntrySize = 6, kEepromSize = 1024;
+  const int address = kFirstEntry + kEntrySize * index;
+  if (index < 0 || address + 4 > kEepromSize) return false;
+  *hash = 0;
+  for (int i = 0; i < 4; ++i) {
+    int byte = zk_eeprom_peek(address + i);
+    if (byte < 0) return false;
+    *hash |= unsigned(byte) << (8 * i);
+  }
+  return true;
+}
+
+int delete_index(int, char **argv, const cmd_desc *cmd, void *, dict *) {
   int index;
-  if (!parse_int(cmd->name, argv[0], 10, &index)) return CMD_FAILED;
+  if (!parse_int(cmd->name, argv[0], 10, &index)) return CMD_USAGE;
+  unsigned hash = 0;
+  bool known = entry_hash(index, &hash);
   int rc = zk_delete_index(index);
   if (rc < 0) return device_failed(rc);
+  end_progress_line();
+  if (known)
+    printf("  Deleted button %d (hash %X)\n", index, hash);
+  else
+    printf("  Deleted button %d\n", index);
   return 1;
 }
 
@@ -115,17 +178,43 @@ int format(int, char **, const cmd_desc *, void *, dict *) {
 }
 
 const cmd_desc kCommands[] = {
-    {"delete", delete_cmd, "Delete next remote button zirko sees from saved database",
-     "usage: \n  delete \nexample: \n  zirko delete", nullptr},
-    {"delete_index", delete_index, "Delete button at index displayed in `zirko_util settings`",
-     "usage: \n  delete_index <index> \nexample: \n  zirko delete_index 0", nullptr},
-    {"format", format, "Remove all saved buttons from zirko",
-     "usage: \n  format \nexample: \n  zirko format", nullptr},
-    {"keys", keys, "Shows the recorded remote keys and their pairings", "usage: \n  keys\n",
-     nullptr},
-    {"normal", normal, "Put zirko in normal user mode",
-     "usage: \n  normal \nexample: \n  zirko normal", nullptr},
-    {"record", record, "Record infrared buttons and link them to HID keys",
+    {"delete",
+     delete_cmd,
+     "Delete next remote button zirko sees from saved database",
+     "usage: \n  delete \nexample: \n  zirko delete",
+     kWaitOptions,
+     {0, 0},
+     CMD_WRITES},
+    {"delete_index",
+     delete_index,
+     "Delete button at index displayed in `zirko_util settings`",
+     "usage: \n  delete_index <index> \nexample: \n  zirko delete_index 0",
+     nullptr,
+     {1, 1, CMD_CHAINS},
+     CMD_WRITES},
+    {"format",
+     format,
+     "Remove all saved buttons from zirko",
+     "usage: \n  format \nexample: \n  zirko format",
+     nullptr,
+     {0, 0},
+     CMD_WRITES},
+    {"keys",
+     keys,
+     "Shows the recorded remote keys and their pairings",
+     "usage: \n  keys\n",
+     nullptr,
+     {0, 0}},
+    {"normal",
+     normal,
+     "Put zirko in normal user mode",
+     "usage: \n  normal \nexample: \n  zirko normal",
+     nullptr,
+     {0, 0},
+     CMD_WRITES},
+    {"record",
+     record,
+     "Record infrared buttons and link them to HID keys",
      "usage: \n  record '<keyboard key>'\n"
      "examples:\t\t\n  zirko record a   \n  zirko record space\n"
      "valid commands:\n  a-z <any single letter>\n"
@@ -136,8 +225,12 @@ const cmd_desc kCommands[] = {
      "  wake, eject, vol_up, vol_down, mute, play/pause, stop \n"
      "  rewind, fast_forward, next_track, prev_track \n"
      "System Keys: \n  suspend\n",
-     nullptr},
-    {"record_api", record_api, "Advanced button recording",
+     kWaitOptions,
+     {1, 1, CMD_ENDS_LINE, CMD_COMPLETE_KEYS},
+     CMD_WRITES},
+    {"record_api",
+     record_api,
+     "Advanced button recording",
      "Send the raw HID value down to zirko to be linked with button recorded\n"
      "usage:\n  record_api 'arg1 arg2'   arg1 is key-modifier \n"
      "                           arg2 is HID key\n"
@@ -148,7 +241,9 @@ const cmd_desc kCommands[] = {
      "LEFT  CMD|WIN          8\nRIGHT CONTROL          16\nRIGHT SHIFT            32\n"
      "RIGHT ALT              64\nRIGHT CMD|WIN          128\n\n"
      "To record Control + Shift, logically or 1 & 2 to make 3",
-     nullptr},
+     kWaitOptions,
+     {2, 2},
+     CMD_WRITES},
 };
 const bool registered = register_cmds(kCommands, sizeof kCommands / sizeof kCommands[0]);
 

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include <initializer_list>
+#include <string>
 
 #include "commands.h"
 
@@ -18,17 +19,23 @@ struct toggle {
   const char *enabling;
   const char *disabling;
   int set_consumed;  // words reported after enable or disable
-  bool strict;       // an unknown word is reported and the help shown
 };
+
+// "NA" for a value that could not be read; a failed read fails the command,
+// a setting the generation lacks does not.
+int show_value(const char *label, int value, const char *text) {
+  if (value >= 0) {
+    printf("%s%s\n", label, text);
+    return 0;
+  }
+  printf("%sNA\n", label);
+  return read_failed(value) ? CMD_FAILED : 0;
+}
 
 int run_toggle(const toggle &t, int argc, char **argv, const cmd_desc *cmd) {
   if (argc == 0) {
     int v = t.get();
-    if (v < 0)
-      printf("%sNA\n", t.label);
-    else
-      printf("%s%s\n", t.label, v ? t.on_text : t.off_text);
-    return 0;
+    return show_value(t.label, v, v ? t.on_text : t.off_text);
   }
   int value;
   if (word_is(argv[0], "enable", "en")) {
@@ -37,12 +44,8 @@ int run_toggle(const toggle &t, int argc, char **argv, const cmd_desc *cmd) {
   } else if (word_is(argv[0], "disable", "dis")) {
     printf("%s\n", t.disabling);
     value = 0;
-  } else if (t.strict) {
-    printf("unrecognized option\n");
-    show_help(cmd->name);
-    return argc;
   } else {
-    return 1;
+    return unrecognized(cmd);
   }
   fflush(stdout);
   int rc = t.set(value);
@@ -57,8 +60,7 @@ const toggle kNoiseCanceler = {"  noise canceler:   ",
                                zk_set_noise_cancel,
                                "enabling noise canceler",
                                "disabling noise canceler",
-                               2,
-                               false};
+                               2};
 const toggle kProfiles = {"  builtin profiles: ",
                           "Enable",
                           "Disable",
@@ -66,8 +68,7 @@ const toggle kProfiles = {"  builtin profiles: ",
                           zk_set_builtin_profile_support,
                           "enabling built in profiles",
                           "disabling built in profiles",
-                          1,
-                          false};
+                          1};
 const toggle kSeqModifiers = {"  seq. modifiers:   ",
                               "Enabled",
                               "Disabled",
@@ -75,8 +76,7 @@ const toggle kSeqModifiers = {"  seq. modifiers:   ",
                               zk_set_sequence_modifiers,
                               "enabling sequencing modifiers",
                               "disabling sequencing modifiers",
-                              2,
-                              true};
+                              2};
 const toggle kSleepDetect = {"  sleep detection:  ",
                              "Enabled",
                              "Disabled",
@@ -84,8 +84,7 @@ const toggle kSleepDetect = {"  sleep detection:  ",
                              zk_set_sleep_detect,
                              "enabling sleep/suspend detection",
                              "disabling sleep/suspend detection",
-                             2,
-                             true};
+                             2};
 
 int noise_canceler(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   return run_toggle(kNoiseCanceler, argc, argv, cmd);
@@ -106,59 +105,78 @@ int sleep_detect(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
 int interkey_delay(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (argc == 0) {
     int d = zk_get_interkey_delay();
-    if (d < 0)
-      printf("  inter-key delay:  NA\n");
-    else
-      printf("  inter-key delay:  %d\n", d);
-    return 0;
+    return show_value("  inter-key delay:  ", d, std::to_string(d).c_str());
   }
   int n;
-  if (!parse_int(cmd->name, argv[0], 10, &n)) return CMD_FAILED;
+  if (!parse_int(cmd->name, argv[0], 10, &n)) return CMD_USAGE;
   int rc = zk_set_interkey_delay(n);
   if (rc < 0) return device_failed(rc);
   if (rc == 0) printf("interkey delay set: %d\n", n);
   return 1;
 }
 
+// Every line shows what it can, a setting the receiver lacks reading NA; the
+// command fails when any of them could not read the receiver.
 int settings(int argc, char **, const cmd_desc *, void *, dict *) {
-  // Each part shows what it can; a setting the receiver lacks reads NA.
+  const int failures_before = device_failures();
   run_cmd_line("version", nullptr);
   printf("\nSettings:\n");
   for (const char *line : {"sleep_detect", "noise_canceler", "interkey_delay", "seq_modifiers"})
     run_cmd_line(line, nullptr);
-  printf("  state:            %d\n", zk_get_state());
+  int state = zk_get_state();
+  if (state < 0) read_failed(state);
+  printf("  state:            %d\n", state);
   int product = zk_product_type();
+  if (product < 0) read_failed(product);
   if (product == ZK_PRODUCT_CORVANE)
     printf("  variant:          Corvane\n");
   else if (product == ZK_PRODUCT_ZIRKO)
     printf("  variant:          Zirko\n");
   for (const char *line : {"profiles", "space", "keys"}) run_cmd_line(line, nullptr);
-  return argc;
+  return device_failures() > failures_before ? CMD_FAILED : argc;
 }
 
+constexpr const char *kToggleWords = "enable disable";
+// A toggle reports two words after enable or disable, so only its bare form
+// can be followed by another command.
+constexpr cmd_args kToggleArgs = {0, 1, CMD_CHAINS_BARE, kToggleWords};
+
 const cmd_desc kCommands[] = {
-    {"interkey_delay", interkey_delay, "set the interkey delay",
+    {"interkey_delay",
+     interkey_delay,
+     "set the interkey delay",
      "This adjusts the sensitivity of botton pressing. If keys\n"
      "feel sticky, try decreasing this. If keys are to responsive,\n"
      "try increasing this. A sweet spot is 3\n"
      "usage:\n  interkey_delay 0-6\n"
      "examples:\n  interkey_delay 0\n  interkey_delay 3\n",
-     nullptr},
+     nullptr,
+     {0, 1, CMD_CHAINS},
+     CMD_WRITES_WITH_ARGS},
     {"noise_canceler", noise_canceler, "Noise canceler to prevent phantom presses",
-     "usage: enable|disable", nullptr},
-    {"profiles", profiles, "enable or disable built in profiles",
-     "usage: enable|disable (no args get the current setting)", nullptr},
+     "usage: enable|disable", nullptr, kToggleArgs, CMD_WRITES_WITH_ARGS},
+    {"profiles",
+     profiles,
+     "enable or disable built in profiles",
+     "usage: enable|disable (no args get the current setting)",
+     nullptr,
+     {0, 1, CMD_CHAINS, kToggleWords},
+     CMD_WRITES_WITH_ARGS},
     {"seq_modifiers", seq_modifiers, "enable or disable sequencing the modifiers",
      "Enable this for windows media center\n"
      "usage: seq_modifiers enable|disable\n"
      "example: \n  seq_modifiers enable\n  seq_modifiers disable",
-     nullptr},
-    {"settings", settings, "Displays all the devices current settings", "usage: \n  settings\n",
-     nullptr},
+     nullptr, kToggleArgs, CMD_WRITES_WITH_ARGS},
+    {"settings",
+     settings,
+     "Displays all the devices current settings",
+     "usage: \n  settings\n",
+     nullptr,
+     {0, 0}},
     {"sleep_detect", sleep_detect, "Turns on sleep/suspend detection",
      "usage: \n  sleep_detect enable|disable\n"
      "example: \n  sleep_detect enable\n  sleep_detect disable",
-     nullptr},
+     nullptr, kToggleArgs, CMD_WRITES_WITH_ARGS},
 };
 const bool registered = register_cmds(kCommands, sizeof kCommands / sizeof kCommands[0]);
 

@@ -6,13 +6,18 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "console.h"
+
 namespace {
+
+int failures = 0;
 
 const char *failure_text(int code) {
   switch (code) {
-    case -12:
+    case kNotSupported:
       return "not supported by this receiver";
     case -16:
+    case -7:  // generation 1's read of an outcome
       return "USB transfer failed";
     case -19:
       return "receiver not usable";
@@ -25,17 +30,8 @@ const char *failure_text(int code) {
 
 }  // namespace
 
-void show_help(const char *name) {
-  char line[64];
-  snprintf(line, sizeof line, "help %s", name);
-  run_cmd_line(line, nullptr);
-}
-
-bool enough_args(const cmd_desc *cmd, int argc, int needed) {
-  if (argc >= needed) return true;
-  CMD_LOGE("Not Enough Arguments");
-  show_help(cmd->name);
-  return false;
+void print_program_version() {
+  printf("zirko_util version %s [%s]\n", ZIRKO_UTIL_RELEASE, ZIRKO_UTIL_BUILD_TAG);
 }
 
 bool parse_int(const char *cmd_name, const char *text, int base, int *value) {
@@ -50,9 +46,34 @@ bool parse_int(const char *cmd_name, const char *text, int base, int *value) {
   return true;
 }
 
+bool read_failed(int code) {
+  if (code == kNotSupported) return false;
+  ++failures;
+  return true;
+}
+
+int device_failures() {
+  return failures;
+}
+
 int device_failed(int code) {
+  read_failed(code);
+  end_progress_line();
   printf("Error: %s (%d)\n", failure_text(code), code);
   return CMD_FAILED;
+}
+
+int file_failed(const char *path, int error) {
+  ++failures;
+  end_progress_line();
+  printf("Error: %s: %s\n", path, strerror(error));
+  return CMD_FAILED;
+}
+
+int unrecognized(const cmd_desc *cmd) {
+  printf("unrecognized option\n");
+  show_help(cmd->name);
+  return CMD_USAGE;
 }
 
 bool word_is(const char *word, const char *full, const char *short_form) {

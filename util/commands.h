@@ -7,19 +7,39 @@
 constexpr const char *ZIRKO_UTIL_RELEASE = "v1.4.4";
 constexpr const char *ZIRKO_UTIL_BUILD_TAG = "v1.4.4-1-g3842eaf";
 
-// Every registered command reports failure to the runner with this value.
-constexpr int CMD_FAILED = -1;
+// "zirko_util version <release> [<build tag>]", the first line of `version`.
+void print_program_version();
 
-// Logs the missing-argument error and shows the command's help. Returns true
-// when at least `needed` arguments are present.
-bool enough_args(const cmd_desc *cmd, int argc, int needed);
-// Shows `help <name>` exactly as the help command does.
-void show_help(const char *name);
+// Library result of a call the receiver's generation does not offer.
+constexpr int kNotSupported = -12;
+
+// Key names that the usage texts list but the key table spells otherwise:
+// `record' takes both.
+struct key_alias {
+  const char *listed;
+  const char *name;  // as in the key table
+};
+inline constexpr key_alias kKeyAliases[] = {
+    {"printscreen", "print_screen"},
+    {"fastforward", "fast_forward"},
+};
+
 // Reads a whole decimal (or, with base 16, hexadecimal) int; logs and returns
 // false for anything else, so a typo never reaches the receiver as 0.
 bool parse_int(const char *cmd_name, const char *text, int base, int *value);
 // One line on standard output saying why a device operation failed; returns
 // CMD_FAILED for the handler to pass on.
 int device_failed(int code);
-// Whether argv[0] is the given word or its short form.
+// Counts a failed read (one the generation merely lacks does not count);
+// true when it counts. Shown as "NA", a counted failure fails the command.
+bool read_failed(int code);
+// Device failures counted so far in this run; `settings` compares it before
+// and after its parts.
+int device_failures();
+// One line on standard output naming the file and the system's reason for
+// errno value `error`; returns CMD_FAILED.
+int file_failed(const char *path, int error);
+// "unrecognized option" and the command's help; returns CMD_USAGE.
+int unrecognized(const cmd_desc *cmd);
+// Whether the word is the given word or its short form.
 bool word_is(const char *word, const char *full, const char *short_form = nullptr);

@@ -6,43 +6,100 @@
 #include <string.h>
 
 #include "cmd.h"
+#include "commands.h"
+#include "console.h"
 
 namespace {
+
+// Exit statuses besides 0.
+constexpr int kFailed = 1;  // a device operation failed, or no receiver
+constexpr int kUsage = 2;   // missing, extra or invalid words or options
 
 struct appdata_priv {
   int reserved;  // commands receive the record but none reads it yet
 };
 appdata_priv appdata;
 
+int opened = -1;  // the result of opening the receiver at the start
+
 void init_appdata_priv(appdata_priv *data) {
   CMD_LOGV("initializing application data: %p", static_cast<void *>(data));
 }
 
-// Commands that work with no receiver attached: they wait for one themselves.
-bool runs_without_receiver(const char *name) {
-  return strcmp(name, "help") == 0 || strcmp(name, "upgrade") == 0 || strcmp(name, "wait") == 0;
+// Stops a checked line whose first command needs the receiver we have not.
+bool receiver_ready(const cmd_desc *first) {
+  if (opened >= 0 || (first->flags & CMD_NO_RECEIVER)) return true;
+  printf("device disconnected, can't run command\n");
+  return false;
+}
+
+struct program_options {
+  bool help = false;
+  bool version = false;
+  int verbose = 0;
+};
+
+// Reads the program's own options, in front of the first command; the index
+// of the first other word, or -1 after reporting a word that is none of them.
+int read_program_options(int argc, char **argv, program_options &options) {
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+    const char *word = argv[i];
+    if (strcmp(word, "--help") == 0) {
+      options.help = true;
+    } else if (strcmp(word, "--version") == 0) {
+      options.version = true;
+    } else if (strcmp(word, "--verbose") == 0) {
+      ++options.verbose;
+    } else if (word[1] != '-' && word[1 + strspn(word + 1, "hv")] == '\0') {
+      for (const char *c = word + 1; *c; ++c) {
+        if (*c == 'h')
+          options.help = true;
+        else
+          ++options.verbose;
+      }
+    } else {
+      CMD_LOGE("unknown option '%s'; see `zirko_util --help'", word);
+      return -1;
+    }
+  }
+  return i;
+}
+
+void print_usage() {
+  printf(
+      "usage: zirko_util [-v|--verbose]... [command [arguments]]...\n"
+      "       zirko_util command -h|--help\n"
+      "       zirko_util -h|--help|--version\n\n");
+  run_cmd_line("help", nullptr);
 }
 
 int run(const char *base, int argc, char **argv) {
-  bool multi_call = strcmp(base, "zirko_util") != 0;
-  int opened = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
-  // Under a command's own name the command is the program name itself.
-  const char *command = multi_call ? base : (argc > 1 ? argv[1] : nullptr);
-  if (opened < 0 && command && !runs_without_receiver(command)) {
-    printf("device disconnected, can't run command\n");
-    return 1;
+  const bool multi_call = strcmp(base, "zirko_util") != 0;
+  int first = 1;
+  if (!multi_call) {
+    program_options options;
+    first = read_program_options(argc, argv, options);
+    if (first < 0) return kUsage;
+    if (options.help) print_usage();
+    if (options.version && !options.help) print_program_version();
+    if (options.help || options.version) return 0;
+    // Before the receiver is opened, so that the open is in the log too.
+    if (options.verbose > 0) zk_set_log_level(ZK_LOG_WARNING + options.verbose);
   }
+  opened = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
   int status = 0;
   if (multi_call) {
-    status = run_cmd(base, argc - 1, argv + 1, &appdata) != 0;
-  } else if (argc == 1) {
+    int rc = run_cmd(base, argc - 1, argv + 1, &appdata, receiver_ready);
+    status = rc == 2 ? kUsage : rc != 0 ? kFailed : 0;
+  } else if (first == argc) {
     run_cmd_line("version", &appdata);
     run_cmd_line("help", &appdata);
   } else {
     int failed_at = 0;
-    int rc = run_cmds(argc - 1, argv + 1, &appdata, &failed_at);
-    if (rc == CMD_ENOSYS) printf("command not found: %s\n", argv[1 + failed_at]);
-    status = rc != 0;
+    int rc = run_cmds(argc - first, argv + first, &appdata, &failed_at, receiver_ready);
+    if (rc == CMD_ENOSYS) printf("command not found: %s\n", argv[first + failed_at]);
+    status = rc == CMD_EINVAL ? kUsage : rc != 0 ? kFailed : 0;
   }
   // `wait` and `upgrade` may have opened a receiver that the start did not.
   zk_close_device();
@@ -52,17 +109,18 @@ int run(const char *base, int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  track_stdout();
   const char *arg0 = argc > 0 && argv[0] ? argv[0] : "zirko_util";
   char *copy = strdup(arg0);
   if (!copy) {
     CMD_LOGE("Could not allocate arg0");
-    return 1;
+    return kFailed;
   }
   const char *base = basename(copy);
   if (!base || !*base) {
     CMD_LOGE("Could not get basename of command");
     free(copy);
-    return 1;
+    return kFailed;
   }
   CMD_LOGV("Command: %s", base);
   init_appdata_priv(&appdata);

@@ -72,10 +72,25 @@ TEST_F(Ver1Test, FailedInterruptReadGivesMinusSeven) {
   ExpectNoRequest(0xC0, 0);
   EXPECT_TRUE(receiver().waiting_for_button());
 
+  // A read that runs out of time is the wait's time-out.
   FailTransfer(1, zk::kUsbErrorTimeout);
-  EXPECT_EQ(zk_set_interrupt(5), -7);
+  EXPECT_EQ(zk_set_interrupt(5), -17);
   ExpectRequest(0xC0, 0, 0, 0, 1);
   EXPECT_FALSE(receiver().waiting_for_button());
+}
+
+// The wait ends at its time-out, like later generations', and the receiver
+// leaves record mode; 0 keeps the wait without limit.
+TEST_F(Ver1Test, RecordingWaitEndsAtItsTimeout) {
+  CaptureStderr();
+  EXPECT_EQ(zk_set_record("a", 1), -17);
+  EXPECT_TRUE(Contains(GetCapturedStderr(), "[E] zk_ver1_set_interrupt("));
+  ExpectRequest(0xC0, 0, 0, 0, 1);
+  EXPECT_FALSE(receiver().waiting_for_button());
+  const auto reads = Transcript();
+  EXPECT_TRUE(std::any_of(reads.begin(), reads.end(), [](const Transfer &t) {
+    return t.endpoint == 0x83 && t.timeout_ms == 1000;
+  }));
 }
 
 TEST_F(Ver1Test, LacksStateRequestIndexDeletionAndNewerSwitches) {
@@ -103,13 +118,14 @@ TEST_F(Ver1Test, LogsUnderGenerationOneNames) {
   EXPECT_TRUE(Lacks(log, "zk_ver2_"));
 }
 
-// The time-out argument means nothing: the read waits for the byte. The
-// desktop application reads the receiver from its GUI thread meanwhile.
+// Without a time-out the read waits for the byte. The desktop application
+// reads the receiver from its GUI thread meanwhile.
 TEST_F(Ver1Test, RecordingWaitsOnTheInterruptEndpointWhileControlGoesOn) {
   std::atomic<bool> done{false};
   int result = 1;
+  ASSERT_EQ(zk_set_record("a", 0), 0);
   std::thread worker([&] {
-    result = zk_set_record("a", 5);
+    result = zk_set_interrupt(0);
     done = true;
   });
   while (!receiver().waiting_for_button()) std::this_thread::yield();

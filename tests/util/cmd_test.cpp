@@ -22,20 +22,24 @@ struct Call {
   std::vector<std::string> args;
   std::string color;  // value of the color option, if given
   bool verbose = false;
+  std::string wait;  // value of the wait option, if given
 };
 std::vector<Call> calls;
 int consume = 0;
 
 int record_call(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
-  Call c{cmd->name, {argv, argv + argc}, "", dict_has(opts, "verbose") != 0};
+  Call c{cmd->name, {argv, argv + argc}, "", dict_has(opts, "verbose") != 0, ""};
   if (const char *color = static_cast<const char *>(dict_get(opts, "color", nullptr)))
     c.color = color;
+  uint32_t length = 0;
+  if (const char *wait = static_cast<const char *>(dict_get(opts, "wait", &length)))
+    c.wait = length ? wait : "(none)";
   calls.push_back(c);
   return consume;
 }
 
 int fail(int, char **, const cmd_desc *cmd, void *, dict *) {
-  calls.push_back({cmd->name, {}, "", false});
+  calls.push_back({cmd->name, {}, "", false, ""});
   return -1;
 }
 
@@ -46,8 +50,15 @@ const cmd_option kOptions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+const cmd_option kWaitOption[] = {
+    {"wait", "how long", 'w', "wait", "SECONDS"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 // Registered in reverse order: the registry must sort them.
 const cmd_desc kTestCmds[] = {
+    {"tst_write", record_call, "writes", "usage: tst_write", kWaitOption, {1, 1}, CMD_WRITES},
+    {"tst_chain", record_call, "chains", "usage: tst_chain", nullptr, {0, 1, CMD_CHAINS}},
     {"tst_opts", record_call, "takes options", "usage: tst_opts", kOptions},
     {"tst_fail", fail, "always fails", "usage: tst_fail", nullptr},
     {"tst_b", record_call, "second", "usage: tst_b", nullptr},
@@ -98,7 +109,7 @@ TEST_F(Framework, RegistryIsInByteOrderWhateverTheRegistrationOrder) {
     EXPECT_EQ(n->next->prev, n);
     names.push_back(n->desc->name);
   }
-  ASSERT_GE(names.size(), 30u);  // 25 commands and ours
+  ASSERT_GE(names.size(), 32u);  // 25 commands and ours
   for (size_t i = 1; i < names.size(); ++i) EXPECT_LT(names[i - 1], names[i]);
   EXPECT_EQ(find_cmd("tst_a")->summary, std::string("first"));
   EXPECT_EQ(find_cmd("TST_A"), nullptr);
@@ -242,7 +253,7 @@ TEST_F(Framework, HelpListAlignsSummariesAtColumn18) {
 
 TEST_F(Framework, HelpForOneCommand) {
   CaptureStdout();
-  Words w({"help", "tst_opts", "ignored", "tst_a"});
+  Words w({"help", "tst_opts"});
   EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr), 0);
   EXPECT_EQ(GetCapturedStdout(),
             "Help for `tst_opts' command:\nusage: tst_opts\n"
@@ -250,12 +261,103 @@ TEST_F(Framework, HelpForOneCommand) {
             "  -v, --verbose        talk more\n"
             "  --color              pick a color\n"
             "  -q                   talk less\n");
-  EXPECT_TRUE(calls.empty());  // help consumed every word
+  EXPECT_TRUE(calls.empty());
 
-  Words m({"help", "nosuch", "tst_a"});
+  Words m({"help", "nosuch"});
   CaptureStderr();
   EXPECT_EQ(run_cmds(m.argc(), m.argv(), nullptr), 1);
   EXPECT_EQ(without_lines(GetCapturedStderr()), "[E] help(#): help: command `nosuch' not found.\n");
+  EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(Framework, OptionValuesFollowTheOptionOrJoinIt) {
+  consume = 1;
+  for (const auto &words : std::vector<std::vector<std::string>>{{"tst_write", "-w", "5", "x"},
+                                                                 {"tst_write", "-w5", "x"},
+                                                                 {"tst_write", "--wait", "5", "x"},
+                                                                 {"tst_write", "--wait=5", "x"}}) {
+    calls.clear();
+    Words w(words);
+    EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr), 0) << words[1];
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].wait, "5") << words[1];
+    EXPECT_EQ(calls[0].args, (std::vector<std::string>{"x"}));
+  }
+  calls.clear();
+  Words missing({"tst_write", "x", "-w"});  // after the argument: not an option
+  CaptureStderr();
+  EXPECT_EQ(run_cmds(missing.argc(), missing.argv(), nullptr), CMD_EINVAL);
+  GetCapturedStderr();
+  EXPECT_TRUE(calls.empty());
+}
+
+// Nothing of a line runs when any of its commands is asked for help, lacks
+// words, would drop words, or is a writing command given an unknown option.
+TEST_F(Framework, LineIsCheckedBeforeAnythingRuns) {
+  struct Case {
+    std::vector<std::string> words;
+    int result;
+    std::string out_start;  // of standard output
+    std::string err;
+  } cases[] = {
+      {{"tst_chain", "x", "tst_write", "--help"}, 0, "Help for `tst_write' command:", ""},
+      {{"tst_chain", "x", "tst_write", "-xh"},
+       0,
+       "Help for `tst_write' command:",
+       "[W] handle_shortopt(#): `tst_write' doesn not take '-x' option\n"},
+      {{"tst_chain", "x", "tst_write", "x", "-h"}, 0, "Help for `tst_write' command:", ""},
+      {{"tst_chain", "x", "tst_write"},
+       CMD_EINVAL,
+       "Help for `tst_write' command:",
+       "[E] enough_args(#): Not Enough Arguments\n"},
+      {{"tst_chain", "x", "tst_write", "x", "tst_a"},
+       CMD_EINVAL,
+       "",
+       "[E] tst_write(#): too many words: `tst_a' would be ignored, so nothing was run; run each "
+       "command on its own\n"},
+      {{"tst_chain", "x", "tst_write", "-q", "x"},
+       CMD_EINVAL,
+       "Help for `tst_write' command:",
+       "[W] handle_shortopt(#): `tst_write' doesn not take '-q' option\n"},
+  };
+  for (const Case &c : cases) {
+    calls.clear();
+    Words w(c.words);
+    CaptureStdout();
+    CaptureStderr();
+    EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr), c.result) << c.words.back();
+    EXPECT_EQ(GetCapturedStdout().substr(0, c.out_start.size()), c.out_start);
+    EXPECT_EQ(without_lines(GetCapturedStderr()), c.err);
+    EXPECT_TRUE(calls.empty()) << c.words.back();
+  }
+}
+
+TEST_F(Framework, DeclaredChainsGoOnAfterTheWordsUsed) {
+  consume = 1;
+  Words w({"tst_chain", "x", "tst_write", "y"});
+  EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr), 0);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1].name, "tst_write");
+
+  // Alone (a command link), words a command does not use are refused.
+  calls.clear();
+  CaptureStderr();
+  EXPECT_EQ(run_cmd("tst_chain", 2, w.argv() + 1, nullptr), 2);
+  GetCapturedStderr();
+  EXPECT_TRUE(calls.empty());
+}
+
+const cmd_desc *ready_for = nullptr;
+bool refuse(const cmd_desc *first) {
+  ready_for = first;
+  return false;
+}
+
+TEST_F(Framework, ReadyHookStopsTheLineBeforeItsFirstCommand) {
+  Words w({"tst_chain", "tst_a"});
+  EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr, nullptr, refuse), CMD_ENODEV);
+  EXPECT_EQ(ready_for, find_cmd("tst_chain"));
+  EXPECT_EQ(run_cmd("tst_a", 0, w.argv(), nullptr, refuse), CMD_ENODEV);
   EXPECT_TRUE(calls.empty());
 }
 

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -94,6 +95,14 @@ const std::string kHelpList =
     "  wait           Waits for the device to be plugged in (used for scripting)\n";
 
 const std::string kNoDevice = "device disconnected, can't run command\n";
+const std::string kDfuHelp =
+    "Help for `dfu' command:\nusage: \n  dfu\nexample: \n  zirko dfu \n  zirko dfu --leave\n"
+    "OPTIONS:\n  --leave              leave the bootloader and start the firmware\n";
+const std::string kFormatHelp =
+    "Help for `format' command:\nusage: \n  format \nexample: \n  zirko format\n";
+const std::string kUpgradeHelp =
+    "Help for `upgrade' command:\nusage: \n  zirko upgrade <path to firmware file>\n"
+    "example:\n  zirko upgrade ~/Desktop/zirko.bin\n";
 const std::string kRecordedA =
     " Press any button on the remote to link it with 'a'\n\n  Succesfully recorded button\n";
 const std::string kNoKeys = "No Keys Found\n";
@@ -133,7 +142,7 @@ std::string upgrade_output(const std::string &manufacturer, int pages_taken = 32
     return re_escape("Uploading image: fw.bin to \"" + manufacturer +
                      "\" 0x20A0\n[DEVICE]        Setting DFU\n") +
            R"(\[DEVICE\]        Waiting\.*\n\[DEVICE\]        Bootloader Detected\n)" +
-           re_escape(pages + "Error, upload failed\n");
+           re_escape(pages + "\nError, upload failed\n");
   pages += "\r\r" + bar(100) + "\n";
   return re_escape("Uploading image: fw.bin to \"" + manufacturer +
                    "\" 0x20A0\n[DEVICE]        Setting DFU\n") +
@@ -152,6 +161,13 @@ std::string settings(const std::string &version, const char *sleep, const char *
 }
 
 const char *kNotSupported = "Error: not supported by this receiver (-12)\n";
+// A receiver running its firmware has no upgrade left unfinished.
+const std::string kStatusOk = "Last upgrade attempt: OK (running firmware)\n";
+// A command given words it would not use: nothing runs.
+std::string extra(const std::string &cmd, const std::string &words) {
+  return "[E] " + cmd + "(#): too many words: `" + words +
+         "' would be ignored, so nothing was run; run each command on its own\n";
+}
 
 // ---- the cases ----
 
@@ -161,10 +177,111 @@ std::vector<Scenario> scenarios() {
       {"HelpAndHelpOfOneCommand",
        kGen3,
        {{{"help"}, kHelpList},
-        {{"help", "dfu"},
-         "Help for `dfu' command:\nusage: \n  dfu\nexample: \n  zirko dfu \n  zirko dfu --leave\n"
-         "OPTIONS:\n  --leave              leave the bootloader and start the firmware\n"},
+        {{"help", "dfu"}, kDfuHelp},
         {{"help", "nosuch"}, "", 1, "[E] help(#): help: command `nosuch' not found.\n"}}},
+      {"HelpAndMistakesNeverAct",
+       kGen3 + kTwoKeys,
+       {{{"format", "--help"}, kFormatHelp},
+        {{"dfu", "-h"}, kDfuHelp},
+        {{"record", "a", "-h"},
+         "Help for `record' command:\n[^]*--timeout SECONDS[^]*",
+         0,
+         "",
+         "zirko_util",
+         true},
+        {{"format", "-x"},
+         kFormatHelp,
+         2,
+         "[W] handle_shortopt(#): `format' doesn not take '-x' option\n"},
+        {{"dfu", "--now"},
+         kDfuHelp,
+         2,
+         "[W] handle_longopt(#): `dfu' doesn not take '--now' option\n"},
+        {{"record", "a", "record", "b"}, "", 2, extra("record", "record b")},
+        {{"status", "record", "a", "b"}, "", 2, extra("record", "b")},
+        {{"record", "nosuch"},
+         "usage:\n zirko record 'word'[^]*fastforward, rewind\n",
+         2,
+         "Not a valid word: nosuch\n\n",
+         "zirko_util",
+         true},
+        // The receiver kept its buttons and its firmware mode.
+        {{"keys"}, kTwoKeysListing},
+        {{"version"}, kV38}}},
+      {"ProgramOptionsNeedNoReceiver",
+       kNone,
+       {{{"--version"}, kVersion},
+        {{"-h"},
+         "usage: zirko_util [-v|--verbose]... [command [arguments]]...\n"
+         "       zirko_util command -h|--help\n"
+         "       zirko_util -h|--help|--version\n\n" +
+             kHelpList},
+        {{"format", "--help"}, kFormatHelp},
+        {{"version"}, kVersion},
+        {{"--bogus"},
+         "",
+         2,
+         "[E] read_program_options(#): unknown option '--bogus'; see `zirko_util --help'\n"}}},
+      // One case per kind of failure: 1 when the receiver fails, 2 for usage.
+      {"ExitStatus",
+       kGen3 + "fail_request = 0xC2/2 -9\n",  // every EEPROM read stalls
+       {{{"status"}, kStatusOk},
+        {{"noise_canceler"}, "  noise canceler:   NA\n", 1},
+        {{"interkey_delay"}, "  inter-key delay:  NA\n", 1},
+        {{"dump"},
+         "Help for `dump' command:\nusage: \n  dump 'size'\nexample: \n  zirko dump 100\n",
+         2,
+         "[E] enough_args(#): Not Enough Arguments\n"},
+        {{"status", "keys", "x"}, "", 2, extra("keys", "x")},
+        {{"seq_modifiers", "on"},
+         "unrecognized option\nHelp for `seq_modifiers' command:\nEnable this for windows media "
+         "center\nusage: seq_modifiers enable|disable\nexample: \n  seq_modifiers enable\n  "
+         "seq_modifiers disable\n",
+         2},
+        {{"dfu", "foo"}, "Error: invalid dfu option\n" + kDfuHelp, 2},
+        {{"upgrade", "fw.bin", "zirko"},
+         kUpgradeHelp,
+         2,
+         "[E] upgrade(#): a manufacturer string needs the vendor id after it\n"}}},
+      {"UpgradeRefusesABadImageBeforeTheSwitch",
+       kGen3,
+       {{{"upgrade", "bad.bin"},
+         "Error: bad.bin is not an image the receiver takes; the receiver was not changed\n",
+         1,
+         "[E] zk_check_fw_image(#): firmware image of 1000 bytes: its size must be a multiple of "
+         "128\n"},
+        {{"version"}, kV38}}},
+      {"WaitsEndAtTheirTimeout",
+       kGen1 + "auto_press = no\n",
+       {{{"record", "-t", "1", "a"},
+         " Press any button on the remote to link it with 'a'\n\n"
+         "Error, timed out waiting for a button\n",
+         1,
+         "[E] zk_ver1_set_interrupt(#): timeout\n"},
+        {{"delete", "--timeout=1"},
+         " The Next button pressed will be deleted, please press a button\n\n"
+         "Error, timed out waiting for a button\n",
+         1,
+         "[E] zk_ver1_set_interrupt(#): timeout\n"},
+        {{"record_api", "-t101", "0", "4"},
+         "",
+         2,
+         "[E] record_api(#): the timeout is a number of seconds from 1 to 100\n"}}},
+      {"ListedKeyNames",
+       kGen3,
+       {{{"record", "printscreen"},
+         " Press any button on the remote to link it with 'printscreen'\n\n"
+         "  Succesfully recorded button\n"},
+        {{"record", "fastforward"},
+         " Press any button on the remote to link it with 'fastforward'\n\n"
+         "  Succesfully recorded button\n"},
+        {{"keys"},
+         "\nRecorded Keys:\nIndex  hash        key\n-----  ---------   ---\n"
+         "    0  [0-9A-F]+    print_screen\n    1  [0-9A-F]+    fast_forward\n",
+         0,
+         "",
+         "zirko_util",
+         true}}},
       {"VersionHistory",
        kGen3,
        {{{"version", "history"},
@@ -196,13 +313,13 @@ std::vector<Scenario> scenarios() {
         {{"noise_canceler", "disable"}, "disabling noise canceler\n"},
         {{"interkey_delay", "3"}, "interkey delay set: 3\n"},
         {{"interkey_delay"}, "  inter-key delay:  3\n"},
-        {{"delete_index", "0"}, bars(6)},
+        {{"delete_index", "0"}, bars(6) + "\n  Deleted button 0 (hash AAAA0001)\n"},
         {{"delete"},
          " The Next button pressed will be deleted, please press a button\n\n"
          "  Button Deleted Successfully\n"},
         {{"keys"}, kNoKeys},
         {{"normal"}, "Succesfully set device to normal operation\n"},
-        {{"status"}, "Last upgrade attempt: Error\n"},
+        {{"status"}, kStatusOk},
         {{"reboot"}, "Rebooting zirko...done\n"},
         {{"dfu"}, "Putting device in Firmware Upgrade Mode...  Done!\n"},
         {{"version"}, kVBoot}}},
@@ -216,13 +333,13 @@ std::vector<Scenario> scenarios() {
          "enabling sequencing modifiers\n" + std::string(kNotSupported),
          1},
         {{"seq_modifiers"}, "  seq. modifiers:   NA\n"},
-        {{"delete_index", "1"}, ""},
+        {{"delete_index", "1"}, "  Deleted button 1 (hash BBBB0002)\n"},
         {{"keys"},
          "\nRecorded Keys:\nIndex  hash        key\n-----  ---------   ---\n"
          "    0  AAAA0001    a\n"},
         {{"record", "F5"},
          " Press any button on the remote to link it with 'F5'\n\n  Succesfully recorded button\n"},
-        {{"format", "version"}, "Formatting Device, please wait...  Done!\n"}}},
+        {{"format", "version"}, "", 2, extra("format", "version")}}},
       {"Generation20HasNoProfiles",
        kGen20,
        {{{"profiles"}, "  builtin profiles: NA\n"},
@@ -238,7 +355,7 @@ std::vector<Scenario> scenarios() {
          "\nMemory Info:\n  keys recorded:  3\n  keys remaining: 166\n  memory used:    2%\n"},
         {{"noise_canceler", "en"}, "enabling noise canceler\n"},
         {{"noise_canceler"}, "  noise canceler:   Enabled\n"},
-        {{"status"}, "Last upgrade attempt: Error\n"},
+        {{"status"}, kStatusOk},
         {{"dump", "1"}, "Reading:\n0000   00 17 \n"}}},
       {"BootloaderCommands",
        kBoot2,
@@ -266,15 +383,14 @@ std::vector<Scenario> scenarios() {
          "[E] zk_ver1_leave_bootloader(#): invalid command, please upload a new image\n"}}},
       {"Chaining",
        kGen3,
-       {{{"status", "version"}, "Last upgrade attempt: Error\n" + kV38},
-        {{"settings", "version"},
-         settings(kV38, "Disabled", "Disabled", "6", "Enabled", "Enable", kEmptySpace + kNoKeys)},
-        {{"noise_canceler", "enable", "version"}, "enabling noise canceler\n"},
-        {{"noise_canceler", "on", "version"}, kV38},
-        {{"format", "version"}, "Formatting Device, please wait...  Done!\n"},
-        {{"wait", "version"}, "[DEVICE]        Waiting\n[DEVICE]        FW Detected\n"},
+       {{{"status", "version"}, kStatusOk + kV38},
+        {{"settings", "version"}, "", 2, extra("settings", "version")},
+        {{"noise_canceler", "enable", "version"}, "", 2, extra("noise_canceler", "version")},
+        {{"noise_canceler", "on", "version"}, "", 2, extra("noise_canceler", "version")},
+        {{"format", "version"}, "", 2, extra("format", "version")},
+        {{"wait", "version"}, "", 2, extra("wait", "version")},
         {{"status", "nosuch", "version"},
-         "Last upgrade attempt: Error\ncommand not found: nosuch\n",
+         kStatusOk + "command not found: nosuch\n",
          1,
          "[E] run_cmds(#): could not find command 'nosuch'\n"}}},
       {"Options",
@@ -298,6 +414,9 @@ std::vector<Scenario> scenarios() {
          "\nSaving Configuration File 'backup.zcfg' to Disk\n" + bars(17) +
              "\n\nConfiguration File saved\n"},
         {{"format"}, "Formatting Device, please wait...  Done!\n"},
+        {{"loadconfig", "backup"},
+         "\nLoading Configuration File 'backup.zcfg' to Device\n" + bars(17) +
+             "\n\nConfiguration File Loaded Successfully\n"},
         {{"loadconfig", "backup.zcfg"},
          "\nLoading Configuration File 'backup.zcfg' to Device\n" + bars(17) +
              "\n\nConfiguration File Loaded Successfully\n"},
@@ -308,16 +427,11 @@ std::vector<Scenario> scenarios() {
         {{"saveconfig", std::string(295, 'n')},
          "Error, file name too long (at most 294 characters)\n",
          1},
-        {{"loadconfig", "missing.zcfg"},
-         "\nLoading Configuration File 'missing.zcfg' to Device\n\n"
-         "Error: device operation failed (-6)\n",
-         1,
-         "[E] file_to_buf(#): file missing.zcfg not found\n\n"
-         "[E] zk_ver2_load_config(#): could not open file\n"},
+        {{"loadconfig", "missing.zcfg"}, "Error: missing.zcfg: No such file or directory\n", 1},
         {{"loadconfig"},
          "Help for `loadconfig' command:\nusage: \n  loadconfig '<filename>'\n"
          "example:\n  zirko loadconfig ~/Desktop/boxee.zcfg\n",
-         0,
+         2,
          "[E] enough_args(#): Not Enough Arguments\n"}}},
       {"NoReceiver",
        kNone,
@@ -325,8 +439,12 @@ std::vector<Scenario> scenarios() {
         {{"record", "a"}, kNoDevice, 1},
         {{"settings"}, kNoDevice, 1},
         {{"help", "wait"}, "Help for `wait' command:\nusage: \n  zirko wait\n"},
-        {{}, kNoDevice, 1, "", "dump"},
-        {{}, kNoDevice, 1, "", "version"}}},
+        {{},
+         "Help for `dump' command:\nusage: \n  dump 'size'\nexample: \n  zirko dump 100\n",
+         2,
+         "[E] enough_args(#): Not Enough Arguments\n",
+         "dump"},
+        {{}, kVersion, 0, "", "version"}}},
       {"FailingDeviceOperations",
        kGen3 + kCorrupt,
        {{{"space"},
@@ -334,7 +452,8 @@ std::vector<Scenario> scenarios() {
          1,
          "[E] get_size(#): something seems wrong, please format\n"
          "[E] get_size(#): something seems wrong, please format\n"},
-        {{"keys", "version"},
+        {{"keys", "version"}, "", 2, extra("keys", "version")},
+        {{"keys"},
          "Error: device operation failed (-1)\n",
          1,
          "[E] get_size(#): something seems wrong, please format\n"
@@ -348,7 +467,7 @@ std::vector<Scenario> scenarios() {
          "Error: invalid value (-8)\n",
          1,
          "[E] zk_ver2_set_interkey_delay(#): invalid interkey delay, range[0-7], def 6\n"},
-        {{"delete_index", "x"}, "", 1, "[E] delete_index(#): invalid number: x\n"},
+        {{"delete_index", "x"}, "", 2, "[E] delete_index(#): invalid number: x\n"},
         {{"format"}, "Formatting Device, please wait...  Done!\n"},
         {{"delete_index", "0"},
          "Error: device operation failed (-1)\n",
@@ -358,17 +477,12 @@ std::vector<Scenario> scenarios() {
        kGen3,
        {{{"upgrade", "fw.bin"}, upgrade_output("Zirko Devices"), 0, "", "zirko_util", true},
         {{"version"}, kVersion + "  Firmware: v3.9 [12345678]\n"},
-        {{"upgrade", "missing.bin"},
-         "Uploading image: missing.bin to \"Zirko Devices\" 0x20A0\nError, upload failed\n",
-         1,
-         "[E] file_to_buf(#): file missing.bin not found\n\n"
-         "[E] zk_upgrade_fw(#): could not open file\n"},
-        {{"upgrade", "fw.bin", "Zirko Devices"}, ""},
-        {{"upgrade"},
-         "Help for `upgrade' command:\nusage: \n  zirko upgrade <path to firmware file>\n"
-         "example:\n  zirko upgrade ~/Desktop/zirko.bin\n",
-         0,
-         "[E] enough_args(#): Not Enough Arguments\n"}}},
+        {{"upgrade", "missing.bin"}, "Error: missing.bin: No such file or directory\n", 1},
+        {{"upgrade", "fw.bin", "Zirko Devices"},
+         kUpgradeHelp,
+         2,
+         "[E] upgrade(#): a manufacturer string needs the vendor id after it\n"},
+        {{"upgrade"}, kUpgradeHelp, 2, "[E] enough_args(#): Not Enough Arguments\n"}}},
       {"UpgradeWithThreeArguments",
        kGen2,
        {{{"upgrade", "fw.bin", "zirko", "20a0"},
@@ -378,7 +492,7 @@ std::vector<Scenario> scenarios() {
          "zirko_util",
          true},
         {{"version"}, kVersion + "  Firmware: v3.9 [12345678]\n"},
-        {{"upgrade", "fw.bin", "zirko", "2O"}, "", 1, "[E] upgrade(#): invalid number: 2O\n"}}},
+        {{"upgrade", "fw.bin", "zirko", "2O"}, "", 2, "[E] upgrade(#): invalid number: 2O\n"}}},
       {"UpgradeWithAPageTheBootloaderKeepsRefusing",
        kGen3 + "bootloader_reject_page = 2\nbootloader_reject_times = 200\n",
        {{{"upgrade", "fw.bin"},
@@ -520,7 +634,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, E2E, testing::ValuesIn(scenarios()),
 // `wait` keeps trying until a receiver appears, then reports what it found.
 TEST_F(TempDir, WaitReturnsOnceAReceiverIsPluggedIn) {
   std::ofstream(dir_ / "receiver.state") << kFast << "plugged = no\n";
-  pid_t pid = spawn(ZIRKO_UTIL_BIN, {"wait", "version"}, dir_);
+  pid_t pid = spawn(ZIRKO_UTIL_BIN, {"wait"}, dir_);
   usleep(1500 * 1000);
   std::ofstream(dir_ / "receiver.state") << kFast << "plugged = yes\n";
   Result r = finish(pid, dir_);
@@ -531,18 +645,60 @@ TEST_F(TempDir, WaitReturnsOnceAReceiverIsPluggedIn) {
   EXPECT_EQ(r.status, 0);
 }
 
+// The 25 command names of the help list, in its order.
+std::vector<std::string> listed_commands() {
+  std::vector<std::string> names;
+  std::istringstream lines(kHelpList);
+  std::string word;
+  for (std::string line; std::getline(lines, line);)
+    if (std::istringstream(line) >> word && word != "Commands:") names.push_back(word);
+  EXPECT_EQ(names.size(), 25u);
+  return names;
+}
+
+// -v raises the log level before the receiver is opened: the open is logged.
+TEST_F(TempDir, VerboseLogsTheOpen) {
+  std::ofstream(dir_ / "receiver.state") << kFast;
+  Result r = run(ZIRKO_UTIL_BIN, {"-v", "status"}, dir_);
+  EXPECT_EQ(r.out, kStatusOk);
+  EXPECT_NE(r.err.find("[I] zk_open_devices("), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 0);
+}
+
+// The generated bash completion, asked for the last of the given words.
+class Completion : public TempDir {
+ protected:
+  std::string Offered(const std::vector<std::string> &words) {
+    std::ofstream script(dir_ / "complete.sh");
+    script << "source " ZIRKO_UTIL_COMPLETION "\nCOMP_WORDS=(zirko_util";
+    for (const auto &w : words) script << " '" << w << "'";
+    script << ")\nCOMP_CWORD=" << words.size() << "\n_zirko_util\n"
+           << "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+    script.close();
+    Result r = run("/bin/bash", {"complete.sh"}, dir_);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  }
+};
+
+TEST_F(Completion, OffersCommandsOptionsAndKeyNames) {
+  std::string listed;
+  for (const auto &name : listed_commands()) listed += name + "\n";
+  EXPECT_EQ(Offered({""}), listed);
+  EXPECT_EQ(Offered({"record", "-"}), "-h\n--help\n-t\n--timeout\n");
+  EXPECT_EQ(Offered({"record", "-t", "5", "printsc"}), "printscreen\n");
+  EXPECT_EQ(Offered({"dfu", ""}), "leave\n");
+  EXPECT_EQ(Offered({"status", "sp"}), "space\n");
+}
+
 // Every command has its link, and nothing else is linked.
 TEST(CommandLinks, OnePerCommand) {
   const fs::path links = fs::path(ZIRKO_UTIL_BIN).parent_path() / "links";
-  std::vector<std::string> linked, listed;
+  std::vector<std::string> linked, listed = listed_commands();
   for (const auto &entry : fs::directory_iterator(links)) {
     EXPECT_TRUE(fs::is_symlink(entry.symlink_status())) << entry.path();
     linked.push_back(entry.path().filename().string());
   }
-  std::istringstream lines(kHelpList);
-  std::string word;
-  for (std::string line; std::getline(lines, line);)
-    if (std::istringstream(line) >> word && word != "Commands:") listed.push_back(word);
   std::sort(linked.begin(), linked.end());
   EXPECT_EQ(listed.size(), 25u);
   EXPECT_EQ(linked, listed);

@@ -1,0 +1,39 @@
+#include "console.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <unistd.h>
+
+namespace {
+
+char last_byte = '\n';
+
+ssize_t write_stdout(void *, const char *data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = write(STDOUT_FILENO, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? ssize_t(done) : -1;
+    done += size_t(n);
+  }
+  if (size > 0) last_byte = data[size - 1];
+  return ssize_t(size);
+}
+
+}  // namespace
+
+void track_stdout() {
+  cookie_io_functions_t io = {nullptr, write_stdout, nullptr, nullptr};
+  FILE *tracked = fopencookie(nullptr, "w", io);
+  if (!tracked) return;  // untracked, a failure message may only overwrite a bar
+  setvbuf(tracked, nullptr, isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, BUFSIZ);
+  fflush(stdout);
+  stdout = tracked;  // every printf of the program and the library now goes here
+}
+
+void end_progress_line() {
+  fflush(stdout);
+  if (last_byte != '\r') return;
+  fputc('\n', stdout);
+  fflush(stdout);
+}
