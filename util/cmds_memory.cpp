@@ -5,9 +5,20 @@
 
 namespace {
 
+constexpr int kEepromSize = 1024;  // bytes
+
+// An EEPROM address from the command line: 0 to 1023, refused as a usage
+// error before anything is read.
+bool parse_address(const cmd_desc *cmd, const char *word, int *address) {
+  if (!parse_int(cmd->name, word, 10, address)) return false;
+  if (*address >= 0 && *address < kEepromSize) return true;
+  CMD_LOG_AS(1, "E", cmd->name, "address must be 0 to %d: %s", kEepromSize - 1, word);
+  return false;
+}
+
 int dump(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   int last;
-  if (!parse_int(cmd->name, argv[0], 10, &last)) return CMD_USAGE;
+  if (!parse_address(cmd, argv[0], &last)) return CMD_USAGE;
   printf("Reading:\n%04X  ", 0);
   for (int i = 0; i <= last; ++i) {
     if (i != 0 && i % 16 == 0) printf("\n%04X  ", i);
@@ -26,7 +37,7 @@ int dump(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
 
 int peek(int, char **argv, const cmd_desc *cmd, void *, dict *) {
   int address;
-  if (!parse_int(cmd->name, argv[0], 10, &address)) return CMD_USAGE;
+  if (!parse_address(cmd, argv[0], &address)) return CMD_USAGE;
   printf("Reading:\n");
   int value = zk_eeprom_peek(address);
   // A failed read shows its code, as the receiver's bytes are shown: in hex.

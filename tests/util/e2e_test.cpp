@@ -407,7 +407,9 @@ std::vector<Scenario> scenarios() {
        kGen3 + kTwoKeys,
        {{{"dump", "20"},
          "Reading:\n0000   00 11 36 06 00 01 00 AA  AA 00 04 02 00 BB BB 00 \n"
-         "0010   3E FF FF FF FF \n"}}},
+         "0010   3E FF FF FF FF \n"},
+        {{"peek", "99999"}, "", 2, "[E] peek(#): address must be 0 to 1023: 99999\n"},
+        {{"dump", "1024"}, "", 2, "[E] dump(#): address must be 0 to 1023: 1024\n"}}},
       {"SaveAndLoadConfiguration",
        kGen3 + kTwoKeys,
        {{{"saveconfig", "backup"},
