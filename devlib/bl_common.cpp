@@ -60,7 +60,6 @@ int pre_boot(const Generation &g, const unsigned char *image, int size) {
   }
   ZK_LOGI_AS(g.pre_boot_fn, "settings: %02X", settings);
   if (zk_eeprom_poke(kFlagAddress, settings | kUpgradeFlag) < 0) return -13;
-  if (g.prepared) g.prepared();
   return 0;
 }
 
@@ -100,11 +99,6 @@ int upload(const Generation &g, const unsigned char *image, int size, void *call
     return -13;
   }
   return 0;
-}
-
-int reboot() {
-  unsigned char reply[1] = {0};
-  return zk_send_msg(0xC2, 6 /* restart */, 0, 0, reply, 1, kTimeoutMs) < 0 ? -16 : 0;
 }
 
 }  // namespace zk::bl

@@ -49,7 +49,6 @@ constexpr Generation kVer1{
     .write_fn = "zk_ver1_write_buf",
     .info_length = 7,
     .info_offset = 1,  // byte 0 is not used
-    .prepared = nullptr,
     .send_page = zk_ver1_send_packet,
     .post_boot = zk_ver1_post_boot,
 };
@@ -66,7 +65,7 @@ zk_ops *zk_bl_ver1_init() {
   if (!ops) return nullptr;
   ops->version_str = zk_bl_version_str;
   ops->leave_bootloader = zk_ver1_leave_bootloader;
-  ops->reboot = reboot;
+  ops->reboot = zk::restart;
   ops->last_upgrade_attempt = zk_ver1_last_upgrade_attempt;
   ops->upload_fw = zk_ver1_upload_fw;
   return ops;

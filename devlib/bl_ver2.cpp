@@ -15,15 +15,8 @@ constexpr int kNumberOffset = 128;
 constexpr int kCrcOffset = 130;
 constexpr int kStatusSize = 5;
 constexpr int kMaxRetries = 100;  // so a page is sent at most 101 times
-constexpr int kLeaveMarkAddress = 4;
-constexpr int kLeaveMark = 0x50;
-
-// Retries of the page being sent; belongs to the running upload.
-int retries = 0;
-
-void reset_retries() {
-  retries = 0;
-}
+constexpr int kLeaveMarkAddress = zk::layout::kReservedAddr;
+using zk::layout::kLeaveMark;
 
 int zk_ver2_leave_bootloader() {
   if (zk_eeprom_poke(kLeaveMarkAddress, kLeaveMark) < 0) {
@@ -63,7 +56,9 @@ const char *rejection(int sent, char (&text)[32]) {
   return text;
 }
 
+// Every page starts with no retries: a refused page ends the upload.
 int zk_ver2_send_packet(const unsigned char *packet, int number) {
+  int retries = 0;
   for (;;) {
     int sent = zk_send_msg(0x42, 9 /* page packet */, 0, 0, const_cast<unsigned char *>(packet),
                            kPacketSize, 0 /* no limit */);
@@ -86,7 +81,6 @@ int zk_ver2_send_packet(const unsigned char *packet, int number) {
     ZK_LOGE("Page failed");
     return -1;
   }
-  retries = 0;
   return 0;
 }
 
@@ -120,7 +114,6 @@ constexpr Generation kVer2{
     .write_fn = "zk_ver2_write_buf",
     .info_length = 6,
     .info_offset = 0,
-    .prepared = reset_retries,
     .send_page = send_page,
     .post_boot = zk_ver2_post_boot,
 };
@@ -137,7 +130,7 @@ zk_ops *zk_bl_ver2_init() {
   if (!ops) return nullptr;
   ops->version_str = zk_bl_version_str;
   ops->leave_bootloader = zk_ver2_leave_bootloader;
-  ops->reboot = reboot;
+  ops->reboot = zk::restart;
   ops->last_upgrade_attempt = zk_ver2_last_upgrade_attempt;
   ops->upload_fw = zk_ver2_upload_fw;
   return ops;

@@ -400,3 +400,7 @@ int zk_delete_index(int index) {
 int zk_fw_scm_hash() {
   return ZK_DISPATCH(fw_scm_hash, kNoOperation);
 }
+int zk_upload_fw(const unsigned char *image, int size, void *callback_arg,
+                 zk_progress_cb callback) {
+  return ZK_DISPATCH(upload_fw, kNoOperation, image, size, callback_arg, callback);
+}

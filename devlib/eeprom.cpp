@@ -1,14 +1,11 @@
 // Single EEPROM bytes, and the product variant and factory-test mark in byte 3.
 #include "internal.h"
+#include "layout.h"
 
 namespace {
 
-constexpr int kEepromSize = 1024;
-constexpr int kSettingsByteB = 3;  // EEPROM address of the variant and test mark
-constexpr int kTestedBit = 0x01;
-constexpr int kVariantBits = 0x06;     // bits 1-2
-constexpr int kVariantCorvane = 0x04;  // bit 2 set, bit 1 clear
-constexpr int kVariantZirko = 0x06;
+using namespace zk::layout;
+constexpr int kSettingsByteB = kSettingsBAddr;  // the variant and test mark
 
 // False, after the debug line under `caller`, when no receiver is open. The
 // transfer would refuse too, but these calls answer -19 rather than -16.

@@ -18,14 +18,6 @@ constexpr int kPollMs = 100;
 constexpr int kMaxWaitS = 100;
 constexpr int kMaxPathLen = 300;
 
-// Settings fields: (byte address, mask).
-constexpr uint8_t kInterkeyMask = 0x0F;     // byte A
-constexpr uint8_t kSensitivityMask = 0x30;  // byte A
-constexpr uint8_t kNoiseBit = 0x40;         // byte B
-constexpr uint8_t kProfilesOffBit = 0x20;   // byte B
-constexpr uint8_t kSequenceOffBit = 0x10;   // byte B
-constexpr uint8_t kSleepBit = 0x80;         // byte B
-
 // The one place where a failed transfer becomes -16.
 int request(int type, int request, int value, int index, unsigned char *reply, int length,
             unsigned timeout_ms = kTimeoutMs) {
@@ -134,7 +126,7 @@ bool config_file_valid(const char *fn, const unsigned char *data, long length) {
 }
 
 void fill_shared_slots(zk_ops *ops) {
-  ops->reboot = reboot;
+  ops->reboot = zk::restart;
   ops->set_delete = set_delete;
   ops->set_record_api = set_record_api;
   ops->set_normal = set_normal;
@@ -179,11 +171,6 @@ int get_state() {
 int clear_state() {
   unsigned char reply[1] = {0};
   return request(0xC0, 6 /* clear state */, 1, 0, reply, 1) < 0 ? -16 : reply[0];
-}
-
-int reboot() {
-  unsigned char reply[1] = {0};
-  return request(0xC2, 6 /* restart */, 0, 0, reply, 1) < 0 ? -16 : 0;
 }
 
 // The receiver leaves at once, so a failed or empty transfer is the success;
@@ -383,7 +370,8 @@ int set_sleep_detect(const char *fn, int value) {
   }
   int old = read_settings_byte(kSettingsBAddr);
   if (old < 0) return -16;
-  if (zk_eeprom_poke(kSettingsBAddr, value * 128 + (old & 0x7F)) < 0) return -16;
+  if (zk_eeprom_poke(kSettingsBAddr, (value ? kSleepBit : 0) | (old & ~kSleepBit & 0xFF)) < 0)
+    return -16;
   unsigned char reply[1] = {0};
   if (request(0xC0, 7 /* apply sleep detect */, value, 0, reply, 1) < 0) return -16;
   return reply[0];
@@ -524,6 +512,13 @@ const char *version_str(const char *fn) {
 }
 
 }  // namespace zk::fw
+
+namespace zk {
+int restart() {
+  unsigned char reply[1] = {0};
+  return fw::request(0xC2, 6 /* restart */, 0, 0, reply, 1) < 0 ? -16 : 0;
+}
+}  // namespace zk
 
 int zk_write_config_image(const unsigned char *image, int length) {
   if (zk_fw_state() != ZK_STATE_FIRMWARE) {

@@ -7,20 +7,11 @@
 #include <cstdint>
 
 #include "internal.h"
+#include "layout.h"
 
 namespace zk::fw {
 
-// Configuration image layout in the receiver's EEPROM.
-inline constexpr int kSizeHighAddr = 0;
-inline constexpr int kSizeLowAddr = 1;
-inline constexpr int kSettingsAAddr = 2;
-inline constexpr int kSettingsBAddr = 3;
-inline constexpr int kHeaderSize = 5;
-inline constexpr int kEntrySize = 6;
-inline constexpr int kImageRoom = 1020;  // bytes; at most 169 buttons
-inline constexpr int kMaxButtons = (kImageRoom - kHeaderSize) / kEntrySize;
-inline constexpr int kMaxImageSize = kHeaderSize + kEntrySize * kMaxButtons;
-inline constexpr int kSizeLimit = 1024;  // a stored size this large is corrupt
+using namespace zk::layout;
 
 // Fills the slots whose operations are the same on every generation and log
 // nothing under their own names.
@@ -33,7 +24,6 @@ int set_record_api(int modifier, int key, int timeout_s);  // 0xC0/1, length 1
 int format_config();                                       // 0xC0/3
 int get_state();                                           // 0xC0/5
 int clear_state();                                         // 0xC0/6
-int reboot();                                              // 0xC2/6
 int device_set_dfu();                                      // 0xC2/5
 int fw_scm_hash();                                         // 0xC2/12
 

@@ -2,13 +2,13 @@
 // but the outcome of a recording or deletion arrives as one byte on the
 // interrupt endpoint, there is no state request and no deletion by index.
 #include "fw_common.h"
+#include "usb_backend.h"
 
 namespace {
 
 using namespace zk::fw;
 
-constexpr int kOutcomeEndpoint = 0x83;
-constexpr int kUsbTimeout = -7;
+using zk::layout::kOutcomeEndpoint;
 
 const char *zk_ver1_version_str() {
   return version_str(__func__);
@@ -59,7 +59,7 @@ int zk_ver1_set_interrupt(int timeout_s) {
   const unsigned timeout_ms = timeout_s > 0 ? unsigned(timeout_s) * 1000 : 0;
   int result = zk_set_interrupt_ep(kOutcomeEndpoint, outcome, 1, &transferred, timeout_ms);
   ZK_LOGD("Transferred %d bytes, Result: %X", transferred, outcome[0]);
-  if (result == kUsbTimeout) {
+  if (result == zk::kUsbErrorTimeout) {
     ZK_LOGE("timeout");
     zk_set_normal();
     return -17;

@@ -24,46 +24,76 @@
 
 // Operation table of one firmware or bootloader generation. A null member is
 // an operation the generation does not have; the dispatch calls answer -12.
+// Unless a member says otherwise, it returns 0 (or the value read) on
+// success and -16 when a transfer fails.
 struct zk_ops {
-  const char *(*version_str)();                        // 0: version text, or null on failure
-  int (*leave_bootloader)();                           // 1: bootloaders only
-  int (*reboot)();                                     // 2: 0 or -16
-  int (*set_delete)(int wait);                         // 3: delete mode; waits when wait != 0
-  int (*set_record)(const char *name, int timeout_s);  // 4
-  int (*set_record_api)(int modifier, int key, int timeout_s);  // 5
-  int (*set_normal)();                                          // 6: leave record/delete mode
-  int (*set_interrupt)(int timeout_s);                          // 7: wait for the outcome
-  int (*delete_buttons)(const char *name);                      // 8: reply byte 0 or negative
-  int (*set_noise_cancel)(int value);                           // 9
-  int (*get_noise_cancel)();                                    // 10
-  int (*set_sensitivity)(int value);                            // 11
-  int (*get_sensitivity)();                                     // 12
-  int (*set_interkey_delay)(int value);                         // 13
-  int (*get_interkey_delay)();                                  // 14
-  int (*get_sleep_detect)();                                    // 15
-  int (*set_sleep_detect)(int value);                           // 16
-  int (*get_builtin_profile_support)();                         // 17: 2.1 and later
-  int (*set_builtin_profile_support)(int value);                // 18: 2.1 and later
-  void (*reserved19)();                                         // 19: used by no call
-  int (*get_state)();                                           // 20: state code or negative
-  int (*clear_state)();                                         // 21
-  int (*display_config)();                                      // 22: prints the recorded buttons
-  int (*format_config)();                                       // 23: erases every button
-  int (*save_config)(const char *path);                         // 24
-  int (*load_config)(const char *path);                         // 25
-  int (*keys_recorded)();                                       // 26: count or negative
-  int (*keys_remaining)();                                      // 27: count or negative
-  void (*reserved28)();                                         // 28: used by no call
-  int (*device_set_dfu)();                                      // 29: switch to the bootloader
-  int (*last_upgrade_attempt)();             // 30: 1 when the last upload did not finish
-  int (*delete_index)(int index);            // 31: generation 2 and later
-  int (*set_sequence_modifiers)(int value);  // 32: generation 3
-  int (*get_sequence_modifiers)();           // 33: generation 3
-  int (*fw_scm_hash)();                      // 34: firmware source-control hash
-  // 35: bootloaders: uploads a whole image; 0 or -13 (generation 2 also -1).
+  // 0: the version text, a static buffer overwritten by the next call; null on failure.
+  const char *(*version_str)();
+  // 1: bootloaders: leave for the firmware; 0, or -13.
+  int (*leave_bootloader)();
+  // 2: restart the receiver in its current mode.
+  int (*reboot)();
+  // 3: enter delete mode; with wait != 0, wait for the button and return its outcome.
+  int (*set_delete)(int wait);
+  // 4: record a key by name; -8 for an unknown name; with timeout_s, wait for the outcome.
+  int (*set_record)(const char *name, int timeout_s);
+  // 5: record a raw key report; with timeout_s, wait for the outcome.
+  int (*set_record_api)(int modifier, int key, int timeout_s);
+  // 6: leave record or delete mode.
+  int (*set_normal)();
+  // 7: wait up to timeout_s for a recording's outcome: 0, -4/-5/-6, -17 on time-out.
+  int (*set_interrupt)(int timeout_s);
+  // 8: delete the buttons of a key name: the receiver's reply byte, or negative.
+  int (*delete_buttons)(const char *name);
+  // 9-16: settings; getters return the field, setters -8 for a value out of range.
+  int (*set_noise_cancel)(int value);
+  int (*get_noise_cancel)();
+  int (*set_sensitivity)(int value);
+  int (*get_sensitivity)();
+  int (*set_interkey_delay)(int value);
+  int (*get_interkey_delay)();
+  int (*get_sleep_detect)();
+  int (*set_sleep_detect)(int value);
+  // 17, 18: firmware 2.1 and later: built-in profiles on (1) or off (0).
+  int (*get_builtin_profile_support)();
+  int (*set_builtin_profile_support)(int value);
+  // 19: used by no call.
+  void (*reserved19)();
+  // 20: the state code of a recording or deletion.
+  int (*get_state)();
+  // 21: clear the state code; its reply byte.
+  int (*clear_state)();
+  // 22: print the recorded buttons.
+  int (*display_config)();
+  // 23: erase every button.
+  int (*format_config)();
+  // 24, 25: configuration file to and from the receiver; -6 for file errors.
+  int (*save_config)(const char *path);
+  int (*load_config)(const char *path);
+  // 26, 27: buttons recorded and room left; negative when the size is unreadable.
+  int (*keys_recorded)();
+  int (*keys_remaining)();
+  // 28: used by no call.
+  void (*reserved28)();
+  // 29: ask the firmware to restart into its bootloader; -16 when it stays.
+  int (*device_set_dfu)();
+  // 30: bootloaders: 1 when the last upload did not finish, 0 when it did.
+  int (*last_upgrade_attempt)();
+  // 31: generation 2 and later: delete the button at an index; -1 for a bad index.
+  int (*delete_index)(int index);
+  // 32, 33: generation 3: sequenced modifiers on (1) or off (0).
+  int (*set_sequence_modifiers)(int value);
+  int (*get_sequence_modifiers)();
+  // 34: the firmware's source-control hash.
+  int (*fw_scm_hash)();
+  // 35: bootloaders: upload a whole image; 0 or -13 (generation 2 also -1).
   int (*upload_fw)(const unsigned char *image, int size, void *callback_arg,
                    zk_progress_cb callback);
 };
+
+// Slot 35 through the dispatch: -12 when the receiver is not in a bootloader.
+int zk_upload_fw(const unsigned char *image, int size, void *callback_arg,
+                 zk_progress_cb callback);
 
 // Table builders: each returns a new zero-filled table with its slots filled,
 // or null (after "Could not allocate memory") when allocation fails.
@@ -134,6 +164,9 @@ bool zk_libusb_debug();
 zk_ops *determine_iface(int type, int major, int minor);
 
 namespace zk {
+// Slot 2 of every table: request 0xC2/6. 0, or -16 when the transfer fails.
+int restart();
+
 // While set (not empty), zk_open_device takes only the receiver at this bus
 // position: a receiver followed through its re-enumeration, not whichever
 // comes first on the bus.

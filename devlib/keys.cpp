@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "internal.h"
+#include "layout.h"
 
 namespace {
 
@@ -71,8 +72,8 @@ constexpr std::array<const char *, 8> kModifierNames{
     "right_ctrl", "right_shift", "right_alt", "right_cmd",
 };
 
-constexpr int kImageHeader = 5;  // used size (2), settings A, settings B, reserved
-constexpr int kEntrySize = 6;    // hash (4, little-endian), second byte, key code
+using zk::layout::kEntrySize;
+constexpr int kImageHeader = zk::layout::kHeaderSize;
 
 void print_name(const KeyRow &row) {
   if (row.character)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "internal.h"
+#include "layout.h"
 #include "usb_backend.h"
 
 namespace {
@@ -15,7 +16,6 @@ zk_device device_list{0, 0, 0, 0, 0, nullptr, nullptr, &device_list, &device_lis
 
 constexpr const char *kScan = "zk_open_devices";  // the scan's lines carry its name
 constexpr int kStringSize = 256;                  // string descriptor buffer
-constexpr uint8_t kInterruptEndpoint = 0x83;
 
 bool vendor_seen = false;  // the last scan met a device of the asked vendor
 
@@ -242,7 +242,7 @@ int zk_set_interrupt_ep(int endpoint, unsigned char *data, int length, int *tran
 
 void zk_close_usb(zk_device *device, int fw_state) {
   zk::UsbBackend &usb = zk::usb_backend();
-  if (fw_state == ZK_STATE_FIRMWARE) usb.clear_halt(device->handle, kInterruptEndpoint);
+  if (fw_state == ZK_STATE_FIRMWARE) usb.clear_halt(device->handle, zk::layout::kOutcomeEndpoint);
   usb.reset_device(device->handle);
   usb.release_interface(device->handle, device->iface);
   usb.close(device->handle);

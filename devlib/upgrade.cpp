@@ -19,8 +19,7 @@ constexpr int kLeaveTimeoutMs = 10000;
 constexpr int kReturnTimeoutMs = 30000;
 // Bus polls while a receiver leaves and comes back.
 constexpr int kPollMs = 20;
-// Flash an image may fill: the smallest receiver's flash less its bootloader.
-constexpr long kMaxImageSize = 16384 - zk::bl::kBootloaderSize;
+using zk::layout::kMaxFirmwareSize;
 
 constexpr const char *kUpgrade = "zk_upgrade_fw_ext";
 
@@ -100,9 +99,9 @@ int zk_check_fw_image(const unsigned char *image, long length) {
             zk::bl::kPageSize);
     return -8;
   }
-  if (length > kMaxImageSize) {
+  if (length > kMaxFirmwareSize) {
     ZK_LOGE("firmware image of %ld bytes: larger than the receiver's %ld bytes of flash", length,
-            kMaxImageSize);
+            kMaxFirmwareSize);
     return -8;
   }
   return 0;
@@ -138,9 +137,8 @@ int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
     if (zk_check_fw_image(image, length) < 0) return -13;
     if (enter_bootloader(vendor_id) < 0) return -13;
   }
-  // A receiver that came back in firmware mode has no upload_fw.
-  if (!current_ops || !current_ops->upload_fw ||
-      current_ops->upload_fw(image, length, callback_arg, callback) < 0) {
+  // A receiver that came back in firmware mode has no upload (-12).
+  if (zk_upload_fw(image, length, callback_arg, callback) < 0) {
     ZK_LOGE("upload firmware failed");
     zk_close_device();
     return -1;
