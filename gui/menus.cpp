@@ -50,6 +50,7 @@ QString MainWindow::proposedFile(const QString &baseName) const {
 }
 
 void MainWindow::menuFormatDevice() {
+  if (refuseWhileUpgrading()) return;
   if (deviceMode != ZK_STATE_FIRMWARE) {
     showStatus(tr("Please connect zirko"));
     return;
@@ -74,6 +75,7 @@ void MainWindow::menuFormatDevice() {
 }
 
 void MainWindow::menuSaveConfig() {
+  if (refuseWhileUpgrading()) return;
   if (deviceMode != ZK_STATE_FIRMWARE) {
     showStatus(tr("Please connect zirko"));
     return;
@@ -96,6 +98,7 @@ void MainWindow::menuSaveConfig() {
 }
 
 void MainWindow::menuLoadConfig() {
+  if (refuseWhileUpgrading()) return;
   if (deviceMode != ZK_STATE_FIRMWARE) {
     showStatus(tr("Please connect zirko"));
     return;
@@ -116,7 +119,11 @@ void MainWindow::menuLoadConfig() {
 }
 
 void MainWindow::menuUploadFirmware() {
-  if (deviceMode != ZK_STATE_FIRMWARE && deviceMode != ZK_STATE_BOOTLOADER) {
+  if (refuseWhileUpgrading()) return;
+  // Also for a receiver whose firmware is newer than ours: it may be brought
+  // back to a version we know.
+  if (deviceMode != ZK_STATE_FIRMWARE && deviceMode != ZK_STATE_BOOTLOADER &&
+      deviceMode != kNewerFirmware) {
     showStatus(tr("Please connect zirko"));
     return;
   }
@@ -128,13 +135,11 @@ void MainWindow::menuUploadFirmware() {
     showStatus(tr("Canceled"));
     return;
   }
-  statusTimer->stop();
   upgradeFromImage(chosen);
-  statusTimer->start();
 }
 
 void MainWindow::menuAdvanced() {
-  advanced->refreshSettings(deviceMode == ZK_STATE_FIRMWARE);
+  advanced->refreshSettings(deviceMode == ZK_STATE_FIRMWARE && !m_upgrading);
   advanced->show();
 }
 
