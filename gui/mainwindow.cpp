@@ -102,7 +102,7 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   progressBar = new QProgressBar(frame_adv);
   progressBar->setObjectName("progressBar");
   // Wide and tall enough to be seen, with the percentage and what is installed.
-  progressBar->setGeometry(300, 40, 470, 24);
+  progressBar->setGeometry(320, 34, 450, 24);
   Indicator = new QPushButton(frame_adv);
   Indicator->setObjectName("Indicator");
   Indicator->setGeometry(0, 470, 91, 32);

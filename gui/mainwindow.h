@@ -104,6 +104,7 @@ class MainWindow : public QMainWindow {
   int currentOperation() const { return operation; }
   int currentDeviceMode() const { return deviceMode; }
   bool isConnected() const { return connected; }
+  const QString &indicatorPicture() const { return m_indicatorPicture; }
   // A firmware upgrade runs on its worker; the window leaves the library alone.
   bool isUpgrading() const { return m_upgrading; }
   GraphicsKeyboard *shownKeyboard() const { return currentKeyboard; }

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
@@ -20,6 +21,7 @@ constexpr uint8_t kVendorIn = 0xC0;
 constexpr uint8_t kRecordRequest = 1;
 constexpr uint8_t kNormalRequest = 0;
 constexpr uint8_t kDeleteRequest = 2;
+constexpr uint8_t kStateRequest = 5;
 constexpr int kShift = 0x02;
 
 const QStringList kMinimalistUsages = {"up", "left", "down", "right", "enter", "back"};
@@ -321,6 +323,13 @@ class MainWindowTest : public QObject {
     expectIdleWith("Button already erased");
     QVERIFY(window->pollTimer()->isActive());
 
+    // Stopped while the worker waits: the poll resumes at once.
+    layout()->keyClicked(key("right"));
+    QVERIFY(!window->pollTimer()->isActive());
+    window->on_go_clicked();
+    expectIdleWith("Recording stopped, hit go to start again");
+    QVERIFY(window->pollTimer()->isActive());
+
     // Unplugged while the worker waits: the read fails.
     layout()->keyClicked(key("down"));
     rig->rx.unplug();
@@ -391,6 +400,97 @@ class MainWindowTest : public QObject {
     window->selectKeyboard("Windows_us101");
     connectReceiver();
     QCOMPARE(layout()->getName(), shown);
+    QStringList ticked;
+    for (QAction *action : window->widgets().menuController->actions())
+      if (action->isChecked()) ticked << action->data().toString();
+    QCOMPARE(ticked, QStringList{shown});
+  }
+
+  // Title, indicator picture and version label tell one state.
+  void titlePictureAndVersionAgree_data() {
+    QTest::addColumn<QString>("receiver");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QString>("version");
+    QTest::newRow("firmware") << "3.8"
+                              << "Connected"
+                              << "connected"
+                              << "Firmware v3.8";
+    QTest::newRow("newer") << "3.9"
+                           << "Newer firmware"
+                           << "newer"
+                           << "Firmware v3.9";
+    QTest::newRow("bootloader") << "bootloader"
+                                << "Connected [DFU]"
+                                << "bootloader"
+                                << "Bootldr v2.1";
+    QTest::newRow("unplugged") << "none"
+                               << "Disconnected"
+                               << "disconnected"
+                               << "";
+  }
+  void titlePictureAndVersionAgree() {
+    QFETCH(QString, receiver);
+    QFETCH(QString, title);
+    QFETCH(QString, picture);
+    QFETCH(QString, version);
+    if (receiver == "3.9") rig->setFirmware(3, 9);
+    if (receiver == "none") rig->rx.unplug();
+    if (receiver == "bootloader") {
+      // On the real bus the bootloader is held, not upgraded with our images.
+      window->setBusProbe([] { return false; });
+      rig->setBootloader(2, 1);
+      rig->rx.reenumerate(zk::virt::Mode::kBootloader);
+      poll();
+    }
+    poll();
+    poll();
+    QCOMPARE(window->windowTitle(), "Zirko v1.4.4 - " + title);
+    QCOMPARE(window->indicatorPicture(), ":/images/bottom_" + picture + ".png");
+    QVERIFY(!window->widgets().indicator->pixmap().isNull());
+    QCOMPARE(this->version(), version);
+  }
+
+  // A receiver whose state reads fail shows as not answering after three in
+  // a row, once, and as connected again once it answers.
+  void failedStateReadsShowNotAnsweringOnce() {
+    connectReceiver();
+    QSignalSpy titles(window.get(), &QWidget::windowTitleChanged);
+    rig->bus.fail_request(kVendorIn, kStateRequest, zk::kUsbErrorPipe);
+    poll();
+    poll();
+    QCOMPARE(titles.size(), 0);
+    for (int i = 0; i < 5; ++i) poll();
+    QCOMPARE(titles.size(), 1);
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Not answering"));
+    QCOMPARE(status(), QString("zirko is not answering; unplug it and plug it in again"));
+    window->on_go_clicked();
+    QCOMPARE(status(), QString("Please connect zirko"));
+
+    rig->bus.clear_faults();
+    poll();
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(window->indicatorPicture(), QString(":/images/bottom_connected.png"));
+  }
+
+  // A key clicked while no receiver is there is not left lit, and go then
+  // starts at the first key of the sequence.
+  void refusedClickLeavesNothingSelected() {
+    rig->rx.unplug();
+    poll();
+    layout()->keyClicked(key("up"));
+    QCOMPARE(status(), QString("Please connect zirko"));
+    QVERIFY(layout()->getSelectedKey() == nullptr);
+    QVERIFY(!key("up")->getHighlighted());
+
+    rig->rx.plug();
+    connectReceiver();
+    window->on_go_clicked();
+    QCOMPARE(layout()->getSelectedKey()->getName(), QString("up"));
+    QCOMPARE(status(), QString("Press the button to be paired with 'up'"));
+    rig->rx.press(0xB7);
+    poll();
+    QCOMPARE(rig->entries(), (std::vector<std::pair<int, int>>{{0, 0x52}}));
   }
 
   void keyPreviewLightsForOneTick() {
