@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QFrame>
 #include <QGraphicsScene>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -125,7 +126,11 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   textbox->setPixmap(QPixmap(":/images/TextBox.png"));
   indicator = makeLabel(text_frame, "indicator", QRect(710, 0, 91, 71));
   indicator->setPixmap(QPixmap(kDisconnectedPicture));
-  Notification = makeLabel(text_frame, "Notification", QRect(110, 10, 591, 62));
+  // Long texts are shortened in the middle, never cut off at both ends.
+  Notification = new ElidedLabel(text_frame);
+  Notification->setObjectName("Notification");
+  Notification->setGeometry(110, 10, 591, 62);
+  Notification->setContentsMargins(12, 0, 12, 0);
   Notification->setFont(QFont("Helvetica", 20));
   Notification->setAlignment(Qt::AlignCenter);
   erase = new zirkoButton(text_frame);
@@ -603,10 +608,11 @@ void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifie
   QString prefix;
   int held = 0;
   for (GraphicsKey *modifier : modifiers) {
-    prefix += modifier->getName() + "+";
+    prefix += printedKeyName(modifier->getName()) + "+";
     held |= modifier->getModifier();
   }
-  showStatus(tr("Press the button to be paired with '") + prefix + key->getName() + "'");
+  showStatus(tr("Press the button to be paired with '") + prefix + printedKeyName(key->getName()) +
+             "'");
   // Timeout 0: only start recording; the poll or the worker reads the outcome.
   zk_set_record_api(key->getModifier() | held, key->getUsb(), 0);
   if (zk_major_version() == 1) {
@@ -616,6 +622,15 @@ void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifie
     ZK_GUI_LOGD("not version 1.0");
   }
   blinkTimer->start(kBlinkInterval);
+}
+
+QString MainWindow::printedKeyName(const QString &name) {
+  static const QHash<QString, QString> kPrinted = {
+      {"lcontrol", "Ctrl"}, {"rcontrol", "Ctrl"}, {"lshift", "Shift"},   {"rshift", "Shift"},
+      {"lalt", "Alt"},      {"ralt", "Alt"},      {"lwindows", "Win"},   {"rwindows", "Win"},
+      {"lcommand", "Cmd"},  {"rcommand", "Cmd"},  {"loption", "Option"}, {"roption", "Option"},
+  };
+  return kPrinted.value(name, name);
 }
 
 void MainWindow::on_go_clicked() {
@@ -795,12 +810,11 @@ void MainWindow::record_failed_exists() {
   if (answer == startOver) {
     stopCurrentOperation();
     showStatus(tr("Canceled"));
-    showStatus(tr("Clearing zirko memory, please wait..."));
-    QCoreApplication::processEvents();
-    zk_format_config();
-    showStatus(tr("Clear finished"));
+    // Every recorded button goes: asked first, as Clear Configuration does.
+    if (confirmErasingAll()) eraseAll();
   } else if (answer == skip) {
     recordSuccess();  // the run goes on with the next key
+    showStatus(tr("Skipped"));
   } else if (answer == cancel) {
     showStatus(tr("Canceled"));
     stopCurrentOperation();

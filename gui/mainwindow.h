@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 
+#include "elidedlabel.h"
 #include "question.h"
 #include "zirko.h"
 
@@ -42,7 +43,7 @@ struct MainWindowUi {
   QLabel *version;
   QLabel *textbox;
   QLabel *indicator;
-  QLabel *Notification;
+  ElidedLabel *Notification;
   zirkoButton *erase;
   QMenuBar *menuBar;
   QMenu *menuFile;
@@ -98,6 +99,9 @@ class MainWindow : public QMainWindow {
   bool selectKeyboard(const QString &name);
   void buildControllerMenu();
   void recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifiers);
+  // A key's name as keyboards print it: modifiers of both sides as Ctrl,
+  // Shift, Alt, Win (Cmd, Option on Mac layouts); other keys as named.
+  static QString printedKeyName(const QString &name);
   void stopCurrentOperation();
 
   // State for observers (tests, the menus).
@@ -176,6 +180,8 @@ class MainWindow : public QMainWindow {
 
   void startWorker();
   void clearLayoutSelection();
+  bool confirmErasingAll();
+  void eraseAll();
   void refuseWithoutReceiver();
   void fitKeyboard();
   void setIndicator(const QString &picture);

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QSignalMapper>
@@ -55,6 +56,13 @@ void MainWindow::menuFormatDevice() {
     showStatus(tr("Please connect zirko"));
     return;
   }
+  if (!confirmErasingAll()) return;
+  eraseAll();
+  stopCurrentOperation();
+}
+
+// Asks before every recorded button goes; a refusal says "Canceled".
+bool MainWindow::confirmErasingAll() {
   Question box;
   box.text = tr("Are you sure you want to remove all saved data?");
   box.informativeText = tr("\nThis will remove all saved remote keys\n");
@@ -62,16 +70,17 @@ void MainWindow::menuFormatDevice() {
   box.defaultButton = "Cancel";
   box.standardButtons = true;
   box.iconPath = kExclamation;
-  if (m_ask(this, box) != "OK") {
-    showStatus(tr("Canceled"));
-    return;
-  }
+  if (m_ask(this, box) == "OK") return true;
+  showStatus(tr("Canceled"));
+  return false;
+}
+
+void MainWindow::eraseAll() {
   zk_set_normal();
   showStatus(tr("Clearing zirko memory, please wait..."));
   QCoreApplication::processEvents();
   const int rc = zk_format_config();
   showStatus(rc < 0 ? tr("Could not clear zirko memory") : tr("Clear finished"));
-  stopCurrentOperation();
 }
 
 void MainWindow::menuSaveConfig() {
@@ -81,13 +90,14 @@ void MainWindow::menuSaveConfig() {
     return;
   }
   showStatus(tr("Backup Configuration File"));
-  const QString chosen =
-      m_chooseFile(this, {FileRequest::kSave, tr("Save File"), proposedFile(tr("my_zirko_config")),
-                          tr(kConfigFilter)});
+  QString chosen = m_chooseFile(this, {FileRequest::kSave, tr("Save File"),
+                                       proposedFile(tr("my_zirko_config")), tr(kConfigFilter)});
   if (chosen.isEmpty()) {
     showStatus(tr("Canceled"));
     return;
   }
+  // A name typed without an extension gets the one Load Configuration looks for.
+  if (QFileInfo(chosen).suffix().isEmpty()) chosen += ".zcfg";
   // The library opens the path with the C library: it takes the file
   // system's encoding, not Latin-1, or non-Latin folder names are mangled.
   const QByteArray path = QFile::encodeName(chosen);
@@ -183,5 +193,13 @@ void MainWindow::menuAbout() {
 }
 
 void MainWindow::menuSupport() {
-  QDesktopServices::openUrl(QUrl(ZIRKO_SUPPORT_URL));
+  if (QDesktopServices::openUrl(QUrl(ZIRKO_SUPPORT_URL))) return;
+  // No browser to open it: the address, to be typed or copied.
+  Question box;
+  box.text = tr("Open the support page in your web browser:");
+  box.informativeText = ZIRKO_SUPPORT_URL;
+  box.buttons = QStringList{"OK"};
+  box.defaultButton = "OK";
+  box.standardButtons = true;
+  m_ask(this, box);
 }

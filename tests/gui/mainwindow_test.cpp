@@ -143,7 +143,7 @@ class MainWindowTest : public QObject {
     layout()->keyClicked(key("lshift"));
     layout()->keyClicked(key("a"));
     QCOMPARE(window->currentOperation(), int(MainWindow::kRecording));
-    QCOMPARE(status(), QString("Press the button to be paired with 'lshift+a'"));
+    QCOMPARE(status(), QString("Press the button to be paired with 'Shift+a'"));
     auto record = rig->requests(kVendorIn, kRecordRequest);
     QCOMPARE(record.size(), size_t(1));
     QCOMPARE(int(record[0].value), 0x04);
@@ -224,7 +224,7 @@ class MainWindowTest : public QObject {
       if (duplicate) answers << "Skip";
       rig->rx.press(duplicate ? 0xC0 : 0xC0 + i);
       poll();
-      QCOMPARE(status(), QString("Recorded successfully"));
+      QCOMPARE(status(), QString(duplicate ? "Skipped" : "Recorded successfully"));
       QCOMPARE(window->currentOperation(), int(MainWindow::kAutomatedRun));
       QVERIFY(window->advancingTimer()->isActive());
       QCOMPARE(window->advancingTimer()->interval(), 800);
@@ -238,16 +238,50 @@ class MainWindowTest : public QObject {
     QVERIFY(layout()->getSelectedKey() == nullptr);
   }
 
-  void startOverClearsTheMemory() {
+  // "Start over" erases every recorded button only once confirmed.
+  void startOverClearsTheMemoryWhenConfirmed_data() {
+    QTest::addColumn<QString>("confirmation");
+    QTest::addColumn<QString>("statusAfter");
+    QTest::addColumn<int>("sizeAfter");
+    QTest::newRow("confirmed") << "OK"
+                               << "Clear finished" << zk::virt::kHeaderSize;
+    QTest::newRow("declined") << "Cancel"
+                              << "Canceled" << zk::virt::kHeaderSize + 2 * zk::virt::kEntrySize;
+  }
+  void startOverClearsTheMemoryWhenConfirmed() {
+    QFETCH(QString, confirmation);
+    QFETCH(QString, statusAfter);
+    QFETCH(int, sizeAfter);
     rig->addEntry(0xD1, 0, 0x04);
     rig->addEntry(0xD2, 0, 0x05);
     connectReceiver();
     window->on_go_clicked();
-    answers << "Start over";
+    answers << "Start over" << confirmation;
     rig->rx.press(0xD2);
     poll();
-    expectIdleWith("Clear finished");
-    QCOMPARE(rig->imageSize(), zk::virt::kHeaderSize);
+    expectIdleWith(statusAfter);
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(asked[1].text, QString("Are you sure you want to remove all saved data?"));
+    QCOMPARE(rig->imageSize(), sizeAfter);
+  }
+
+  // A status too long for the box is shortened in the middle, whole in the
+  // tooltip; modifiers read as keyboards print them.
+  void longStatusFitsTheBox() {
+    connectReceiver();
+    window->selectKeyboard("Windows_us101");
+    for (const char *name : {"lcontrol", "lshift", "lalt", "lwindows", "rcontrol", "rshift"})
+      layout()->keyClicked(key(name));
+    layout()->keyClicked(key("a"));
+    const QString whole = "Press the button to be paired with 'Ctrl+Shift+Alt+Win+Ctrl+Shift+a'";
+    QCOMPARE(status(), whole);
+    ElidedLabel *box = window->widgets().Notification;
+    const QString shown = box->shownText();
+    QVERIFY(box->fontMetrics().horizontalAdvance(shown) <= box->contentsRect().width());
+    QVERIFY(shown != whole);
+    QVERIFY(shown.startsWith("Press"));
+    QVERIFY(shown.endsWith("+a'"));
+    QCOMPARE(box->toolTip(), whole);
   }
 
   void userClickDuringRunStopsIt() {
