@@ -1,10 +1,13 @@
 #ifndef ZIRKO_GUI_ELIDEDLABEL_H
 #define ZIRKO_GUI_ELIDEDLABEL_H
 
+#include <QFont>
 #include <QLabel>
 
-// A one-line label whose text, when it does not fit, is drawn shortened in
-// the middle and given whole as the tooltip. text() stays the whole text.
+// A label for a status text that must be readable at a glance: a text too
+// wide for it is drawn in a smaller font, then on two lines, and only then
+// shortened in the middle, with the whole text as the tooltip. text() stays
+// the whole text.
 class ElidedLabel : public QLabel {
   Q_OBJECT
 
@@ -12,7 +15,7 @@ class ElidedLabel : public QLabel {
   using QLabel::QLabel;
 
   void setText(const QString &text);
-  // The text as drawn.
+  // The text as drawn (shortened or whole).
   QString shownText() const;
 
  protected:
@@ -20,6 +23,12 @@ class ElidedLabel : public QLabel {
   void resizeEvent(QResizeEvent *event) override;
 
  private:
+  struct Look {
+    QFont font;
+    QString text;
+    int flags;
+  };
+  Look look() const;
   void updateToolTip();
 };
 

@@ -104,6 +104,11 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   progressBar->setObjectName("progressBar");
   // Wide and tall enough to be seen, with the percentage and what is installed.
   progressBar->setGeometry(320, 34, 450, 24);
+  progressBar->setAlignment(Qt::AlignCenter);
+  progressBar->setStyleSheet(
+      "QProgressBar { border: 1px solid #3a414c; border-radius: 6px; background: #171a20; "
+      "color: #eef1f6; font-weight: bold; }"
+      "QProgressBar::chunk { border-radius: 5px; background: #1fbf7a; }");
   Indicator = new QPushButton(frame_adv);
   Indicator->setObjectName("Indicator");
   Indicator->setGeometry(0, 470, 91, 32);
