@@ -139,7 +139,7 @@ void MainWindow::force_update() {
   if (refuseWhileUpgrading()) return;
   // Without a receiver in use the upgrade would have nothing to switch.
   if (deviceMode != ZK_STATE_FIRMWARE) {
-    showStatus(tr("Please connect zirko"));
+    refuseWithoutReceiver();
     return;
   }
   if (!embeddedImagesFit()) {

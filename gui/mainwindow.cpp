@@ -487,8 +487,7 @@ void MainWindow::showNewerFirmware() {
   setTitle("Newer firmware");
   setIndicator(kNewerPicture);
   display_fw_version();
-  if (entering)
-    showStatus(tr("%1 is newer than this application; update Zirko").arg(ui.version->text()));
+  if (entering) showStatus(notReadyText());
 }
 
 void MainWindow::showNotAnswering() {
@@ -500,7 +499,16 @@ void MainWindow::showNotAnswering() {
   setTitle("Not answering");
   setIndicator(kNotAnsweringPicture);
   ui.version->clear();
-  showStatus(tr("zirko is not answering; unplug it and plug it in again"));
+  showStatus(notReadyText());
+}
+
+// Why device operations are refused: the receiver's state when one is
+// there, else that none is.
+QString MainWindow::notReadyText() const {
+  if (deviceMode == kNewerFirmware)
+    return tr("%1 is newer than this application; update Zirko").arg(ui.version->text());
+  if (m_notAnswering) return tr("zirko is not answering; unplug it and plug it in again");
+  return tr(kPleaseConnect);
 }
 
 // ---- layouts ----
@@ -545,13 +553,10 @@ bool MainWindow::selectKeyboard(const QString &name) {
   // The Controllers menu ticks the layout on show, whoever chose it.
   for (QAction *action : ui.menuController->actions())
     action->setChecked(action->data().toString() == name);
-  if (name == "Minimalist" || name == "Vistro") {
-    ui.go->show();
-    showStatus(tr(kSequencedStart));
-  } else {
-    ui.go->hide();
-    showStatus(tr(kClickToRecord));
-  }
+  // During an upgrade the status line tells the upgrade's progress.
+  const bool sequenced = name == "Minimalist" || name == "Vistro";
+  ui.go->setVisible(sequenced);
+  if (!m_upgrading) showStatus(tr(sequenced ? kSequencedStart : kClickToRecord));
   return true;
 }
 
@@ -591,7 +596,7 @@ void MainWindow::clearLayoutSelection() {
 
 void MainWindow::refuseWithoutReceiver() {
   clearLayoutSelection();
-  showStatus(tr(kPleaseConnect));
+  showStatus(notReadyText());
 }
 
 bool MainWindow::refuseWhileUpgrading() {
@@ -716,7 +721,7 @@ void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifier
         recordKey(gk, modifiers);
       } else {
         stopCurrentOperation();
-        showStatus(tr(kPleaseConnect));
+        showStatus(notReadyText());
       }
       break;
     case kErasing:

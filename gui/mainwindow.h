@@ -183,6 +183,7 @@ class MainWindow : public QMainWindow {
   bool confirmErasingAll();
   void eraseAll();
   void refuseWithoutReceiver();
+  QString notReadyText() const;
   void fitKeyboard();
   void setIndicator(const QString &picture);
   void showVersion(int state, int major, int minor);

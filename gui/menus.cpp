@@ -53,7 +53,7 @@ QString MainWindow::proposedFile(const QString &baseName) const {
 void MainWindow::menuFormatDevice() {
   if (refuseWhileUpgrading()) return;
   if (deviceMode != ZK_STATE_FIRMWARE) {
-    showStatus(tr("Please connect zirko"));
+    refuseWithoutReceiver();
     return;
   }
   if (!confirmErasingAll()) return;
@@ -86,7 +86,7 @@ void MainWindow::eraseAll() {
 void MainWindow::menuSaveConfig() {
   if (refuseWhileUpgrading()) return;
   if (deviceMode != ZK_STATE_FIRMWARE) {
-    showStatus(tr("Please connect zirko"));
+    refuseWithoutReceiver();
     return;
   }
   showStatus(tr("Backup Configuration File"));
@@ -110,7 +110,7 @@ void MainWindow::menuSaveConfig() {
 void MainWindow::menuLoadConfig() {
   if (refuseWhileUpgrading()) return;
   if (deviceMode != ZK_STATE_FIRMWARE) {
-    showStatus(tr("Please connect zirko"));
+    refuseWithoutReceiver();
     return;
   }
   showStatus(tr("Restore configuration file"));
@@ -134,7 +134,7 @@ void MainWindow::menuUploadFirmware() {
   // back to a version we know.
   if (deviceMode != ZK_STATE_FIRMWARE && deviceMode != ZK_STATE_BOOTLOADER &&
       deviceMode != kNewerFirmware) {
-    showStatus(tr("Please connect zirko"));
+    refuseWithoutReceiver();
     return;
   }
   showStatus(tr("Upload firmware"));

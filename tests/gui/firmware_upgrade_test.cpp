@@ -355,6 +355,29 @@ class FirmwareUpgradeTest : public QObject {
     if (kind == "corrupt") QVERIFY(h->flash() == WindowHarness::resource(kStandardNew));
   }
 
+  // A receiver newer than this application says so, stays so from poll to
+  // poll, and can be brought back to a known version from a file.
+  void newerFirmwareCanBeUpgradedFromAFile() {
+    const QString newer = "Firmware v3.9 is newer than this application; update Zirko";
+    h->rig->setFirmware(3, 9);
+    h->poll();
+    QSignalSpy titles(h->window.get(), &QWidget::windowTitleChanged);
+    h->window->menuSaveConfig();
+    QCOMPARE(h->status(), newer);
+    for (int i = 0; i < 3; ++i) h->poll();
+    QCOMPARE(titles.size(), 0);
+    QCOMPARE(h->status(), newer);
+
+    QTemporaryDir dir;
+    h->chosenFiles << writeImage(dir, imageOf(3, 8, 4096));
+    h->window->menuUploadFirmware();
+    QVERIFY(h->awaitUpgrade());
+    QCOMPARE(h->status(), QString("Firmware successfully upgraded"));
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->version(), QString("Firmware v3.8"));
+    QCOMPARE(h->window->indicatorPicture(), QString(":/images/bottom_connected.png"));
+  }
+
   // A receiver that never comes back after an upgrade: the window's event
   // loop runs all along, shows the progress, and the wait ends in a message.
   void windowAnswersWhileTheReceiverStaysAway() {

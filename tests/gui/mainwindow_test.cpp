@@ -348,7 +348,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Not answering"));
     QCOMPARE(status(), QString("zirko is not answering; unplug it and plug it in again"));
     window->on_go_clicked();
-    QCOMPARE(status(), QString("Please connect zirko"));
+    QCOMPARE(status(), QString("zirko is not answering; unplug it and plug it in again"));
 
     rig->bus.clear_faults();
     poll();
