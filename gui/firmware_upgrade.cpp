@@ -1,6 +1,7 @@
-// Upgrades from the firmware the application carries: the rules that decide
-// when, the explicit upgrade of the advanced window, and the one routine that
-// hands an image to the library and shows its progress.
+// Upgrades: the rules that decide when the firmware the application carries
+// is installed, the explicit upgrade of the advanced window, the check of a
+// chosen image, and the window's side of an upgrade that runs on its worker:
+// its start, its progress and what it ended with.
 #include "firmware_upgrade.h"
 
 #include <QFile>
@@ -36,9 +37,13 @@ QString versionTextPath(int productType) {
   return productType == ZK_PRODUCT_CORVANE ? ":/firmware/cv_version.txt" : ":/firmware/version.txt";
 }
 
+bool takesLegacyImage(float bootloaderVersion) {
+  return bootloaderVersion < kNewBootloader;
+}
+
 QString imagePath(int productType, float bootloaderVersion) {
   const bool corvane = productType == ZK_PRODUCT_CORVANE;
-  if (bootloaderVersion < kNewBootloader)
+  if (takesLegacyImage(bootloaderVersion))
     return corvane ? ":/firmware/zirko.cv.bl.1.4.bin" : ":/firmware/zirko.bl.1.4.bin";
   return corvane ? ":/firmware/zirko.cv.bl.2.0.bin" : ":/firmware/zirko.bl.2.0.bin";
 }

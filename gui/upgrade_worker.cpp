@@ -18,8 +18,6 @@ constexpr int kReturnTimeoutMs = 30000;
 // Waits for a receiver that was asked into its bootloader but showed up
 // still running its firmware.
 constexpr int kBootloaderAttempts = 3;
-// Bootloaders from this version on take the newer image.
-constexpr float kNewBootloader = 2.0f;
 // enterBootloader results besides ZK_STATE_BOOTLOADER.
 constexpr int kRefused = -13;
 constexpr int kNotBack = -6;
@@ -92,7 +90,7 @@ UpgradeResult UpgradeWorker::installBuiltIn() {
   emit inBootloader(zk_major_version(), zk_minor_version());
 
   const float bootloader = zk_version();
-  if (bootloader < kNewBootloader)
+  if (firmware::takesLegacyImage(bootloader))
     ZK_GUI_LOGD("using legacy image");
   else
     ZK_GUI_LOGD("using new image");
