@@ -1,18 +1,18 @@
-// Upgrades from the firmware the application carries: the rules that decide
-// when, the explicit upgrade of the advanced window, and the one routine that
-// hands an image to the library and shows its progress.
+// Upgrades: the rules that decide when the firmware the application carries
+// is installed, the explicit upgrade of the advanced window, the check of a
+// chosen image, and the window's side of an upgrade that runs on its worker:
+// its start, its progress and what it ended with.
 #include "firmware_upgrade.h"
 
-#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProgressBar>
-#include <QThread>
 #include <QTimer>
-#include <chrono>
 
 #include "advancedwindow.h"
 #include "gui_log.h"
 #include "mainwindow.h"
+#include "upgrade_worker.h"
 #include "zirko.h"
 
 #ifndef ZIRKO_PLACEHOLDER_FIRMWARE
@@ -21,29 +21,13 @@
 
 namespace {
 
-using std::chrono::milliseconds;
-// The receiver settles after the mode change before the image goes out.
-constexpr milliseconds kBeforeUpload{1000};
-constexpr milliseconds kAfterUpload{100};
-constexpr milliseconds kLeaveBus{500};
-// Waits for a receiver that was asked into its bootloader but showed up
-// still running its firmware.
-constexpr int kBootloaderAttempts = 3;
 // Bootloaders from this version on take the newer image.
 constexpr float kNewBootloader = 2.0f;
 constexpr int kVersionLineBytes = 100;
+// Firmware images are whole pages of this many bytes.
+constexpr int kPageSize = 128;
 
 const char *const kExclamation = ":/images/exclamation.png";
-
-void sleepFor(milliseconds pause) {
-  QThread::msleep(static_cast<unsigned long>(pause.count()));
-}
-
-// Keeps the window repainting while the library uploads page by page.
-void reportProgress(int percent, void *arg) {
-  static_cast<MainWindowUi *>(arg)->progressBar->setValue(percent);
-  QCoreApplication::processEvents();
-}
 
 }  // namespace
 
@@ -53,9 +37,13 @@ QString versionTextPath(int productType) {
   return productType == ZK_PRODUCT_CORVANE ? ":/firmware/cv_version.txt" : ":/firmware/version.txt";
 }
 
+bool takesLegacyImage(float bootloaderVersion) {
+  return bootloaderVersion < kNewBootloader;
+}
+
 QString imagePath(int productType, float bootloaderVersion) {
   const bool corvane = productType == ZK_PRODUCT_CORVANE;
-  if (bootloaderVersion < kNewBootloader)
+  if (takesLegacyImage(bootloaderVersion))
     return corvane ? ":/firmware/zirko.cv.bl.1.4.bin" : ":/firmware/zirko.bl.1.4.bin";
   return corvane ? ":/firmware/zirko.cv.bl.2.0.bin" : ":/firmware/zirko.bl.2.0.bin";
 }
@@ -92,7 +80,11 @@ void MainWindow::refuseEmbeddedUpgrade() {
   showStatus(tr("No built-in firmware for this receiver"));
 }
 
-bool MainWindow::CheckFirmwareVersion() {
+bool MainWindow::firmwareNewerThanOurs() {
+  return zk_version() > GetEmbeddedFirmwareVersion();
+}
+
+MainWindow::FirmwareVerdict MainWindow::CheckFirmwareVersion() {
   ZK_GUI_LOGV("checking firmware version");
   const float hw = zk_version();
   const int major = zk_major_version();
@@ -100,17 +92,19 @@ bool MainWindow::CheckFirmwareVersion() {
   const float emb = GetEmbeddedFirmwareVersion();
   ZK_GUI_LOGI("hw version: %d.%d", major, minor);
   ZK_GUI_LOGI("emb version: %f", emb);
+  // Firmware newer than ours may speak a protocol we don't know.
+  const FirmwareVerdict asItIs = hw <= emb ? kUsable : kNewer;
 
   const bool releaseCandidate = major == 255 && minor <= 14;
   const bool mislabeled = major == 1 && minor == 4;  // shipped as 1.4, is older firmware
   if (!embeddedImagesFit()) {
     if (emb > hw || releaseCandidate || mislabeled) refuseEmbeddedUpgrade();
-    return hw <= emb;
+    return asItIs;
   }
 
   if (offerUpgrade && zk_fw_state() == ZK_STATE_BOOTLOADER) {
     ZK_GUI_LOGD("bootloader detected on first boot, forcing upgrade");
-    return do_embedded_upgrade();
+    return do_embedded_upgrade() ? kUpgrading : asItIs;
   }
   if (emb > hw && offerUpgrade) {
     offerUpgrade = false;  // asked once per run of the application
@@ -121,65 +115,36 @@ bool MainWindow::CheckFirmwareVersion() {
     box.defaultButton = "No";
     box.standardButtons = true;
     box.iconPath = kExclamation;
-    if (m_ask(this, box) == "Yes") return do_embedded_upgrade();
+    if (m_ask(this, box) == "Yes" && do_embedded_upgrade()) return kUpgrading;
   }
   if (releaseCandidate) {
     ZK_GUI_LOGI("supported rc fw detected, upgrading");
-    return do_embedded_upgrade();
+    if (do_embedded_upgrade()) return kUpgrading;
   }
   if (mislabeled) {
     ZK_GUI_LOGI("mislabeled fw found, upgrading");
-    return do_embedded_upgrade();
+    if (do_embedded_upgrade()) return kUpgrading;
   }
-  // Firmware newer than ours may speak a protocol we don't know.
-  return hw <= emb;
-}
-
-// A receiver still in its firmware after the wait (it missed the request or
-// has not left the bus yet) would get an image chosen by its firmware
-// version, and the library would then wait for its bootloader without end.
-bool MainWindow::enterBootloader() {
-  if (zk_device_set_dfu() > 0) return true;
-  for (int attempt = 0; attempt < kBootloaderAttempts; ++attempt) {
-    ZK_GUI_LOGD("device was not in bootloader, closing");
-    zk_close_device();
-    if (attempt > 0) sleepFor(kLeaveBus);
-    if (zk_wait_for_device(ZK_VENDOR_ID, ZK_MANUFACTURER) == ZK_STATE_BOOTLOADER) return true;
-  }
-  return false;
+  return asItIs;
 }
 
 bool MainWindow::do_embedded_upgrade() {
   ZK_GUI_LOGV("do embedded upgrade");
-  ZK_GUI_LOGD("trying upgrade");
   if (!embeddedImagesFit()) {
     refuseEmbeddedUpgrade();
     return false;
   }
-  showStatus(tr("Firmware being upgraded, please wait..."));
-  if (!enterBootloader()) {
-    ZK_GUI_LOGE("receiver did not enter its bootloader");
-    zk_close_device();
-    showStatus(tr("Could not upgrade firmware. Contact support."));
-    return false;
-  }
-  display_fw_version();
-
-  const float bootloader = zk_version();
-  if (bootloader < kNewBootloader)
-    ZK_GUI_LOGD("using legacy image");
-  else
-    ZK_GUI_LOGD("using new image");
-  const bool result = upgradeFromImage(firmware::imagePath(zk_product_type(), bootloader));
-  ZK_GUI_LOGI("done with upgrade");
-  return result;
+  const QString version = QString::number(GetEmbeddedFirmwareVersion(), 'f', 1);
+  beginUpgrade(UpgradeJob{}, tr("firmware v%1").arg(version));
+  return true;
 }
 
 void MainWindow::force_update() {
   ZK_GUI_LOGV("force update slot");
-  // Without a receiver in use the upgrade would wait for one without end.
+  if (refuseWhileUpgrading()) return;
+  // Without a receiver in use the upgrade would have nothing to switch.
   if (deviceMode != ZK_STATE_FIRMWARE) {
-    showStatus(tr("Please connect zirko"));
+    refuseWithoutReceiver();
     return;
   }
   if (!embeddedImagesFit()) {
@@ -205,43 +170,85 @@ void MainWindow::force_update() {
   if (m_ask(this, box) != "Yes") return;
 
   advanced->close();
-  statusTimer->stop();
-  QCoreApplication::processEvents();
-  if (do_embedded_upgrade())
-    showConnected();
-  else
-    showDisconnected();
-  statusTimer->start();
+  do_embedded_upgrade();
+}
+
+// Why the receiver would not take an image, or an empty text when it fits.
+QString MainWindow::imageProblem(const QByteArray &image) {
+  if (zk_check_fw_image(reinterpret_cast<const unsigned char *>(image.constData()), image.size()) ==
+      0)
+    return QString();
+  if (image.size() % kPageSize != 0)
+    return tr("its size is not a multiple of %1 bytes").arg(kPageSize);
+  return tr("it is larger than the receiver's memory");
 }
 
 bool MainWindow::upgradeFromImage(const QString &path) {
-  sleepFor(kBeforeUpload);
-  ui.progressBar->setValue(0);
-  ui.progressBar->show();
-  ui.progressBar->setTextVisible(false);
-
   QFile file(path);
   QByteArray image;
   if (file.open(QIODevice::ReadOnly) && file.size() > 0) image = file.readAll();
   file.close();
   if (image.isEmpty()) {
     // Nothing was sent; the receiver is as it was.
-    ui.progressBar->hide();
     showStatus(tr("Could not read the firmware file"));
     return false;
   }
-  QCoreApplication::processEvents();
-
-  const int rc =
-      zk_upgrade_fw_ext(reinterpret_cast<const unsigned char *>(image.constData()),
-                        int(image.size()), ZK_VENDOR_ID, ZK_MANUFACTURER, &ui, reportProgress);
-  sleepFor(kAfterUpload);
-  ui.progressBar->hide();
-  if (rc < 0) {
-    zk_close_device();
-    showStatus(tr("Could not upgrade firmware. Contact support."));
+  // Checked here, while the receiver still runs as it was: a bootloader
+  // may not leave again without a good image.
+  const QString name = QFileInfo(path).fileName();
+  const QString problem = imageProblem(image);
+  if (!problem.isEmpty()) {
+    showStatus(tr("%1 was not installed: %2").arg(name, problem));
     return false;
   }
-  showStatus(tr("Firmware successfully upgraded"));
+  beginUpgrade(UpgradeJob{image, embeddedImagesFit()}, name);
   return true;
+}
+
+void MainWindow::beginUpgrade(const UpgradeJob &job, const QString &installing) {
+  if (operation != kIdle) stopCurrentOperation();
+  statusTimer->stop();
+  m_upgrading = true;
+  m_installing = installing;
+  advanced->refreshSettings(false);
+  ui.progressBar->setValue(0);
+  ui.progressBar->setFormat(tr("Installing %1: %p%").arg(installing));
+  ui.progressBar->setTextVisible(true);
+  ui.progressBar->show();
+  showStatus(tr("Firmware being upgraded, please wait..."));
+  m_upgrader->startJob(job);
+}
+
+void MainWindow::upgradeEnded(const UpgradeResult &result) {
+  // Its last library call is behind it; the window may use the library again.
+  m_upgrader->wait();
+  m_upgrading = false;
+  ui.progressBar->hide();
+  const int modeBefore = deviceMode;
+  showReceiverAsFound();
+  // A newer firmware's own message says what was installed.
+  if (deviceMode != kNewerFirmware || modeBefore == kNewerFirmware) showStatus(outcomeText(result));
+  firstPoll = false;
+  statusTimer->start();
+}
+
+QString MainWindow::outcomeText(const UpgradeResult &result) const {
+  const QString cause = result.cause == UpgradeResult::kImageNotStarted
+                            ? tr("zirko did not start it")
+                            : tr("zirko refused the upload");
+  switch (result.outcome) {
+    case UpgradeResult::kInstalled:
+      return tr("Firmware successfully upgraded");
+    case UpgradeResult::kRecovered:
+      return tr("%1 was not installed (%2); the built-in firmware v%3 was installed instead")
+          .arg(m_installing, cause, QString::number(result.builtInVersion, 'f', 1));
+    case UpgradeResult::kSwitchRefused:
+      return tr("Could not upgrade firmware: zirko did not switch to its bootloader");
+    case UpgradeResult::kNotBack:
+      return tr(
+          "Could not upgrade firmware: zirko did not come back. Unplug it and plug it in "
+          "again.");
+    default:
+      return tr("Could not upgrade firmware. Contact support.");
+  }
 }

@@ -9,6 +9,8 @@ namespace firmware {
 
 // Version text of the embedded firmware for a product type (`zk_product_type`).
 QString versionTextPath(int productType);
+// Bootloaders older than 2.0 take the legacy images.
+bool takesLegacyImage(float bootloaderVersion);
 // Image for a product type and the version of the receiver's bootloader.
 QString imagePath(int productType, float bootloaderVersion);
 // First line of a version text as a number; 0 when it can't be read.

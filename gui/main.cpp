@@ -11,15 +11,16 @@ int main(int argc, char *argv[]) {
   QApplication app(argc, argv);
   SingleInstance instance;
 
-  // Read in every started copy, also one that is about to end.
-  FILE *logFile = nullptr;
-  loadSettings(QCoreApplication::applicationDirPath().toStdString(), QDir::homePath().toStdString(),
-               &logFile);
-
+  // Hand over before the settings are read: opening the log file would
+  // empty the running copy's log under its feet.
   if (instance.isRunning()) {
     instance.sendActivate();
     return 0;
   }
+
+  FILE *logFile = nullptr;
+  loadSettings(QCoreApplication::applicationDirPath().toStdString(), QDir::homePath().toStdString(),
+               &logFile);
 
   // Never deleted: a generation-1 wait may still block in it at the end.
   auto *worker = new zirko_interrupt();

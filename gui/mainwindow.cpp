@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QFrame>
 #include <QGraphicsScene>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -23,6 +24,7 @@
 #include "gui_log.h"
 #include "keyboardgview.h"
 #include "keyboardxmlhandler.h"
+#include "upgrade_worker.h"
 #include "zirko.h"
 #include "zirko_interrupt.h"
 #include "zirkobutton.h"
@@ -35,6 +37,9 @@ constexpr milliseconds kPollInterval{250};
 constexpr milliseconds kBlinkInterval{400};
 constexpr milliseconds kAdvanceDelay{800};
 constexpr unsigned long kTransferErrorPauseMs = 300;
+// Failed state reads in a row before the receiver shows as not answering:
+// fewer would take a passing glitch for a fault.
+constexpr int kFailedReadsShown = 3;
 
 const char *const kGoHover = ":/images/Buttons/goButtonGreen.png";
 const char *const kGoNormal = ":/images/Buttons/goButtonGray.png";
@@ -44,6 +49,9 @@ const char *const kEraseHover = ":/images/Buttons/eraseButtonGreen.png";
 const char *const kEraseNormal = ":/images/Buttons/eraseButtonGray.png";
 const char *const kConnectedPicture = ":/images/bottom_connected.png";
 const char *const kDisconnectedPicture = ":/images/bottom_disconnected.png";
+const char *const kBootloaderPicture = ":/images/bottom_bootloader.png";
+const char *const kNewerPicture = ":/images/bottom_newer.png";
+const char *const kNotAnsweringPicture = ":/images/bottom_not_answering.png";
 const char *const kExclamation = ":/images/exclamation.png";
 
 const char *const kSequencedStart = "Press go to start the automated process";
@@ -94,7 +102,13 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   KeyboardView->setGeometry(0, 90, 801, 401);
   progressBar = new QProgressBar(frame_adv);
   progressBar->setObjectName("progressBar");
-  progressBar->setGeometry(32, 80, 214, 4);
+  // Wide and tall enough to be seen, with the percentage and what is installed.
+  progressBar->setGeometry(320, 34, 450, 24);
+  progressBar->setAlignment(Qt::AlignCenter);
+  progressBar->setStyleSheet(
+      "QProgressBar { border: 1px solid #3a414c; border-radius: 6px; background: #171a20; "
+      "color: #eef1f6; font-weight: bold; }"
+      "QProgressBar::chunk { border-radius: 5px; background: #1fbf7a; }");
   Indicator = new QPushButton(frame_adv);
   Indicator->setObjectName("Indicator");
   Indicator->setGeometry(0, 470, 91, 32);
@@ -117,7 +131,11 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   textbox->setPixmap(QPixmap(":/images/TextBox.png"));
   indicator = makeLabel(text_frame, "indicator", QRect(710, 0, 91, 71));
   indicator->setPixmap(QPixmap(kDisconnectedPicture));
-  Notification = makeLabel(text_frame, "Notification", QRect(110, 10, 591, 62));
+  // Long texts are shortened in the middle, never cut off at both ends.
+  Notification = new ElidedLabel(text_frame);
+  Notification->setObjectName("Notification");
+  Notification->setGeometry(110, 10, 591, 62);
+  Notification->setContentsMargins(12, 0, 12, 0);
   Notification->setFont(QFont("Helvetica", 20));
   Notification->setAlignment(Qt::AlignCenter);
   erase = new zirkoButton(text_frame);
@@ -223,9 +241,21 @@ MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
   connect(worker, &zirko_interrupt::erase_failed_nobutton, this,
           &MainWindow::erase_failed_nobutton);
   connect(worker, &zirko_interrupt::transfer_failed, this, &MainWindow::transfer_failed);
+  // A stopped generation-1 wait goes on until a button is pressed; the poll
+  // resumes when it stopped the wait (stopCurrentOperation) or when it ends.
+  connect(worker, &QThread::finished, this, [this] {
+    if (!m_upgrading) statusTimer->start();
+  });
+
+  m_upgrader = new UpgradeWorker(this);
+  connect(m_upgrader, &UpgradeWorker::progress, ui.progressBar, &QProgressBar::setValue);
+  connect(m_upgrader, &UpgradeWorker::inBootloader, this, &MainWindow::showInBootloader);
+  connect(m_upgrader, &UpgradeWorker::ended, this, &MainWindow::upgradeEnded);
 }
 
 MainWindow::~MainWindow() {
+  // Every wait of an upgrade is bounded.
+  m_upgrader->wait();
   // The layouts belong to the list, not to the scene.
   if (currentKeyboard) scene->removeItem(currentKeyboard);
   qDeleteAll(keyboardList);
@@ -236,7 +266,11 @@ void MainWindow::setTitle(const char *state) {
   setWindowTitle(QString("Zirko v1.4.4 - ") + tr(state));
 }
 
+// The poll shows the same state four times a second: the picture is loaded
+// only when it changes.
 void MainWindow::setIndicator(const QString &picture) {
+  if (picture == m_indicatorPicture) return;
+  m_indicatorPicture = picture;
   ui.indicator->setPixmap(QPixmap(picture));
 }
 
@@ -252,18 +286,22 @@ void MainWindow::checkHardwareStatus() {
   ZK_GUI_LOGV("checking status");
   statusTimer->setInterval(kPollInterval);
   statusTimer->stop();
+  if (m_upgrading) return;  // the upgrade's end starts the poll again
   if (connected)
     followReceiverState();
+  else if (deviceMode == kNewerFirmware)
+    followNewerReceiver();
   else
     lookForReceiver();
   if (!currentKeyboard) selectKeyboard("Minimalist");
-  statusTimer->start();
+  if (!m_upgrading) statusTimer->start();
 }
 
 // Turns the state of the receiver in use into the outcome of a recording or
 // deletion.
 void MainWindow::followReceiverState() {
   const int s = zk_get_state();
+  if (s >= 0 && s <= 6) m_failedReads = 0;
   switch (s) {
     case 0:
       ZK_GUI_LOGD("state: normal");
@@ -297,26 +335,37 @@ void MainWindow::followReceiverState() {
     default:
       ZK_GUI_LOGI("state: %d", s);
       ZK_GUI_LOGE("error, unknown status: %d", s);
-      dropReceiver();
+      if (operation == kRecording || operation == kAutomatedRun || operation == kErasing) {
+        zk_close_device();
+        transfer_failed();
+      } else {
+        receiverStoppedAnswering();
+      }
       break;
   }
   firstPoll = false;
 }
 
-// The receiver stopped answering: a running operation fails, otherwise the
-// window shows it gone.
-void MainWindow::dropReceiver() {
+// A failed state read while idle: a receiver that is gone shows so at once;
+// one that is still there is opened anew and shows as not answering only
+// after a few failures in a row, once, instead of flipping between states.
+void MainWindow::receiverStoppedAnswering() {
   zk_close_device();
-  if (operation == kRecording || operation == kAutomatedRun || operation == kErasing) {
-    transfer_failed();
+  if (zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER) != ZK_STATE_FIRMWARE) {
+    zk_close_device();
+    showDisconnected();
     return;
   }
-  ui.version->clear();
-  connected = false;
-  deviceMode = 0;
-  setIndicator(kDisconnectedPicture);
-  setTitle("Disconnected");
-  advanced->refreshSettings(false);
+  deviceMode = ZK_STATE_FIRMWARE;  // usable again once a read succeeds
+  if (++m_failedReads >= kFailedReadsShown) showNotAnswering();
+}
+
+// A receiver with newer firmware is held open, not used: only its leaving
+// is watched for.
+void MainWindow::followNewerReceiver() {
+  if (zk_major_version() >= 0) return;
+  zk_close_device();
+  showDisconnected();
 }
 
 void MainWindow::lookForReceiver() {
@@ -329,13 +378,16 @@ void MainWindow::lookForReceiver() {
     showDisconnected();
     return;
   }
+  // Still not answering: it stays shown so, without a word.
+  if (r == ZK_STATE_FIRMWARE && m_notAnswering && zk_get_state() < 0) return;
   if (zk_product_type() == ZK_PRODUCT_CORVANE || !currentKeyboard) selectKeyboard("Minimalist");
   if (r == ZK_STATE_FIRMWARE) {
     showStatus(tr(ui.go->isHidden() ? kClickToRecord : kSequencedStart));
-    if (CheckFirmwareVersion())
+    const FirmwareVerdict verdict = CheckFirmwareVersion();
+    if (verdict == kUsable)
       showConnected();
-    else
-      showDisconnected();
+    else if (verdict == kNewer)
+      showNewerFirmware();
   } else if (r == ZK_STATE_BOOTLOADER && !firstPoll) {
     // The first poll that finds a bootloader leaves it be: a receiver that
     // is just passing through its bootloader gets its chance.
@@ -354,8 +406,18 @@ void MainWindow::takeBootloader() {
     return;
   }
   showBootloader();
-  if (do_embedded_upgrade())
+  do_embedded_upgrade();
+}
+
+// The receiver as an upgrade left it.
+void MainWindow::showReceiverAsFound() {
+  const int state = zk_fw_state();
+  if (state == ZK_STATE_FIRMWARE && firmwareNewerThanOurs())
+    showNewerFirmware();
+  else if (state == ZK_STATE_FIRMWARE)
     showConnected();
+  else if (state == ZK_STATE_BOOTLOADER)
+    showBootloader();
   else
     showDisconnected();
 }
@@ -363,20 +425,33 @@ void MainWindow::takeBootloader() {
 void MainWindow::display_fw_version() {
   const int f = zk_fw_state();
   ZK_GUI_LOGD("fw state %d", f);
-  const QString major = QString::number(zk_major_version(), 'g', 5);
-  const QString minor = QString::number(zk_minor_version(), 'g', 5);
+  showVersion(f, zk_major_version(), zk_minor_version());
+}
+
+void MainWindow::showVersion(int state, int major, int minor) {
+  const QString number = QString::number(major, 'g', 5) + "." + QString::number(minor, 'g', 5);
   ui.version->setStyleSheet("QLabel { color : rgb(200,200,200); }");
-  if (f == ZK_STATE_FIRMWARE)
-    ui.version->setText("Firmware v" + major + "." + minor);
-  else if (f == ZK_STATE_BOOTLOADER)
-    ui.version->setText("Bootldr v" + major + "." + minor);
+  if (state == ZK_STATE_FIRMWARE)
+    ui.version->setText("Firmware v" + number);
+  else if (state == ZK_STATE_BOOTLOADER)
+    ui.version->setText("Bootldr v" + number);
   else
     ui.version->setText(QString());
+}
+
+// During an upgrade, from the worker: the library is not to be asked.
+void MainWindow::showInBootloader(int major, int minor) {
+  deviceMode = ZK_STATE_BOOTLOADER;
+  setTitle("Connected [DFU]");
+  setIndicator(kBootloaderPicture);
+  showVersion(ZK_STATE_BOOTLOADER, major, minor);
 }
 
 void MainWindow::showConnected() {
   connected = true;
   deviceMode = ZK_STATE_FIRMWARE;
+  m_failedReads = 0;
+  m_notAnswering = false;
   advanced->refreshSettings(true);
   setTitle("Connected");
   setIndicator(kConnectedPicture);
@@ -386,6 +461,8 @@ void MainWindow::showConnected() {
 void MainWindow::showDisconnected() {
   connected = false;
   deviceMode = 0;
+  m_failedReads = 0;
+  m_notAnswering = false;
   advanced->refreshSettings(false);
   setTitle("Disconnected");
   setIndicator(kDisconnectedPicture);
@@ -397,8 +474,41 @@ void MainWindow::showBootloader() {
   deviceMode = ZK_STATE_BOOTLOADER;
   advanced->refreshSettings(false);
   setTitle("Connected [DFU]");
+  setIndicator(kBootloaderPicture);
   showStatus(tr("Bootloader detected"));
   display_fw_version();
+}
+
+void MainWindow::showNewerFirmware() {
+  const bool entering = deviceMode != kNewerFirmware;
+  connected = false;
+  deviceMode = kNewerFirmware;
+  advanced->refreshSettings(false);
+  setTitle("Newer firmware");
+  setIndicator(kNewerPicture);
+  display_fw_version();
+  if (entering) showStatus(notReadyText());
+}
+
+void MainWindow::showNotAnswering() {
+  zk_close_device();
+  connected = false;
+  deviceMode = 0;
+  m_notAnswering = true;
+  advanced->refreshSettings(false);
+  setTitle("Not answering");
+  setIndicator(kNotAnsweringPicture);
+  ui.version->clear();
+  showStatus(notReadyText());
+}
+
+// Why device operations are refused: the receiver's state when one is
+// there, else that none is.
+QString MainWindow::notReadyText() const {
+  if (deviceMode == kNewerFirmware)
+    return tr("%1 is newer than this application; update Zirko").arg(ui.version->text());
+  if (m_notAnswering) return tr("zirko is not answering; unplug it and plug it in again");
+  return tr(kPleaseConnect);
 }
 
 // ---- layouts ----
@@ -440,13 +550,13 @@ bool MainWindow::selectKeyboard(const QString &name) {
   connect(currentKeyboard, &GraphicsKeyboard::clicked, this, &MainWindow::keyboard_clicked);
   scene->addItem(currentKeyboard);
   fitKeyboard();
-  if (name == "Minimalist" || name == "Vistro") {
-    ui.go->show();
-    showStatus(tr(kSequencedStart));
-  } else {
-    ui.go->hide();
-    showStatus(tr(kClickToRecord));
-  }
+  // The Controllers menu ticks the layout on show, whoever chose it.
+  for (QAction *action : ui.menuController->actions())
+    action->setChecked(action->data().toString() == name);
+  // During an upgrade the status line tells the upgrade's progress.
+  const bool sequenced = name == "Minimalist" || name == "Vistro";
+  ui.go->setVisible(sequenced);
+  if (!m_upgrading) showStatus(tr(sequenced ? kSequencedStart : kClickToRecord));
   return true;
 }
 
@@ -477,6 +587,25 @@ void MainWindow::buildControllerMenu() {
 
 // ---- recording workflow ----
 
+// Nothing stays lit that will not be recorded, and go starts at the first key.
+void MainWindow::clearLayoutSelection() {
+  if (!currentKeyboard) return;
+  currentKeyboard->clearSelection();
+  currentKeyboard->clearHeldModifiers();
+}
+
+void MainWindow::refuseWithoutReceiver() {
+  clearLayoutSelection();
+  showStatus(notReadyText());
+}
+
+bool MainWindow::refuseWhileUpgrading() {
+  if (!m_upgrading) return false;
+  clearLayoutSelection();
+  showStatus(tr("Firmware being upgraded, please wait..."));
+  return true;
+}
+
 void MainWindow::startWorker() {
   worker->start(QThread::InheritPriority);
   statusTimer->stop();
@@ -489,10 +618,11 @@ void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifie
   QString prefix;
   int held = 0;
   for (GraphicsKey *modifier : modifiers) {
-    prefix += modifier->getName() + "+";
+    prefix += printedKeyName(modifier->getName()) + "+";
     held |= modifier->getModifier();
   }
-  showStatus(tr("Press the button to be paired with '") + prefix + key->getName() + "'");
+  showStatus(tr("Press the button to be paired with '") + prefix + printedKeyName(key->getName()) +
+             "'");
   // Timeout 0: only start recording; the poll or the worker reads the outcome.
   zk_set_record_api(key->getModifier() | held, key->getUsb(), 0);
   if (zk_major_version() == 1) {
@@ -504,8 +634,18 @@ void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifie
   blinkTimer->start(kBlinkInterval);
 }
 
+QString MainWindow::printedKeyName(const QString &name) {
+  static const QHash<QString, QString> kPrinted = {
+      {"lcontrol", "Ctrl"}, {"rcontrol", "Ctrl"}, {"lshift", "Shift"},   {"rshift", "Shift"},
+      {"lalt", "Alt"},      {"ralt", "Alt"},      {"lwindows", "Win"},   {"rwindows", "Win"},
+      {"lcommand", "Cmd"},  {"rcommand", "Cmd"},  {"loption", "Option"}, {"roption", "Option"},
+  };
+  return kPrinted.value(name, name);
+}
+
 void MainWindow::on_go_clicked() {
   ZK_GUI_LOGV("stop button clicked");
+  if (refuseWhileUpgrading()) return;
   switch (operation) {
     case kRecording:
     case kAutomatedRun:
@@ -520,7 +660,7 @@ void MainWindow::on_go_clicked() {
       break;
     default:
       if (deviceMode != ZK_STATE_FIRMWARE || !currentKeyboard) {
-        showStatus(tr(kPleaseConnect));
+        refuseWithoutReceiver();
         break;
       }
       operation = kAutomatedRun;
@@ -535,6 +675,7 @@ void MainWindow::on_go_clicked() {
 }
 
 void MainWindow::on_erase_clicked() {
+  if (refuseWhileUpgrading()) return;
   if (operation == kIdle && deviceMode == ZK_STATE_FIRMWARE) {
     showStatus(tr("Click the button on your remote to be erased"));
     operation = kErasing;
@@ -545,7 +686,7 @@ void MainWindow::on_erase_clicked() {
     }
     zk_set_delete(0);
   } else if (operation == kIdle) {
-    showStatus(tr(kPleaseConnect));
+    refuseWithoutReceiver();
   } else if (operation == kErasing) {
     showStatus(tr("Erasing cancelled"));
     stopCurrentOperation();
@@ -555,6 +696,7 @@ void MainWindow::on_erase_clicked() {
 void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifiers,
                                   bool autoclicked) {
   ZK_GUI_LOGV("starting process for key");
+  if (refuseWhileUpgrading()) return;
   const bool ready = deviceMode == ZK_STATE_FIRMWARE;
   switch (operation) {
     case kIdle:
@@ -563,7 +705,7 @@ void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifier
         ui.go->setImages(kStopHover, kStopNormal, false);
         recordKey(gk, modifiers);
       } else {
-        showStatus(tr(kPleaseConnect));
+        refuseWithoutReceiver();
       }
       break;
     case kRecording:
@@ -578,7 +720,8 @@ void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifier
       } else if (ready) {
         recordKey(gk, modifiers);
       } else {
-        showStatus(tr(kPleaseConnect));
+        stopCurrentOperation();
+        showStatus(notReadyText());
       }
       break;
     case kErasing:
@@ -586,7 +729,7 @@ void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifier
         showStatus(tr("Erasing cancelled"));
         stopCurrentOperation();
       } else {
-        showStatus(tr(kPleaseConnect));
+        refuseWithoutReceiver();
       }
       break;
     default:
@@ -677,12 +820,11 @@ void MainWindow::record_failed_exists() {
   if (answer == startOver) {
     stopCurrentOperation();
     showStatus(tr("Canceled"));
-    showStatus(tr("Clearing zirko memory, please wait..."));
-    QCoreApplication::processEvents();
-    zk_format_config();
-    showStatus(tr("Clear finished"));
+    // Every recorded button goes: asked first, as Clear Configuration does.
+    if (confirmErasingAll()) eraseAll();
   } else if (answer == skip) {
     recordSuccess();  // the run goes on with the next key
+    showStatus(tr("Skipped"));
   } else if (answer == cancel) {
     showStatus(tr("Canceled"));
     stopCurrentOperation();
@@ -737,6 +879,9 @@ void MainWindow::stopCurrentOperation() {
   ui.go->setImages(kGoHover, kGoNormal, false);
   ui.erase->setImages(kEraseHover, kEraseNormal, false);
   operation = kIdle;
+  // The poll stays off while a generation-1 wait runs; a stopped wait may go
+  // on until the next button press, so the poll resumes now.
+  if (worker->isRunning() && !m_upgrading) statusTimer->start();
   ZK_GUI_LOGV("got to the end");
 }
 
@@ -744,6 +889,12 @@ void MainWindow::stopCurrentOperation() {
 
 void MainWindow::closeEvent(QCloseEvent *event) {
   ZK_GUI_LOGV("Closing and exiting gui");
+  // The upgrade owns the receiver until it ends, which is never long.
+  if (m_upgrading) {
+    showStatus(tr("Firmware being upgraded, please wait..."));
+    event->ignore();
+    return;
+  }
   zk_set_normal();
   statusTimer->stop();
   zk_close_device();

@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 
+#include "elidedlabel.h"
 #include "question.h"
 #include "zirko.h"
 
@@ -25,6 +26,9 @@ class QSignalMapper;
 class QTimer;
 class zirko_interrupt;
 class zirkoButton;
+class UpgradeWorker;
+struct UpgradeJob;
+struct UpgradeResult;
 
 // The window's widgets with their geometry, pictures, menus and actions.
 struct MainWindowUi {
@@ -39,7 +43,7 @@ struct MainWindowUi {
   QLabel *version;
   QLabel *textbox;
   QLabel *indicator;
-  QLabel *Notification;
+  ElidedLabel *Notification;
   zirkoButton *erase;
   QMenuBar *menuBar;
   QMenu *menuFile;
@@ -69,6 +73,9 @@ class MainWindow : public QMainWindow {
   enum Operation { kIdle = 0, kRecording = 1, kAutomatedRun = 2, kErasing = 3, kKeyPreview = 4 };
   // deviceMode values besides 0 (none), 1 (bootloader) and 2 (firmware).
   static constexpr int kTransferError = -255;
+  // A receiver whose firmware is newer than the one this application knows:
+  // it is held open (so that it can be upgraded from a file) but not used.
+  static constexpr int kNewerFirmware = 3;
 
   explicit MainWindow(zirko_interrupt *worker, QWidget *parent = nullptr);
   ~MainWindow() override;
@@ -86,16 +93,24 @@ class MainWindow : public QMainWindow {
   void showConnected();
   void showDisconnected();
   void showBootloader();
+  void showNewerFirmware();
+  void showNotAnswering();
   bool loadKeyboards(const QString &path);
   bool selectKeyboard(const QString &name);
   void buildControllerMenu();
   void recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifiers);
+  // A key's name as keyboards print it: modifiers of both sides as Ctrl,
+  // Shift, Alt, Win (Cmd, Option on Mac layouts); other keys as named.
+  static QString printedKeyName(const QString &name);
   void stopCurrentOperation();
 
   // State for observers (tests, the menus).
   int currentOperation() const { return operation; }
   int currentDeviceMode() const { return deviceMode; }
   bool isConnected() const { return connected; }
+  const QString &indicatorPicture() const { return m_indicatorPicture; }
+  // A firmware upgrade runs on its worker; the window leaves the library alone.
+  bool isUpgrading() const { return m_upgrading; }
   GraphicsKeyboard *shownKeyboard() const { return currentKeyboard; }
   const QList<GraphicsKeyboard *> &keyboards() const { return keyboardList; }
   AdvancedWindow *advancedWindow() const { return advanced; }
@@ -133,14 +148,22 @@ class MainWindow : public QMainWindow {
   void showEvent(QShowEvent *event) override;
 
  private:
-  // Upgrades from the embedded firmware (firmware_upgrade.cpp).
+  // Upgrades (firmware_upgrade.cpp). An upgrade only starts here; its end
+  // arrives in upgradeEnded, which shows the receiver as it came back.
+  enum FirmwareVerdict { kUsable, kNewer, kUpgrading };
   float GetEmbeddedFirmwareVersion();
-  bool CheckFirmwareVersion();
+  FirmwareVerdict CheckFirmwareVersion();
+  bool firmwareNewerThanOurs();
   bool do_embedded_upgrade();
   bool upgradeFromImage(const QString &path);
+  QString imageProblem(const QByteArray &image);
   bool embeddedImagesFit();
   void refuseEmbeddedUpgrade();
-  bool enterBootloader();
+  void beginUpgrade(const UpgradeJob &job, const QString &installing);
+  void upgradeEnded(const UpgradeResult &result);
+  QString outcomeText(const UpgradeResult &result) const;
+  void showInBootloader(int major, int minor);
+  bool refuseWhileUpgrading();
 
   // Menus (menus.cpp).
   QString proposedFile(const QString &baseName) const;
@@ -149,12 +172,21 @@ class MainWindow : public QMainWindow {
   // The poll's two halves: a receiver in use, and none yet.
   void followReceiverState();
   void dropReceiver();
+  void receiverStoppedAnswering();
+  void followNewerReceiver();
   void lookForReceiver();
   void takeBootloader();
+  void showReceiverAsFound();
 
   void startWorker();
+  void clearLayoutSelection();
+  bool confirmErasingAll();
+  void eraseAll();
+  void refuseWithoutReceiver();
+  QString notReadyText() const;
   void fitKeyboard();
   void setIndicator(const QString &picture);
+  void showVersion(int state, int major, int minor);
   void setTitle(const char *state);
 
   MainWindowUi ui;
@@ -174,6 +206,13 @@ class MainWindow : public QMainWindow {
   GraphicsKey *recordingKey = nullptr;
   QList<GraphicsKey *> recordingModifiers;
   QSignalMapper *controllerMapper = nullptr;
+  UpgradeWorker *m_upgrader;
+  bool m_upgrading = false;
+  QString m_installing;  // what the running upgrade installs, as the user knows it
+  QString m_indicatorPicture;
+  // Failed state reads in a row; past a few the receiver shows as not answering.
+  int m_failedReads = 0;
+  bool m_notAnswering = false;
   Asker m_ask = askWithMessageBox;
   FileChooser m_chooseFile = chooseWithFileDialog;
   std::function<bool()> m_busIsVirtual = [] { return zk_backend_is_virtual() != 0; };

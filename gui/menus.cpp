@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QSignalMapper>
@@ -50,10 +51,18 @@ QString MainWindow::proposedFile(const QString &baseName) const {
 }
 
 void MainWindow::menuFormatDevice() {
+  if (refuseWhileUpgrading()) return;
   if (deviceMode != ZK_STATE_FIRMWARE) {
-    showStatus(tr("Please connect zirko"));
+    refuseWithoutReceiver();
     return;
   }
+  if (!confirmErasingAll()) return;
+  eraseAll();
+  stopCurrentOperation();
+}
+
+// Asks before every recorded button goes; a refusal says "Canceled".
+bool MainWindow::confirmErasingAll() {
   Question box;
   box.text = tr("Are you sure you want to remove all saved data?");
   box.informativeText = tr("\nThis will remove all saved remote keys\n");
@@ -61,31 +70,34 @@ void MainWindow::menuFormatDevice() {
   box.defaultButton = "Cancel";
   box.standardButtons = true;
   box.iconPath = kExclamation;
-  if (m_ask(this, box) != "OK") {
-    showStatus(tr("Canceled"));
-    return;
-  }
+  if (m_ask(this, box) == "OK") return true;
+  showStatus(tr("Canceled"));
+  return false;
+}
+
+void MainWindow::eraseAll() {
   zk_set_normal();
   showStatus(tr("Clearing zirko memory, please wait..."));
   QCoreApplication::processEvents();
   const int rc = zk_format_config();
   showStatus(rc < 0 ? tr("Could not clear zirko memory") : tr("Clear finished"));
-  stopCurrentOperation();
 }
 
 void MainWindow::menuSaveConfig() {
+  if (refuseWhileUpgrading()) return;
   if (deviceMode != ZK_STATE_FIRMWARE) {
-    showStatus(tr("Please connect zirko"));
+    refuseWithoutReceiver();
     return;
   }
   showStatus(tr("Backup Configuration File"));
-  const QString chosen =
-      m_chooseFile(this, {FileRequest::kSave, tr("Save File"), proposedFile(tr("my_zirko_config")),
-                          tr(kConfigFilter)});
+  QString chosen = m_chooseFile(this, {FileRequest::kSave, tr("Save File"),
+                                       proposedFile(tr("my_zirko_config")), tr(kConfigFilter)});
   if (chosen.isEmpty()) {
     showStatus(tr("Canceled"));
     return;
   }
+  // A name typed without an extension gets the one Load Configuration looks for.
+  if (QFileInfo(chosen).suffix().isEmpty()) chosen += ".zcfg";
   // The library opens the path with the C library: it takes the file
   // system's encoding, not Latin-1, or non-Latin folder names are mangled.
   const QByteArray path = QFile::encodeName(chosen);
@@ -96,8 +108,9 @@ void MainWindow::menuSaveConfig() {
 }
 
 void MainWindow::menuLoadConfig() {
+  if (refuseWhileUpgrading()) return;
   if (deviceMode != ZK_STATE_FIRMWARE) {
-    showStatus(tr("Please connect zirko"));
+    refuseWithoutReceiver();
     return;
   }
   showStatus(tr("Restore configuration file"));
@@ -116,8 +129,12 @@ void MainWindow::menuLoadConfig() {
 }
 
 void MainWindow::menuUploadFirmware() {
-  if (deviceMode != ZK_STATE_FIRMWARE && deviceMode != ZK_STATE_BOOTLOADER) {
-    showStatus(tr("Please connect zirko"));
+  if (refuseWhileUpgrading()) return;
+  // Also for a receiver whose firmware is newer than ours: it may be brought
+  // back to a version we know.
+  if (deviceMode != ZK_STATE_FIRMWARE && deviceMode != ZK_STATE_BOOTLOADER &&
+      deviceMode != kNewerFirmware) {
+    refuseWithoutReceiver();
     return;
   }
   showStatus(tr("Upload firmware"));
@@ -128,13 +145,11 @@ void MainWindow::menuUploadFirmware() {
     showStatus(tr("Canceled"));
     return;
   }
-  statusTimer->stop();
   upgradeFromImage(chosen);
-  statusTimer->start();
 }
 
 void MainWindow::menuAdvanced() {
-  advanced->refreshSettings(deviceMode == ZK_STATE_FIRMWARE);
+  advanced->refreshSettings(deviceMode == ZK_STATE_FIRMWARE && !m_upgrading);
   advanced->show();
 }
 
@@ -178,5 +193,13 @@ void MainWindow::menuAbout() {
 }
 
 void MainWindow::menuSupport() {
-  QDesktopServices::openUrl(QUrl(ZIRKO_SUPPORT_URL));
+  if (QDesktopServices::openUrl(QUrl(ZIRKO_SUPPORT_URL))) return;
+  // No browser to open it: the address, to be typed or copied.
+  Question box;
+  box.text = tr("Open the support page in your web browser:");
+  box.informativeText = ZIRKO_SUPPORT_URL;
+  box.buttons = QStringList{"OK"};
+  box.defaultButton = "OK";
+  box.standardButtons = true;
+  m_ask(this, box);
 }

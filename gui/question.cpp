@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpacerItem>
+#include <QWidget>
 
 namespace {
 
@@ -28,6 +29,8 @@ QString askWithMessageBox(QWidget *parent, const Question &question) {
   if (!question.informativeText.isEmpty()) box.setInformativeText(question.informativeText);
   if (!question.detailedText.isEmpty()) box.setDetailedText(question.detailedText);
   if (!question.iconPath.isEmpty()) box.setIconPixmap(QPixmap(question.iconPath));
+  // Addresses and versions in a box can be copied.
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   QHash<QAbstractButton *, QString> texts;
   for (const QString &text : question.buttons) {
@@ -46,6 +49,11 @@ QString askWithMessageBox(QWidget *parent, const Question &question) {
           new QSpacerItem(question.minimumWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
           grid->rowCount(), 0, 1, grid->columnCount());
     }
+  }
+  // Over the window, even before the window manager has placed it.
+  if (parent) {
+    box.adjustSize();
+    box.move(parent->window()->geometry().center() - box.rect().center());
   }
   box.exec();
   return texts.value(box.clickedButton());

@@ -52,6 +52,9 @@ int loadSettings(const std::string &exeDir, const std::string &homeDir, FILE **l
     // Every log level writes to standard error, so all lines now land here.
     // A path that can't be opened leaves no log for the rest of the run.
     *logFile = std::freopen(logPath.c_str(), settingOn(settings.append) ? "a" : "w", stderr);
+    // A reopened stream is block-buffered: lines would show late and a crash
+    // would lose the last block.
+    if (*logFile) std::setvbuf(*logFile, nullptr, _IOLBF, 0);
   }
   zk_set_log_level(settings.loglevel);
   return 0;

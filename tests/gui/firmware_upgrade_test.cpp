@@ -8,15 +8,47 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
 #include <fstream>
 
 #include "advancedwindow.h"
 #include "image.h"
+#include "internal.h"
 #include "window_harness.h"
 
 namespace {
 
 const QString kStandardNew = ":/firmware/zirko.bl.2.0.bin";
+
+std::vector<uint8_t> imageOf(int major, int minor, size_t size) {
+  zk::virt::ImageInfo info;
+  info.version = {uint8_t(major), uint8_t(minor), {2, 2, 25}};
+  info.scm_hash = 0xF11E0000u | uint32_t(major << 8 | minor);
+  return zk::virt::make_image(info, size);
+}
+
+QString writeImage(const QTemporaryDir &dir, const std::vector<uint8_t> &image) {
+  const QString path = dir.filePath("picked.bin");
+  std::ofstream(path.toStdString(), std::ios::binary)
+      .write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
+  return path;
+}
+
+// The library's waits run twenty times faster than the wall clock: a
+// receiver that stays away ends the upgrade after 1.5 s, not 30.
+class QuickWaitClock {
+ public:
+  QuickWaitClock() { zk::set_wait_clock(&kClock); }
+  ~QuickWaitClock() { zk::set_wait_clock(nullptr); }
+
+ private:
+  static inline std::atomic<int64_t> now_us{0};
+  static constexpr zk::WaitClock kClock{[] { return now_us.load(); },
+                                        [](int ms) {
+                                          QThread::msleep(ms / 20);
+                                          now_us += int64_t(ms) * 1000;
+                                        }};
+};
 
 }  // namespace
 
@@ -53,8 +85,8 @@ class FirmwareUpgradeTest : public QObject {
     QTest::addColumn<int>("minor");
     QTest::addColumn<QString>("title");
     QTest::newRow("same as embedded") << 3 << 8 << "Zirko v1.4.4 - Connected";
-    QTest::newRow("newer than embedded") << 3 << 9 << "Zirko v1.4.4 - Disconnected";
-    QTest::newRow("release candidate past 14") << 255 << 15 << "Zirko v1.4.4 - Disconnected";
+    QTest::newRow("newer than embedded") << 3 << 9 << "Zirko v1.4.4 - Newer firmware";
+    QTest::newRow("release candidate past 14") << 255 << 15 << "Zirko v1.4.4 - Newer firmware";
   }
   void usableOrNotWithoutUpgrade() {
     QFETCH(int, major);
@@ -96,6 +128,7 @@ class FirmwareUpgradeTest : public QObject {
     h->answers << "Yes";
     QSignalSpy progress(h->window->widgets().progressBar, &QProgressBar::valueChanged);
     h->poll();
+    QVERIFY(h->awaitUpgrade());
     expectUpgradedFrom(kStandardNew);
     QCOMPARE(h->bootloaderRequests(), 1);
     QVERIFY(progress.size() > 2);
@@ -120,6 +153,7 @@ class FirmwareUpgradeTest : public QObject {
     h->rig->setFirmware(major, minor);
     h->answers << "No";
     h->poll();
+    QVERIFY(h->awaitUpgrade());
     QCOMPARE(h->asked.size(), questions);
     expectUpgradedFrom(kStandardNew);
   }
@@ -148,6 +182,7 @@ class FirmwareUpgradeTest : public QObject {
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
     QCOMPARE(h->pagesSent(), 0);
     h->poll();
+    QVERIFY(h->awaitUpgrade());
     expectUpgradedFrom(image);
     QCOMPARE(h->pagesSent(), 12288 / 128);
     QVERIFY(h->asked.isEmpty());
@@ -161,24 +196,28 @@ class FirmwareUpgradeTest : public QObject {
     h->rig->rx.reenumerate(zk::virt::Mode::kBootloader);
     h->poll();
     h->poll();
+    QVERIFY(h->awaitUpgrade());
     QCOMPARE(h->status(), QString("Could not upgrade firmware. Contact support."));
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
     QCOMPARE(h->rig->bus.open_handles(), 0);
     QVERIFY(h->window->widgets().progressBar->isHidden());
 
     h->poll();
+    QVERIFY(h->awaitUpgrade());
     expectUpgradedFrom(kStandardNew);
   }
 
   // A receiver that stays in its firmware is never given an image chosen by
-  // its firmware version; the next poll takes it as it is.
+  // its firmware version; it is shown as it is.
   void receiverThatStaysInFirmwareIsNotFlashed() {
     h->rig->setFirmware(3, 7);
     h->rig->bus.fail_request(0xC2, 5, zk::kUsbErrorPipe);
     h->answers << "Yes";
     h->poll();
-    QCOMPARE(h->status(), QString("Could not upgrade firmware. Contact support."));
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
+    QVERIFY(h->awaitUpgrade());
+    QCOMPARE(h->status(),
+             QString("Could not upgrade firmware: zirko did not switch to its bootloader"));
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
     QCOMPARE(h->bootloaderRequests(), 1);  // no upgrade was started on it
     QCOMPARE(h->pagesSent(), 0);
 
@@ -223,6 +262,7 @@ class FirmwareUpgradeTest : public QObject {
     h->answers << "Yes";
     button->click();
     QCOMPARE(shownWhenAsked, (QList<bool>{false, false}));
+    QVERIFY(h->awaitUpgrade());
     expectUpgradedFrom(kStandardNew);
     QVERIFY(h->window->pollTimer()->isActive());
   }
@@ -252,20 +292,131 @@ class FirmwareUpgradeTest : public QObject {
     QVERIFY(h->fileRequests.isEmpty());
 
     QTemporaryDir dir;
-    const QString path = dir.filePath("picked.bin");
-    zk::virt::ImageInfo info;
-    info.version = {3, 9, {2, 2, 25}};
-    info.scm_hash = 0xF11E0039;
-    const auto image = zk::virt::make_image(info, 4096);
-    std::ofstream(path.toStdString(), std::ios::binary)
-        .write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
-    h->chosenFiles << path;
+    const auto image = imageOf(3, 9, 4096);
+    h->chosenFiles << writeImage(dir, image);
     h->window->menuUploadFirmware();
+    QVERIFY(h->awaitUpgrade());
     QCOMPARE(h->fileRequests.size(), 1);
     QCOMPARE(h->fileRequests[0].filter, QString("Zirko Config (*.bin)"));
-    QCOMPARE(h->status(), QString("Firmware successfully upgraded"));
+    // Newer than the firmware this application knows: said so, and shown
+    // with the version it now runs.
+    QCOMPARE(h->status(), QString("Firmware v3.9 is newer than this application; update Zirko"));
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Newer firmware"));
+    QCOMPARE(h->version(), QString("Firmware v3.9"));
     QVERIFY(h->flash() == image);
     QVERIFY(h->window->pollTimer()->isActive());
+  }
+
+  // File → Upgrade Firmware on a receiver running 3.8: an image the
+  // receiver can't take is refused before it leaves its firmware; one it
+  // won't start is replaced by the built-in image, and the status says both.
+  void fileUpgradeOutcomes_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<int>("bootloaderRequests");
+    QTest::newRow("partial page") << "partial page"
+                                  << "picked.bin was not installed: its size is not a multiple "
+                                     "of 128 bytes"
+                                  << "Firmware v3.8" << 0;
+    QTest::newRow("too large") << "too large"
+                               << "picked.bin was not installed: it is larger than the "
+                                  "receiver's memory"
+                               << "Firmware v3.8" << 0;
+    QTest::newRow("corrupt") << "corrupt"
+                             << "picked.bin was not installed (zirko did not start it); the "
+                                "built-in firmware v3.8 was installed instead"
+                             << "Firmware v3.8" << 1;
+    QTest::newRow("older, sound") << "sound"
+                                  << "Firmware successfully upgraded"
+                                  << "Firmware v3.7" << 1;
+  }
+  void fileUpgradeOutcomes() {
+    QFETCH(QString, kind);
+    QFETCH(QString, status);
+    QFETCH(QString, version);
+    QFETCH(int, bootloaderRequests);
+    auto image = imageOf(3, 7, 4096);
+    if (kind == "partial page") image.resize(4096 + 64);
+    if (kind == "too large") image = std::vector<uint8_t>(16384, 0xFF);
+    if (kind == "corrupt") image[2000] ^= 0xFF;
+    h->poll();
+    QTemporaryDir dir;
+    h->chosenFiles << writeImage(dir, image);
+    h->window->menuUploadFirmware();
+    QVERIFY(h->awaitUpgrade());
+
+    QCOMPARE(h->status(), status);
+    QCOMPARE(h->bootloaderRequests(), bootloaderRequests);
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->version(), version);
+    QCOMPARE(h->rig->rx.snapshot().mode, zk::virt::Mode::kFirmware);
+    QVERIFY(h->window->pollTimer()->isActive());
+    if (kind == "corrupt") QVERIFY(h->flash() == WindowHarness::resource(kStandardNew));
+  }
+
+  // A receiver newer than this application says so, stays so from poll to
+  // poll, and can be brought back to a known version from a file.
+  void newerFirmwareCanBeUpgradedFromAFile() {
+    const QString newer = "Firmware v3.9 is newer than this application; update Zirko";
+    h->rig->setFirmware(3, 9);
+    h->poll();
+    QSignalSpy titles(h->window.get(), &QWidget::windowTitleChanged);
+    h->window->menuSaveConfig();
+    QCOMPARE(h->status(), newer);
+    for (int i = 0; i < 3; ++i) h->poll();
+    QCOMPARE(titles.size(), 0);
+    QCOMPARE(h->status(), newer);
+
+    QTemporaryDir dir;
+    h->chosenFiles << writeImage(dir, imageOf(3, 8, 4096));
+    h->window->menuUploadFirmware();
+    QVERIFY(h->awaitUpgrade());
+    QCOMPARE(h->status(), QString("Firmware successfully upgraded"));
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->version(), QString("Firmware v3.8"));
+    QCOMPARE(h->window->indicatorPicture(), QString(":/images/bottom_connected.png"));
+  }
+
+  // A receiver that never comes back after an upgrade: the window's event
+  // loop runs all along, shows the progress, and the wait ends in a message.
+  void windowAnswersWhileTheReceiverStaysAway() {
+    QuickWaitClock clock;
+    h->rig->setFirmware(3, 7);
+    h->rig->rx.edit(
+        [](zk::virt::ReceiverState &s) { s.bootloader_faults.stay_away_after_leave = true; });
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    h->answers << "Yes";
+    QElapsedTimer pollTime;
+    pollTime.start();
+    h->poll();
+    QVERIFY(pollTime.elapsed() < 500);
+    QVERIFY(h->window->isUpgrading());
+    QVERIFY(!h->window->pollTimer()->isActive());
+    QVERIFY(h->window->widgets().progressBar->isVisible());
+    QCOMPARE(h->window->widgets().progressBar->format(), QString("Installing firmware v3.8: %p%"));
+    // Nothing else reaches the receiver meanwhile.
+    h->window->menuSaveConfig();
+    QCOMPARE(h->status(), QString("Firmware being upgraded, please wait..."));
+    QVERIFY(h->fileRequests.isEmpty());
+
+    QTRY_COMPARE_WITH_TIMEOUT(h->window->widgets().progressBar->value(), 100, 10000);
+    const int ticksAtFullBar = ticks;
+    QVERIFY(h->awaitUpgrade());
+    QVERIFY(ticks > ticksAtFullBar + 10);
+    QCOMPARE(h->status(), QString("Could not upgrade firmware: zirko did not come back. Unplug "
+                                  "it and plug it in again."));
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(h->version(), QString());
+    QVERIFY(h->window->pollTimer()->isActive());
+
+    h->rig->rx.plug();
+    h->poll();
+    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->version(), QString("Firmware v3.8"));
   }
 };
 

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
@@ -20,6 +21,7 @@ constexpr uint8_t kVendorIn = 0xC0;
 constexpr uint8_t kRecordRequest = 1;
 constexpr uint8_t kNormalRequest = 0;
 constexpr uint8_t kDeleteRequest = 2;
+constexpr uint8_t kStateRequest = 5;
 constexpr int kShift = 0x02;
 
 const QStringList kMinimalistUsages = {"up", "left", "down", "right", "enter", "back"};
@@ -141,7 +143,7 @@ class MainWindowTest : public QObject {
     layout()->keyClicked(key("lshift"));
     layout()->keyClicked(key("a"));
     QCOMPARE(window->currentOperation(), int(MainWindow::kRecording));
-    QCOMPARE(status(), QString("Press the button to be paired with 'lshift+a'"));
+    QCOMPARE(status(), QString("Press the button to be paired with 'Shift+a'"));
     auto record = rig->requests(kVendorIn, kRecordRequest);
     QCOMPARE(record.size(), size_t(1));
     QCOMPARE(int(record[0].value), 0x04);
@@ -222,7 +224,7 @@ class MainWindowTest : public QObject {
       if (duplicate) answers << "Skip";
       rig->rx.press(duplicate ? 0xC0 : 0xC0 + i);
       poll();
-      QCOMPARE(status(), QString("Recorded successfully"));
+      QCOMPARE(status(), QString(duplicate ? "Skipped" : "Recorded successfully"));
       QCOMPARE(window->currentOperation(), int(MainWindow::kAutomatedRun));
       QVERIFY(window->advancingTimer()->isActive());
       QCOMPARE(window->advancingTimer()->interval(), 800);
@@ -236,161 +238,142 @@ class MainWindowTest : public QObject {
     QVERIFY(layout()->getSelectedKey() == nullptr);
   }
 
-  void startOverClearsTheMemory() {
+  // "Start over" erases every recorded button only once confirmed.
+  void startOverClearsTheMemoryWhenConfirmed_data() {
+    QTest::addColumn<QString>("confirmation");
+    QTest::addColumn<QString>("statusAfter");
+    QTest::addColumn<int>("sizeAfter");
+    QTest::newRow("confirmed") << "OK"
+                               << "Clear finished" << zk::virt::kHeaderSize;
+    QTest::newRow("declined") << "Cancel"
+                              << "Canceled" << zk::virt::kHeaderSize + 2 * zk::virt::kEntrySize;
+  }
+  void startOverClearsTheMemoryWhenConfirmed() {
+    QFETCH(QString, confirmation);
+    QFETCH(QString, statusAfter);
+    QFETCH(int, sizeAfter);
     rig->addEntry(0xD1, 0, 0x04);
     rig->addEntry(0xD2, 0, 0x05);
     connectReceiver();
     window->on_go_clicked();
-    answers << "Start over";
+    answers << "Start over" << confirmation;
     rig->rx.press(0xD2);
     poll();
-    expectIdleWith("Clear finished");
-    QCOMPARE(rig->imageSize(), zk::virt::kHeaderSize);
-  }
-
-  void userClickDuringRunStopsIt() {
-    connectReceiver();
-    window->on_go_clicked();
-    const int normalBefore = rig->count(kVendorIn, kNormalRequest);
-    // A mouse click on a key (not an automatic one) ends the run.
-    layout()->keyClicked(key("down"));
-    expectIdleWith("Recording stopped");
-    QCOMPARE(rig->count(kVendorIn, kNormalRequest), normalBefore + 1);
-    QVERIFY(!rig->rx.waiting_for_button());
-    QCOMPARE(rig->count(kVendorIn, kRecordRequest), 1);
-
-    window->on_go_clicked();
-    window->on_go_clicked();  // the go button is the stop button during a run
-    expectIdleWith("Recording stopped, hit go to start again");
-  }
-
-  void eraseRemovesAButtonOrReportsItMissing() {
-    rig->addEntry(0xE1, 0, 0x04);
-    connectReceiver();
-    window->on_erase_clicked();
-    QCOMPARE(status(), QString("Click the button on your remote to be erased"));
-    QCOMPARE(window->currentOperation(), int(MainWindow::kErasing));
-    QCOMPARE(window->widgets().erase->shownImage(),
-             QString(":/images/Buttons/stopButtonGreen.png"));
-    QCOMPARE(rig->count(kVendorIn, kDeleteRequest), 1);
-    rig->rx.press(0xE1);
-    poll();
-    QCOMPARE(status(), QString("Erased button"));
-    QCOMPARE(rig->imageSize(), zk::virt::kHeaderSize);
-    QCOMPARE(window->widgets().erase->shownImage(),
-             QString(":/images/Buttons/eraseButtonGray.png"));
-
-    window->on_erase_clicked();
-    rig->rx.press(0xE1);
-    poll();
-    expectIdleWith("Button already erased");
-
-    window->on_erase_clicked();
-    window->on_erase_clicked();
-    expectIdleWith("Erasing cancelled");
-  }
-
-  // Generation 1 reports outcomes on the interrupt endpoint: the worker waits
-  // while the poll is stopped, and its queued result restarts the poll.
-  void generationOneThroughTheWorker() {
-    rig->setFirmware(1, 2);
-    rig->addEntry(0xF1, 0, 0x05);
-    answers << "No";  // the upgrade offered to firmware older than ours
-    connectReceiver();
-    QCOMPARE(version(), QString("Firmware v1.2"));
-
-    layout()->keyClicked(key("up"));
-    QVERIFY(worker->isRunning());
-    QVERIFY(!window->pollTimer()->isActive());
-    rig->rx.press(0xF2);
-    settleWorker();
-    expectIdleWith("Recorded successfully");
-    QVERIFY(window->pollTimer()->isActive());
-
-    answers << "Cancel";
-    layout()->keyClicked(key("left"));
-    rig->rx.press(0xF1);
-    settleWorker();
+    expectIdleWith(statusAfter);
     QCOMPARE(asked.size(), 2);
-    expectIdleWith("Canceled");
-
-    window->on_erase_clicked();
-    QVERIFY(!window->pollTimer()->isActive());
-    rig->rx.press(0xF9);
-    settleWorker();
-    expectIdleWith("Button already erased");
-    QVERIFY(window->pollTimer()->isActive());
-
-    // Unplugged while the worker waits: the read fails.
-    layout()->keyClicked(key("down"));
-    rig->rx.unplug();
-    settleWorker();
-    expectIdleWith("Transfer error");
-    QCOMPARE(window->currentDeviceMode(), MainWindow::kTransferError);
-    QCOMPARE(rig->entries(), (std::vector<std::pair<int, int>>{{0, 0x05}, {0, 0x52}}));
+    QCOMPARE(asked[1].text, QString("Are you sure you want to remove all saved data?"));
+    QCOMPARE(rig->imageSize(), sizeAfter);
   }
 
-  // A bootloader is left alone by the first poll that finds it; later
-  // polls open it anew without piling up handles.
-  void bootloaderWaitsForTheSecondPoll() {
-    rig->rx.reenumerate(zk::virt::Mode::kBootloader);
-    poll();
-    QCOMPARE(window->currentDeviceMode(), 0);
-    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Disconnected"));
-    for (int i = 0; i < 3; ++i) poll();
-    QCOMPARE(rig->bus.open_handles(), 1);
-  }
-
-  void unplugWhileIdleDisconnectsAndReplugConnects() {
+  // Modifiers read as keyboards print them, and a status too long for the
+  // box is shown whole when a smaller font or a second line will do, else
+  // shortened in the middle with the whole text in the tooltip.
+  void statusTextsFitTheBox() {
     connectReceiver();
-    rig->rx.unplug();
-    poll();
-    expectDisconnected();
-    QCOMPARE(layout()->getName(), QString("Minimalist"));
-    rig->rx.plug();
-    poll();
-    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
-    QCOMPARE(version(), QString("Firmware v3.8"));
-  }
-
-  void unplugDuringRecordingIsATransferError() {
-    connectReceiver();
-    window->on_go_clicked();
-    rig->rx.unplug();
-    QElapsedTimer paused;
-    paused.start();
-    poll();
-    QVERIFY(paused.elapsed() >= 300);
-    expectIdleWith("Transfer error");
-    QCOMPARE(window->currentDeviceMode(), MainWindow::kTransferError);
-    window->on_go_clicked();
-    QCOMPARE(status(), QString("Please connect zirko"));
-
-    poll();
-    expectDisconnected();
-    rig->rx.plug();
-    poll();
-    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
-    QCOMPARE(window->currentDeviceMode(), 2);
-  }
-
-  void corvaneReceiverSwitchesToMinimalist_data() {
-    QTest::addColumn<bool>("corvane");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("corvane") << true << "Minimalist";
-    QTest::newRow("standard") << false << "Windows_us101";
-  }
-  void corvaneReceiverSwitchesToMinimalist() {
-    QFETCH(bool, corvane);
-    QFETCH(QString, shown);
-    if (corvane) {
-      QCOMPARE(zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER), ZK_STATE_FIRMWARE);
-      QVERIFY(zk_set_product_corvane() >= 0);
-      zk_close_device();
-    }
     window->selectKeyboard("Windows_us101");
+    for (const char *name : {"lcontrol", "lshift", "lalt", "lwindows", "rcontrol", "rshift"})
+      layout()->keyClicked(key(name));
+    layout()->keyClicked(key("a"));
+    const QString pairing = "Press the button to be paired with 'Ctrl+Shift+Alt+Win+Ctrl+Shift+a'";
+    QCOMPARE(status(), pairing);
+    ElidedLabel *box = window->widgets().Notification;
+    QCOMPARE(box->shownText(), pairing);
+    QCOMPARE(box->toolTip(), QString());
+
+    const QString endless = "Begin " + QString("and so on ").repeated(30) + "end";
+    window->showStatus(endless);
+    const QString shown = box->shownText();
+    QVERIFY(shown.startsWith("Begin and so on"));
+    QVERIFY(shown.endsWith("so on end"));
+    QVERIFY(shown.size() < endless.size());
+    QCOMPARE(box->toolTip(), endless);
+  }
+
+  // Title, indicator picture and version label tell one state.
+  void titlePictureAndVersionAgree_data() {
+    QTest::addColumn<QString>("receiver");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QString>("version");
+    QTest::newRow("firmware") << "3.8"
+                              << "Connected"
+                              << "connected"
+                              << "Firmware v3.8";
+    QTest::newRow("newer") << "3.9"
+                           << "Newer firmware"
+                           << "newer"
+                           << "Firmware v3.9";
+    QTest::newRow("bootloader") << "bootloader"
+                                << "Connected [DFU]"
+                                << "bootloader"
+                                << "Bootldr v2.1";
+    QTest::newRow("unplugged") << "none"
+                               << "Disconnected"
+                               << "disconnected"
+                               << "";
+  }
+  void titlePictureAndVersionAgree() {
+    QFETCH(QString, receiver);
+    QFETCH(QString, title);
+    QFETCH(QString, picture);
+    QFETCH(QString, version);
+    if (receiver == "3.9") rig->setFirmware(3, 9);
+    if (receiver == "none") rig->rx.unplug();
+    if (receiver == "bootloader") {
+      // On the real bus the bootloader is held, not upgraded with our images.
+      window->setBusProbe([] { return false; });
+      rig->setBootloader(2, 1);
+      rig->rx.reenumerate(zk::virt::Mode::kBootloader);
+      poll();
+    }
+    poll();
+    poll();
+    QCOMPARE(window->windowTitle(), "Zirko v1.4.4 - " + title);
+    QCOMPARE(window->indicatorPicture(), ":/images/bottom_" + picture + ".png");
+    QVERIFY(!window->widgets().indicator->pixmap().isNull());
+    QCOMPARE(this->version(), version);
+  }
+
+  // A receiver whose state reads fail shows as not answering after three in
+  // a row, once, and as connected again once it answers.
+  void failedStateReadsShowNotAnsweringOnce() {
     connectReceiver();
-    QCOMPARE(layout()->getName(), shown);
+    QSignalSpy titles(window.get(), &QWidget::windowTitleChanged);
+    rig->bus.fail_request(kVendorIn, kStateRequest, zk::kUsbErrorPipe);
+    poll();
+    poll();
+    QCOMPARE(titles.size(), 0);
+    for (int i = 0; i < 5; ++i) poll();
+    QCOMPARE(titles.size(), 1);
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Not answering"));
+    QCOMPARE(status(), QString("zirko is not answering; unplug it and plug it in again"));
+    window->on_go_clicked();
+    QCOMPARE(status(), QString("zirko is not answering; unplug it and plug it in again"));
+
+    rig->bus.clear_faults();
+    poll();
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(window->indicatorPicture(), QString(":/images/bottom_connected.png"));
+  }
+
+  // A key clicked while no receiver is there is not left lit, and go then
+  // starts at the first key of the sequence.
+  void refusedClickLeavesNothingSelected() {
+    rig->rx.unplug();
+    poll();
+    layout()->keyClicked(key("up"));
+    QCOMPARE(status(), QString("Please connect zirko"));
+    QVERIFY(layout()->getSelectedKey() == nullptr);
+    QVERIFY(!key("up")->getHighlighted());
+
+    rig->rx.plug();
+    connectReceiver();
+    window->on_go_clicked();
+    QCOMPARE(layout()->getSelectedKey()->getName(), QString("up"));
+    QCOMPARE(status(), QString("Press the button to be paired with 'up'"));
+    rig->rx.press(0xB7);
+    poll();
+    QCOMPARE(rig->entries(), (std::vector<std::pair<int, int>>{{0, 0x52}}));
   }
 
   void keyPreviewLightsForOneTick() {

@@ -80,7 +80,7 @@ class MenusTest : public QObject {
     QVERIFY(QDir().mkpath(folder));
     const QString file = folder + "/my_zirko_config.zcfg";
 
-    h->chosenFiles << file;
+    h->chosenFiles << folder + "/my_zirko_config";  // typed without its extension
     h->window->menuSaveConfig();
     QCOMPARE(h->status(), QString("File saved"));
     QCOMPARE(h->fileRequests.last().mode, FileRequest::kSave);
@@ -206,6 +206,12 @@ class MenusTest : public QObject {
     QDesktopServices::unsetUrlHandler("https");
     QCOMPARE(openedUrls.size(), 1);
     QVERIFY(openedUrls[0].isValid());
+    QCOMPARE(h->asked.size(), 1);
+
+    // The offscreen platform opens no browser: the address is shown instead.
+    h->window->widgets().actionSupport->trigger();
+    QCOMPARE(h->asked.size(), 2);
+    QCOMPARE(QUrl(h->asked[1].informativeText), openedUrls[0]);
   }
 };
 

@@ -195,8 +195,17 @@ class StartupTest : public QObject {
     QVERIFY(later.isRunning());
   }
 
-  void secondProgramExitsWithZero() {
+  // The second copy ends with 0 and leaves the running copy's log as it was:
+  // not emptied, and written line by line (lines show while it runs).
+  void secondProgramLeavesTheFirstAndItsLog() {
     QTemporaryDir tmp;
+    // A copy of the program of its own, so that its zirko.ini is private.
+    const QString exe = tmp.filePath("zirko_gui");
+    QVERIFY(QFile::copy(ZIRKO_GUI_EXE, exe));
+    QVERIFY(QFile::setPermissions(exe, QFile::permissions(ZIRKO_GUI_EXE)));
+    writeFile(tmp.filePath("zirko.ini"), "[logging]\nloglevel=5\nlogtofile=true\n");
+    const QString log = tmp.filePath("zirko_log.txt");
+
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("TMPDIR", tmp.path());  // private lock and socket
@@ -204,17 +213,24 @@ class StartupTest : public QObject {
     QProcess first, second;
     first.setProcessEnvironment(env);
     second.setProcessEnvironment(env);
-    first.start(ZIRKO_GUI_EXE, {});
+    first.start(exe, {});
     QVERIFY(first.waitForStarted());
     const QString lock = tmp.filePath(SingleInstance::defaultId() + ".lock");
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lock), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(tmp.filePath(SingleInstance::defaultId())), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(log).contains("checking status"), 10000);
+    const QByteArray firstLine = readFile(log).left(readFile(log).indexOf('\n') + 1);
 
-    second.start(ZIRKO_GUI_EXE, {});
+    second.start(exe, {});
     QVERIFY(second.waitForFinished(10000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
     QCOMPARE(first.state(), QProcess::Running);
+    const qint64 sizeAfterSecond = readFile(log).size();
+    QTRY_VERIFY(readFile(log).size() > sizeAfterSecond);  // the first copy goes on logging
+    const QByteArray after = readFile(log);
+    QVERIFY(after.startsWith(firstLine));
+    QVERIFY(!after.contains('\0'));
     first.kill();
     first.waitForFinished();
   }

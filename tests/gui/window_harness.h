@@ -6,6 +6,7 @@
 #define ZIRKO_TESTS_GUI_WINDOW_HARNESS_H
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
 #include <QStringList>
@@ -42,6 +43,14 @@ struct WindowHarness {
   }
 
   void poll() { window->checkHardwareStatus(); }
+  // Lets a running upgrade end and its result reach the window; false when
+  // it is still running after the time given.
+  bool awaitUpgrade(int timeoutMs = 20000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (window->isUpgrading() && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return !window->isUpgrading();
+  }
   QString status() const { return window->widgets().Notification->text(); }
   QString title() const { return window->windowTitle(); }
   QString version() const { return window->widgets().version->text(); }

@@ -46,7 +46,7 @@ def keyboard_back():
             + gradient("bar", "#181b21", "#111318") + LOGO_DEFS)
     c = rect(0, 0, w, h, fill="url(#bg)")
     c += rect(0, 120, w, 360, fill="url(#glow)")
-    # Header: the logo and name above the progress bar (32, 80, 214 x 4).
+    # Header: the logo and name; the upgrade progress bar shows to their right.
     c += logo_mark(32, 18, 50)
     c += text(94, 38, "zirko", 30, INK, anchor="start", weight="bold")
     c += text(96, 62, "infrared remote to USB keyboard", 11, PRINT, anchor="start")
@@ -77,17 +77,26 @@ def usb_plug(cx, cy, ink, s=1.0):
     return out
 
 
-def indicator(connected):
+# Indicator looks: plug colour, a slash through it, label and label colour.
+INDICATORS = {
+    "connected": (ACCENT, None, "Connected", ACCENT),
+    "disconnected": ("#6b7382", RED, "Disconnected", INK_DIM),
+    "bootloader": (AMBER, None, "Bootloader", AMBER),
+    "newer": (AMBER, None, "Update app", AMBER),
+    "not_answering": ("#6b7382", AMBER, "No answer", AMBER),
+}
+
+
+def indicator(kind):
     w, h = 91, 71
     defs = gradient("tile", "#242931", "#171a20")
-    ink = ACCENT if connected else "#6b7382"
+    ink, slash, label, label_ink = INDICATORS[kind]
     c = rect(3, 5, w - 6, h - 9, rx=12, fill="url(#tile)", stroke="#3a414c", stroke_width=1.2)
     c += usb_plug(w / 2, 29, ink, 0.85)
-    if not connected:  # a slash through the plug: nothing answers
+    if slash:  # nothing (usable) answers
         c += path("M30,14 L61,44", fill="none", stroke="#1a1d23", stroke_width=6, stroke_linecap="round")
-        c += path("M30,14 L61,44", fill="none", stroke=RED, stroke_width=3, stroke_linecap="round")
-    label = "Connected" if connected else "Disconnected"
-    c += text(w / 2, 55, label, 10, ACCENT if connected else INK_DIM, weight="bold")
+        c += path("M30,14 L61,44", fill="none", stroke=slash, stroke_width=3, stroke_linecap="round")
+    c += text(w / 2, 55, label, 10, label_ink, weight="bold")
     return doc(w, h, defs, c)
 
 
@@ -146,12 +155,12 @@ def sources():
     out = {
         "keyboard_back.png": keyboard_back(),
         "TextBox.png": text_box(),
-        "bottom_connected.png": indicator(True),
-        "bottom_disconnected.png": indicator(False),
         "exclamation.png": exclamation(),
         "logo.png": logo(256),
         "logo_small.png": logo(64),
     }
+    for kind in INDICATORS:
+        out[f"bottom_{kind}.png"] = indicator(kind)
     for kind in BUTTON_ICONS:
         out[f"Buttons/{kind}ButtonGray.png"] = button(kind, False)
         out[f"Buttons/{kind}ButtonGreen.png"] = button(kind, True)

@@ -1,0 +1,138 @@
+#include "upgrade_worker.h"
+
+#include <QFile>
+#include <chrono>
+
+#include "firmware_upgrade.h"
+#include "gui_log.h"
+#include "zirko.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+// The receiver settles after the mode change before the image goes out.
+constexpr milliseconds kBeforeUpload{1000};
+constexpr milliseconds kLeaveBus{500};
+// As long as the library waits for a receiver to come back.
+constexpr int kReturnTimeoutMs = 30000;
+// Waits for a receiver that was asked into its bootloader but showed up
+// still running its firmware.
+constexpr int kBootloaderAttempts = 3;
+// enterBootloader results besides ZK_STATE_BOOTLOADER.
+constexpr int kRefused = -13;
+constexpr int kNotBack = -6;
+
+void sleepFor(milliseconds pause) {
+  QThread::msleep(static_cast<unsigned long>(pause.count()));
+}
+
+void reportProgress(int percent, void *worker) {
+  emit static_cast<UpgradeWorker *>(worker)->progress(percent);
+}
+
+// The receiver after a failed upload: its state when one is open, else
+// whether it can be opened at all (negative: it is gone).
+int receiverAfterFailure() {
+  const int state = zk_fw_state();
+  if (state > 0) return state;
+  return zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+}
+
+}  // namespace
+
+UpgradeWorker::UpgradeWorker(QObject *parent) : QThread(parent) {
+  qRegisterMetaType<UpgradeResult>();
+}
+
+void UpgradeWorker::startJob(const UpgradeJob &job) {
+  m_job = job;
+  start(QThread::InheritPriority);
+}
+
+void UpgradeWorker::run() {
+  const UpgradeResult result = m_job.image.isEmpty() ? installBuiltIn() : installChosen();
+  ZK_GUI_LOGI("done with upgrade");
+  emit ended(result);
+}
+
+int UpgradeWorker::upload(const QByteArray &image) {
+  sleepFor(kBeforeUpload);
+  return zk_upgrade_fw_ext(reinterpret_cast<const unsigned char *>(image.constData()),
+                           int(image.size()), ZK_VENDOR_ID, ZK_MANUFACTURER, this, reportProgress);
+}
+
+// A receiver still in its firmware after the wait (it had not left the bus
+// yet) would get an image chosen by its firmware version: it is waited for
+// again, a few times.
+int UpgradeWorker::enterBootloader() {
+  const int switched = zk_device_set_dfu();
+  if (switched > 0) return ZK_STATE_BOOTLOADER;
+  if (switched < 0) return kRefused;
+  for (int attempt = 0; attempt < kBootloaderAttempts; ++attempt) {
+    ZK_GUI_LOGD("device was not in bootloader, closing");
+    zk_close_device();
+    if (attempt > 0) sleepFor(kLeaveBus);
+    const int state = zk_wait_for_device_for(ZK_VENDOR_ID, ZK_MANUFACTURER, kReturnTimeoutMs);
+    if (state != ZK_STATE_FIRMWARE) return state == ZK_STATE_BOOTLOADER ? state : kNotBack;
+  }
+  return kRefused;
+}
+
+UpgradeResult UpgradeWorker::installBuiltIn() {
+  ZK_GUI_LOGD("trying upgrade");
+  UpgradeResult result;
+  const int entered = enterBootloader();
+  if (entered != ZK_STATE_BOOTLOADER) {
+    ZK_GUI_LOGE("receiver did not enter its bootloader");
+    result.outcome = entered == kNotBack ? UpgradeResult::kNotBack : UpgradeResult::kSwitchRefused;
+    return result;
+  }
+  emit inBootloader(zk_major_version(), zk_minor_version());
+
+  const float bootloader = zk_version();
+  if (firmware::takesLegacyImage(bootloader))
+    ZK_GUI_LOGD("using legacy image");
+  else
+    ZK_GUI_LOGD("using new image");
+  const int product = zk_product_type();
+  QFile file(firmware::imagePath(product, bootloader));
+  const QByteArray image = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  if (!image.isEmpty() && upload(image) >= 0) {
+    result.outcome = UpgradeResult::kInstalled;
+    result.builtInVersion = firmware::readVersionText(firmware::versionTextPath(product));
+    return result;
+  }
+  // Closed, so that the next look for a receiver starts anew.
+  result.outcome = receiverAfterFailure() < 0 ? UpgradeResult::kNotBack : UpgradeResult::kFailed;
+  zk_close_device();
+  return result;
+}
+
+UpgradeResult UpgradeWorker::installChosen() {
+  UpgradeResult result;
+  if (upload(m_job.image) >= 0) {
+    result.outcome = UpgradeResult::kInstalled;
+    return result;
+  }
+  // The library refuses an image and a switch while the receiver still runs
+  // its firmware: then nothing changed.
+  if (zk_fw_state() == ZK_STATE_FIRMWARE) {
+    result.outcome = UpgradeResult::kSwitchRefused;
+    return result;
+  }
+  // Still open in its bootloader: the upload went through, but the receiver
+  // would not start the image.
+  result.cause = zk_fw_state() == ZK_STATE_BOOTLOADER ? UpgradeResult::kImageNotStarted
+                                                      : UpgradeResult::kUploadRefused;
+  const int state = receiverAfterFailure();
+  if (state < 0) {
+    result.outcome = UpgradeResult::kNotBack;
+    return result;
+  }
+  if (state != ZK_STATE_BOOTLOADER || !m_job.recoverWithBuiltIn) return result;
+
+  UpgradeResult recovered = installBuiltIn();
+  if (recovered.outcome == UpgradeResult::kInstalled) recovered.outcome = UpgradeResult::kRecovered;
+  recovered.cause = result.cause;
+  return recovered;
+}
