@@ -107,6 +107,18 @@ int zk_check_fw_image(const unsigned char *image, long length) {
   return 0;
 }
 
+int zk_enter_bootloader(int vendor_id) {
+  if (zk_fw_state() == ZK_STATE_BOOTLOADER) return ZK_STATE_BOOTLOADER;
+  if (zk_fw_state() != ZK_STATE_FIRMWARE) return -19;
+  FollowReceiver follow(current_device);
+  int result = enter_bootloader(vendor_id);
+  if (result == ZK_STATE_FIRMWARE) {  // came back without switching
+    ZK_LOGE_AS(kUpgrade, "the receiver did not switch to its bootloader; nothing was changed");
+    return -13;
+  }
+  return result;
+}
+
 int zk_upgrade_fw(const char *path, int vendor_id, const char *manufacturer, void *callback_arg,
                   zk_progress_cb callback) {
   unsigned char *image = nullptr;

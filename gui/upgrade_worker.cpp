@@ -1,7 +1,6 @@
 #include "upgrade_worker.h"
 
 #include <QFile>
-#include <chrono>
 
 #include "firmware_upgrade.h"
 #include "gui_log.h"
@@ -9,22 +8,8 @@
 
 namespace {
 
-using std::chrono::milliseconds;
-// The receiver settles after the mode change before the image goes out.
-constexpr milliseconds kBeforeUpload{1000};
-constexpr milliseconds kLeaveBus{500};
-// As long as the library waits for a receiver to come back.
-constexpr int kReturnTimeoutMs = 30000;
-// Waits for a receiver that was asked into its bootloader but showed up
-// still running its firmware.
-constexpr int kBootloaderAttempts = 3;
-// enterBootloader results besides ZK_STATE_BOOTLOADER.
-constexpr int kRefused = -13;
+// zk_enter_bootloader results besides ZK_STATE_BOOTLOADER.
 constexpr int kNotBack = -6;
-
-void sleepFor(milliseconds pause) {
-  QThread::msleep(static_cast<unsigned long>(pause.count()));
-}
 
 void reportProgress(int percent, void *worker) {
   emit static_cast<UpgradeWorker *>(worker)->progress(percent);
@@ -56,32 +41,16 @@ void UpgradeWorker::run() {
 }
 
 int UpgradeWorker::upload(const QByteArray &image) {
-  sleepFor(kBeforeUpload);
   return zk_upgrade_fw_ext(reinterpret_cast<const unsigned char *>(image.constData()),
                            int(image.size()), ZK_VENDOR_ID, ZK_MANUFACTURER, this, reportProgress);
-}
-
-// A receiver still in its firmware after the wait (it had not left the bus
-// yet) would get an image chosen by its firmware version: it is waited for
-// again, a few times.
-int UpgradeWorker::enterBootloader() {
-  const int switched = zk_device_set_dfu();
-  if (switched > 0) return ZK_STATE_BOOTLOADER;
-  if (switched < 0) return kRefused;
-  for (int attempt = 0; attempt < kBootloaderAttempts; ++attempt) {
-    ZK_GUI_LOGD("device was not in bootloader, closing");
-    zk_close_device();
-    if (attempt > 0) sleepFor(kLeaveBus);
-    const int state = zk_wait_for_device_for(ZK_VENDOR_ID, ZK_MANUFACTURER, kReturnTimeoutMs);
-    if (state != ZK_STATE_FIRMWARE) return state == ZK_STATE_BOOTLOADER ? state : kNotBack;
-  }
-  return kRefused;
 }
 
 UpgradeResult UpgradeWorker::installBuiltIn() {
   ZK_GUI_LOGD("trying upgrade");
   UpgradeResult result;
-  const int entered = enterBootloader();
+  // The library waits for the receiver to leave and come back in its
+  // bootloader, so the image is chosen by the bootloader's version.
+  const int entered = zk_enter_bootloader(ZK_VENDOR_ID);
   if (entered != ZK_STATE_BOOTLOADER) {
     ZK_GUI_LOGE("receiver did not enter its bootloader");
     result.outcome = entered == kNotBack ? UpgradeResult::kNotBack : UpgradeResult::kSwitchRefused;

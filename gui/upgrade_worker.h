@@ -59,7 +59,6 @@ class UpgradeWorker : public QThread {
  private:
   UpgradeResult installBuiltIn();
   UpgradeResult installChosen();
-  int enterBootloader();
   int upload(const QByteArray &image);
 
   UpgradeJob m_job;

@@ -152,6 +152,11 @@ int zk_fw_scm_hash(void);
 /* Called after each page and once at the end with the percentage done. */
 typedef void (*zk_progress_cb)(int percent, void *arg);
 
+/* Switches the open receiver to its bootloader and opens it there, waiting
+ * (bounded) for it to leave and come back: ZK_STATE_BOOTLOADER, -13 when the
+ * receiver refused to switch, -6 when it did not come back, -19 with no
+ * receiver open. */
+int zk_enter_bootloader(int vendor_id);
 /* 0 when the image could be uploaded (not empty, whole 128-byte pages, fits
  * the flash), else -8 after an error line saying why. */
 int zk_check_fw_image(const unsigned char *image, long length);
