@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "bus_host.h"
+#include "quiet_receiver.h"
 
 namespace zk::virt {
 namespace {
@@ -12,10 +13,7 @@ namespace {
 using namespace std::chrono_literals;
 
 ReceiverState Prompt() {
-  ReceiverState s;
-  s.auto_press = false;
-  s.reenumerate_delay_ms = 0;
-  return s;
+  return zk::test::QuietReceiverState();
 }
 
 struct Seen {

@@ -114,7 +114,6 @@ TEST_F(StateFileTest, MalformedFileLeavesNoReceiverAndIsNotOverwritten) {
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find(path + ":2: "), std::string::npos) << err;
   EXPECT_EQ(Receivers(files.bus()), 0);
-  files.save();
   EXPECT_EQ(Read(), bad);
   // Mended while the program runs: the next scan finds the receiver.
   Write("firmware_version = 2.6\n");
@@ -134,6 +133,7 @@ TEST_F(StateFileTest, SeparateRunsSeeOneReceiver) {
   ASSERT_TRUE(host.open());
   EXPECT_EQ(host.peek(3), 0x04);
   // Leaving for the bootloader is saved as it happens.
+  next.receiver()->edit([](ReceiverState &s) { s.leave_delay_ms = 0; });
   EXPECT_LT(host.in(0xC2, 5, 0x5A), 0);
   EXPECT_NE(Read().find("mode = bootloader"), std::string::npos);
 }
@@ -148,13 +148,12 @@ TEST_F(StateFileTest, UnpluggedReceiverIsPluggedInByEditingTheFile) {
   Write(format_state(s));
   test::BusHost host{files.bus()};
   ASSERT_TRUE(host.open());
-  // While a handle is open the file is not re-read.
+  EXPECT_EQ(host.peek(1), 5);
+  // Pulled out by hand while a handle is open: the handle has lost it.
   s.plugged = false;
   Write(format_state(s));
-  std::vector<zk_usb_device *> devices;
-  EXPECT_EQ(files.bus().get_device_list(devices), 1);
-  files.bus().free_device_list(devices);
-  EXPECT_EQ(host.peek(1), 5);
+  EXPECT_EQ(host.peek(1), kUsbErrorNoDevice);
+  EXPECT_EQ(Receivers(files.bus()), 0);
 }
 
 }  // namespace
