@@ -99,6 +99,7 @@ class Bus : public UsbBackend {
     size_t handles = 0;
     size_t devices = 0;
     size_t transfers = 0;
+    bool operator==(const Holdings &) const = default;
   };
   Holdings holdings();
 

@@ -98,13 +98,7 @@ int show(Receiver &receiver) {
   return 0;
 }
 
-int press(Receiver &receiver, const std::vector<std::string> &args) {
-  std::optional<uint32_t> hash;
-  if (!args.empty()) {
-    auto number = zk::virt::parse_number(args[0], 0xFFFFFFFFu);
-    if (!number) return usage_error("bad hash \"" + args[0].substr(0, 40) + "\"");
-    hash = static_cast<uint32_t>(*number);
-  }
+int press(Receiver &receiver, std::optional<uint32_t> hash) {
   const auto [pressed, taken] = receiver.press_button(hash);
   if (taken)
     std::printf("Pressed button %08X: the receiver took it.\n", pressed);
@@ -122,7 +116,7 @@ int reset(Receiver &receiver) {
   return 0;
 }
 
-int run(Receiver &receiver, const std::string &command, const std::vector<std::string> &args) {
+int run(Receiver &receiver, const std::string &command, std::optional<uint32_t> hash) {
   if (command == "unplug") {
     receiver.unplug();
     std::printf("The receiver is unplugged.\n");
@@ -130,7 +124,7 @@ int run(Receiver &receiver, const std::string &command, const std::vector<std::s
     receiver.plug();
     std::printf("The receiver is plugged in.\n");
   } else if (command == "press") {
-    return press(receiver, args);
+    return press(receiver, hash);
   } else if (command == "show") {
     return show(receiver);
   } else if (command == "reset") {
@@ -167,7 +161,13 @@ int main(int argc, char **argv) {
   if (!known_command(command))
     return usage_error("unknown command \"" + command.substr(0, 40) + "\"");
   if (args.size() > (command == "press" ? 1u : 0u)) return usage_error("too many arguments");
+  std::optional<uint32_t> hash;
+  if (!args.empty()) {
+    auto number = zk::virt::parse_number(args[0], 0xFFFFFFFFu);
+    if (!number) return usage_error("bad hash \"" + args[0].substr(0, 40) + "\"");
+    hash = static_cast<uint32_t>(*number);
+  }
   zk::virt::StateFileBus bus(path);
   if (!bus.usable()) return 1;  // said why on stderr
-  return run(*bus.receiver(), command, args);
+  return run(*bus.receiver(), command, hash);
 }

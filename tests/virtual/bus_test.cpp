@@ -1,11 +1,16 @@
 // The virtual bus: enumeration, references, faults, re-enumeration.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "bus_host.h"
 #include "quiet_receiver.h"
+#include "state_file.h"
+#include "state_file_bus.h"
+#include "zirko.h"
 
 namespace zk::virt {
 namespace {
@@ -195,6 +200,51 @@ TEST(Reenumeration, BootloaderRequestBringsTheReceiverBackInBootloaderMode) {
   EXPECT_EQ(host.in(0xC2, 6), 1);
   host.close();
   EXPECT_EQ(Scan(bus).at(0).maker, ZK_MANUFACTURER);
+}
+
+TEST(VirtualBus, TranscriptKeepsTheLatestTransfersUpToItsLimit) {
+  Bus bus;
+  bus.add_receiver(Prompt());
+  test::BusHost host{bus};
+  ASSERT_TRUE(host.open());
+  bus.set_transcript_limit(50);
+  for (int i = 0; i < 200; ++i) host.peek(i);
+  const auto t = bus.transcript();
+  ASSERT_EQ(t.size(), 50u);
+  EXPECT_EQ(t.front().value, 150);
+  EXPECT_EQ(t.back().value, 199);
+}
+
+// The desktop application polls for as long as it runs, through the state
+// file: what the bus holds after thousands of transfers, re-enumerations
+// and open-close cycles is what it held after the first few.
+TEST(VirtualBus, APollingProgramHoldsNoMoreAfterThousandsOfTransfers) {
+  char pattern[] = "/tmp/zk_poll_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string path = std::string(pattern) + "/receiver.state";
+  ASSERT_TRUE(write_file_atomically(path, format_state(Prompt())));
+  StateFileBus files(path);
+  zk::set_usb_backend(&files.bus());
+  auto poll = [&](int cycles) {
+    for (int i = 0; i < cycles; ++i) {
+      ASSERT_EQ(zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER), ZK_STATE_FIRMWARE);
+      for (int n = 0; n < 5; ++n) ASSERT_EQ(zk_get_state(), 0);
+      zk_close_device();
+      if (i % 50 == 49) {
+        files.receiver()->unplug();
+        files.receiver()->plug();
+      }
+    }
+  };
+  poll(100);
+  const Bus::Holdings early = files.bus().holdings();
+  poll(2000);
+  EXPECT_EQ(files.bus().holdings(), early);
+  EXPECT_EQ(early.handles, 0u);
+  EXPECT_LE(early.devices, 1u);
+  EXPECT_EQ(early.transfers, 0u);
+  zk::set_usb_backend(nullptr);
+  std::system(("rm -rf " + std::string(pattern)).c_str());
 }
 
 }  // namespace

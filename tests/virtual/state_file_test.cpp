@@ -2,13 +2,19 @@
 #include "state_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <regex>
 
 #include "bus_host.h"
+#include "quiet_receiver.h"
 #include "state_file_bus.h"
 
 namespace zk::virt {
@@ -30,6 +36,12 @@ class StateFileTest : public ::testing::Test {
     const bool found = host.open();
     host.close();
     return found ? 1 : 0;
+  }
+
+  // The kind of file at `p` as lstat sees it (0: nothing there).
+  static mode_t Kind(const std::string &p) {
+    struct stat st {};
+    return lstat(p.c_str(), &st) == 0 ? st.st_mode & S_IFMT : 0;
   }
 
   std::string dir;
@@ -154,6 +166,115 @@ TEST_F(StateFileTest, UnpluggedReceiverIsPluggedInByEditingTheFile) {
   Write(format_state(s));
   EXPECT_EQ(host.peek(1), kUsbErrorNoDevice);
   EXPECT_EQ(Receivers(files.bus()), 0);
+}
+
+TEST_F(StateFileTest, SymbolicLinksAreFollowedAndTheirTargetReplaced) {
+  Write(format_state(zk::test::QuietReceiverState()));
+  const std::string first = dir + "/first", second = dir + "/second";
+  ASSERT_EQ(symlink("receiver.state", first.c_str()), 0);  // relative to its folder
+  ASSERT_EQ(symlink(first.c_str(), second.c_str()), 0);
+  {
+    StateFileBus files(second);
+    test::BusHost host{files.bus()};
+    ASSERT_TRUE(host.open());
+    ASSERT_EQ(host.in(0xC2, 3, 3, 0x04), 1);
+  }
+  EXPECT_EQ(Kind(first), S_IFLNK);
+  EXPECT_EQ(Kind(second), S_IFLNK);
+  EXPECT_EQ(parse_state(Read(), nullptr)->eeprom[3], 0x04);
+  // A link to nothing yet: the state file is made where it leads.
+  const std::string dangling = dir + "/dangling";
+  ASSERT_EQ(symlink("made.state", dangling.c_str()), 0);
+  StateFileBus made(dangling);
+  EXPECT_EQ(Receivers(made.bus()), 1);
+  EXPECT_EQ(Kind(dangling), S_IFLNK);
+  EXPECT_EQ(Kind(dir + "/made.state"), S_IFREG);
+}
+
+TEST_F(StateFileTest, AnythingButARegularFileIsRefusedAndLeftAsItIs) {
+  struct Case {
+    std::string name;
+    std::string kind;
+    mode_t mode;
+  };
+  std::vector<Case> cases;
+  ASSERT_EQ(mkdir((dir + "/folder").c_str(), 0755), 0);
+  cases.push_back({"folder", "a directory", S_IFDIR});
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0644), 0);
+  cases.push_back({"fifo", "a FIFO", S_IFIFO});
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, (dir + "/socket").c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  cases.push_back({"socket", "a socket", S_IFSOCK});
+  // A device node of its own (as /dev/null), where the system lets us make one.
+  if (mknod((dir + "/device").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+    cases.push_back({"device", "a device", S_IFCHR});
+  ASSERT_EQ(symlink("fifo", (dir + "/to-fifo").c_str()), 0);
+  cases.push_back({"to-fifo", "a FIFO (" + dir + "/fifo)", S_IFLNK});
+  for (const Case &c : cases) {
+    const std::string p = dir + "/" + c.name;
+    testing::internal::CaptureStderr();
+    StateFileBus files(p);
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "zirko virtual: " + p + ": is " + c.kind + "; the state file must be a regular file\n");
+    EXPECT_EQ(files.receiver(), nullptr) << c.name;
+    EXPECT_EQ(Receivers(files.bus()), 0) << c.name;
+    EXPECT_EQ(Kind(p), c.mode) << c.name;
+    EXPECT_EQ(Kind(p + ".lock"), 0u) << c.name;
+  }
+  close(sock);
+  // Turned into something else while in use: off the bus until mended.
+  Write(format_state(zk::test::QuietReceiverState()));
+  StateFileBus files(path);
+  test::BusHost host{files.bus()};
+  ASSERT_TRUE(host.open());
+  ASSERT_EQ(rename(path.c_str(), (path + ".away").c_str()), 0);
+  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(host.peek(1), kUsbErrorNoDevice);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "zirko virtual: " + path + ": is a FIFO, not a state file\n");
+  ASSERT_EQ(rename((path + ".away").c_str(), path.c_str()), 0);
+  EXPECT_EQ(Receivers(files.bus()), 1);
+}
+
+TEST_F(StateFileTest, ErrorsQuoteOnlyAShortPieceOfABadValue) {
+  StateFileError error;
+  EXPECT_FALSE(parse_state("mode = " + std::string(100000, 'x') + "\n", &error));
+  EXPECT_EQ(error.message, "bad value \"" + std::string(40, 'x') +
+                               "...\" for mode (expected firmware or bootloader)");
+  EXPECT_FALSE(parse_state("col\x1B[2Jour = red\n", &error));
+  EXPECT_EQ(error.message, "unknown key \"col?[2Jour\"");
+}
+
+TEST_F(StateFileTest, HandEditsTakeEffectAtTheNextTransfer) {
+  ReceiverState s = zk::test::QuietReceiverState();
+  Write(format_state(s));
+  StateFileBus files(path);
+  test::BusHost host{files.bus()};
+  ASSERT_TRUE(host.open());
+  ASSERT_EQ(host.in(0xC0, 1, 0x04, 0, 1), 1);  // waits for a button
+  // A press line: the waiting receiver takes it.
+  s = *parse_state(Read(), nullptr);
+  s.presses.push_back(0x600DF00D);
+  Write(format_state(s));
+  EXPECT_EQ(host.state(), kStateDone);
+  EXPECT_EQ(host.peek(5), 0x0D);
+  // Memory edited by hand is what the receiver holds.
+  s = *parse_state(Read(), nullptr);
+  s.eeprom[900] = 0x5A;
+  Write(format_state(s));
+  EXPECT_EQ(host.peek(900), 0x5A);
+  // What the receiver is, changed by hand: it comes back as another device.
+  s.mode = Mode::kBootloader;
+  Write(format_state(s));
+  EXPECT_EQ(host.peek(900), kUsbErrorNoDevice);
+  host.close();
+  ASSERT_TRUE(host.open());
+  EXPECT_EQ(host.string(host.handle, 2), "bootldr");
 }
 
 }  // namespace
