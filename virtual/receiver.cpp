@@ -101,7 +101,7 @@ void Receiver::follow_time_locked() {
   }
   // What the receiver is was changed by hand: as if pulled out and plugged
   // in again.
-  if (run_.present && run_.identity != identity_of(state_)) arrive_locked(now);
+  if (run_.present && run_.identity != identity_hash(state_)) arrive_locked(now);
   if (run_.leave_at >= 0 && now >= run_.leave_at) leave_now_locked(run_.leave_to, run_.leave_at);
   if (!state_.plugged) {
     if (run_.present || run_.return_at >= 0 || run_.leave_at >= 0) go_off_locked();
@@ -407,7 +407,7 @@ void Receiver::go_off_locked() {
 void Receiver::arrive_locked(int64_t at) {
   run_.present = true;
   run_.enumeration = std::max<uint64_t>(run_.enumeration + 1, static_cast<uint64_t>(at));
-  run_.identity = identity_of(state_);
+  run_.identity = identity_hash(state_);
   run_.return_at = run_.leave_at = -1;
   run_.busy_until = 0;
   forget_operation_locked();
@@ -564,7 +564,7 @@ std::pair<uint8_t, uint8_t> Receiver::active_settings() {
 void Receiver::edit(const std::function<void(ReceiverState &)> &change) {
   Session session(*this);
   change(state_);
-  if (run_.present) run_.identity = identity_of(state_);
+  if (run_.present) run_.identity = identity_hash(state_);
 }
 
 }  // namespace zk::virt

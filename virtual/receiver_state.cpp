@@ -57,7 +57,7 @@ void ReceiverState::reset_eeprom() {
   eeprom[4] = 0;
 }
 
-uint64_t identity_of(const ReceiverState &s) {
+uint64_t identity_hash(const ReceiverState &s) {
   uint64_t hash = 0xCBF29CE484222325ull;
   for (const Version &v : {s.firmware, s.bootloader}) {
     mix(hash, v.major);

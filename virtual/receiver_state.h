@@ -110,7 +110,7 @@ struct RunState {
   bool present = false;
   uint64_t enumeration = 0;
   // What the current enumeration presents; a change made by hand to the
-  // persistent state shows up as a difference (see identity_of).
+  // persistent state shows up as a difference (see identity_hash).
   uint64_t identity = 0;
   // Times in clock milliseconds; -1 when nothing is under way.
   int64_t return_at = -1;  // comes back on the bus
@@ -138,7 +138,7 @@ struct RunState {
 
 // Hash of what the host learns of a receiver when it opens it: its mode,
 // strings, product ids, versions and generations.
-uint64_t identity_of(const ReceiverState &state);
+uint64_t identity_hash(const ReceiverState &state);
 
 // Generation of a firmware version major: 0, 1 and unknown majors fall back
 // to generation 1, exactly as the host library chooses its tables.
