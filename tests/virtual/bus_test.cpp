@@ -1,15 +1,14 @@
 // The virtual bus: enumeration, references, faults, re-enumeration.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include "bus_host.h"
 #include "quiet_receiver.h"
 #include "state_file.h"
 #include "state_file_bus.h"
+#include "temp_folder.h"
 #include "zirko.h"
 
 namespace zk::virt {
@@ -202,26 +201,12 @@ TEST(Reenumeration, BootloaderRequestBringsTheReceiverBackInBootloaderMode) {
   EXPECT_EQ(Scan(bus).at(0).maker, ZK_MANUFACTURER);
 }
 
-TEST(VirtualBus, TranscriptKeepsTheLatestTransfersUpToItsLimit) {
-  Bus bus;
-  bus.add_receiver(Prompt());
-  test::BusHost host{bus};
-  ASSERT_TRUE(host.open());
-  bus.set_transcript_limit(50);
-  for (int i = 0; i < 200; ++i) host.peek(i);
-  const auto t = bus.transcript();
-  ASSERT_EQ(t.size(), 50u);
-  EXPECT_EQ(t.front().value, 150);
-  EXPECT_EQ(t.back().value, 199);
-}
-
 // The desktop application polls for as long as it runs, through the state
 // file: what the bus holds after thousands of transfers, re-enumerations
 // and open-close cycles is what it held after the first few.
 TEST(VirtualBus, APollingProgramHoldsNoMoreAfterThousandsOfTransfers) {
-  char pattern[] = "/tmp/zk_poll_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string path = std::string(pattern) + "/receiver.state";
+  test::TempFolder folder;
+  const std::string path = folder.path + "/receiver.state";
   ASSERT_TRUE(write_file_atomically(path, format_state(Prompt())));
   StateFileBus files(path);
   zk::set_usb_backend(&files.bus());
@@ -244,7 +229,6 @@ TEST(VirtualBus, APollingProgramHoldsNoMoreAfterThousandsOfTransfers) {
   EXPECT_LE(early.devices, 1u);
   EXPECT_EQ(early.transfers, 0u);
   zk::set_usb_backend(nullptr);
-  std::system(("rm -rf " + std::string(pattern)).c_str());
 }
 
 }  // namespace

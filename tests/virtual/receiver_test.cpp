@@ -249,121 +249,29 @@ TEST_F(Generation1, AutomaticPressCompletesABlockedRead) {
   EXPECT_EQ(host.size(), 11);
 }
 
-// The hardware's own time, on a clock that moves only when someone waits.
-class HardwareTiming : public ::testing::Test {
- protected:
-  void Start(ReceiverState s) {
-    host.reset();
-    bus = std::make_unique<Bus>();
-    host = std::make_unique<test::BusHost>(test::BusHost{*bus});
-    receiver = &bus->add_receiver(std::move(s));
-    ASSERT_TRUE(host->open());
-  }
-  static int64_t Since(int64_t start) { return zk::test::FakeClock::now_ms() - start; }
-  int Timed(uint8_t type, uint8_t request, uint16_t value, uint16_t index, unsigned timeout_ms) {
-    unsigned char reply[8] = {};
-    return bus->control_transfer(host->handle, type, request, value, index, reply, 1, timeout_ms);
-  }
-
+// A receiver that leaves late stays on the bus, answering in its old mode,
+// until the leave delay has passed; then it is away for the re-enumeration
+// delay. The clock moves only when someone waits.
+TEST(HardwareTiming, ModeSwitchLeavesTheBusLate) {
   zk::test::FakeClock clock;
-  std::unique_ptr<Bus> bus;
-  Receiver *receiver = nullptr;
-  std::unique_ptr<test::BusHost> host;
-};
-
-TEST_F(HardwareTiming, ModeSwitchesLeaveTheBusLateAndComeBackAsAnotherDevice) {
-  const struct {
-    const char *name;
-    Mode mode;
-    int bootloader_major;
-    uint8_t request;
-    uint16_t value;
-    int answer;  // the switching request's own result
-    const char *product_after;
-  } cases[] = {
-      {"to the bootloader", Mode::kFirmware, 2, 5, 0x5A, kUsbErrorIo, "bootldr"},
-      {"firmware restart", Mode::kFirmware, 2, 6, 0, 1, "Zirko IR Receiver"},
-      {"generation-1 leave", Mode::kBootloader, 1, 9, 11, kUsbErrorIo, "Zirko IR Receiver"},
-      {"generation-2 leave", Mode::kBootloader, 2, 11, 0, kUsbErrorIo, "Zirko IR Receiver"},
-      {"generation-2 restart", Mode::kBootloader, 2, 6, 0, 1, "Zirko IR Receiver"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    ReceiverState s = zk::test::QuietReceiverState();
-    s.mode = c.mode;
-    s.bootloader.major = static_cast<uint8_t>(c.bootloader_major);
-    s.leave_delay_ms = 300;
-    s.reenumerate_delay_ms = 100;
-    Start(s);
-    const std::string product_before = host->string(host->handle, 2);
-    const int64_t start = zk::test::FakeClock::now_ms();
-    EXPECT_EQ(host->in(0xC2, c.request, c.value), c.answer);
-    // Still on the bus and answering in its old mode until it leaves.
-    zk::test::FakeClock::advance(299);
-    EXPECT_EQ(host->peek(1), 5);
-    EXPECT_EQ(host->in(0xC2, c.request, c.value), kUsbErrorIo);  // already on its way out
-    zk::test::FakeClock::advance(1);
-    EXPECT_EQ(host->peek(1), kUsbErrorNoDevice);
-    host->close();
-    EXPECT_FALSE(host->open());
-    zk::test::FakeClock::advance(100);
-    ASSERT_TRUE(host->open());
-    EXPECT_EQ(host->string(host->handle, 2), c.product_after) << "was " << product_before;
-    EXPECT_EQ(Since(start), 400);
-  }
-}
-
-TEST_F(HardwareTiming, EepromWorkTakesItsTimeAndOutlastsShortTimeouts) {
+  Bus bus;
   ReceiverState s = zk::test::QuietReceiverState();
-  s.eeprom_write_ms = 4;
-  s.format_ms = 3000;
-  s.set_image_size(11);  // one button
-  Start(s);
-  int64_t start = zk::test::FakeClock::now_ms();
-  ASSERT_EQ(Timed(0xC2, 3 /* write */, 5, 0x42, 5000), 1);
-  EXPECT_EQ(Since(start), 4);
-  // The format outlasts its transfer, which times out; the receiver goes on.
-  start = zk::test::FakeClock::now_ms();
-  EXPECT_EQ(Timed(0xC0, 3 /* format */, 0, 0, 1000), kUsbErrorTimeout);
-  EXPECT_EQ(Since(start), 1000);
-  // A request meanwhile waits for the receiver; one that cannot wait that
-  // long times out unserved.
-  EXPECT_EQ(Timed(0xC2, 3 /* write */, 900, 0x11, 500), kUsbErrorTimeout);
-  EXPECT_EQ(host->size(), 5);
-  EXPECT_EQ(host->peek(5), 0xFF);
-  EXPECT_EQ(Since(start), 3000);
-  EXPECT_EQ(host->peek(900), 0xFF);
-}
-
-TEST_F(HardwareTiming, StoringAButtonReportsBusyUntilItIsWritten) {
-  ReceiverState s = zk::test::QuietReceiverState();
-  s.eeprom_write_ms = 5;
-  Start(s);
-  ASSERT_EQ(host->in(0xC0, 1, 0x04, 0, 1), 1);
-  receiver->press(0xB0B);
-  EXPECT_EQ(host->state(), kStateBusy);
-  zk::test::FakeClock::advance(39);  // six entry bytes and two size bytes
-  EXPECT_EQ(host->state(), kStateBusy);
+  s.leave_delay_ms = 300;
+  s.reenumerate_delay_ms = 100;
+  bus.add_receiver(s);
+  test::BusHost host{bus};
+  ASSERT_TRUE(host.open());
+  EXPECT_EQ(host.in(0xC2, 5, 0x5A), kUsbErrorIo);  // it restarts instead of answering
+  zk::test::FakeClock::advance(299);
+  EXPECT_EQ(host.peek(1), 5);
+  EXPECT_EQ(host.in(0xC2, 6), kUsbErrorIo);  // already on its way out
   zk::test::FakeClock::advance(1);
-  EXPECT_EQ(host->state(), kStateDone);
-  // A test receiver may report any code at all.
-  receiver->edit([](ReceiverState &s) { s.report_state_code = 0x99; });
-  EXPECT_EQ(host->state(), 0x99);
-}
-
-TEST_F(HardwareTiming, Generation1SendsItsOutcomeOnceTheButtonIsWritten) {
-  ReceiverState s = zk::test::QuietReceiverState();
-  s.firmware.major = 1;
-  s.eeprom_write_ms = 5;
-  Start(s);
-  ASSERT_EQ(host->in(0xC0, 1, 0x04, 0, 1), 1);
-  receiver->press(0xB0B);
-  const int64_t start = zk::test::FakeClock::now_ms();
-  unsigned char byte = 0xEE;
-  int transferred = 0;
-  EXPECT_EQ(bus->interrupt_transfer(host->handle, 0x83, &byte, 1, &transferred, 0), 0);
-  EXPECT_EQ(byte, kOutcomeSuccess);
-  EXPECT_EQ(Since(start), 40);
+  EXPECT_EQ(host.peek(1), kUsbErrorNoDevice);
+  host.close();
+  EXPECT_FALSE(host.open());
+  zk::test::FakeClock::advance(100);
+  ASSERT_TRUE(host.open());
+  EXPECT_EQ(host.string(host.handle, 2), "bootldr");
 }
 
 }  // namespace

@@ -1,17 +1,18 @@
 // Programs sharing one virtual receiver through its state file: what one
 // does, the next transfer of any other sees, and none undoes another.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <thread>
 
 #include "quiet_receiver.h"
 #include "state_file.h"
 #include "state_file_bus.h"
+#include "temp_folder.h"
 #include "usb_backend.h"
 #include "zirko.h"
 
@@ -37,16 +38,9 @@ struct Channel {
 
 class SharedReceiver : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zk_shared_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/receiver.state";
-  }
   void TearDown() override {
     zk_close_device();
     zk::set_usb_backend(nullptr);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   void Create(int firmware_major) {
     zk::virt::ReceiverState s = zk::test::QuietReceiverState();
@@ -78,8 +72,8 @@ class SharedReceiver : public testing::Test {
     ASSERT_EQ(zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER), ZK_STATE_FIRMWARE);
   }
 
-  std::string dir_;
-  std::string path_;
+  zk::virt::test::TempFolder folder_;
+  std::string path_ = folder_.path + "/receiver.state";
   std::unique_ptr<StateFileBus> here_;
 };
 
@@ -143,6 +137,28 @@ TEST_F(SharedReceiver, ConcurrentProgramsLoseNothing) {
   OpenHere();
   EXPECT_EQ(zk_keys_recorded(), kPrograms);
   for (int i = 0; i < kPrograms; ++i) EXPECT_EQ(zk_eeprom_peek(900 + i), kWrites) << i;
+}
+
+// Killed at any moment, a program leaves the whole state file (the last
+// EEPROM row is always there) and a lock that the next program takes.
+TEST_F(SharedReceiver, AProgramKilledWhileWritingLeavesNoTornFile) {
+  Create(3);
+  for (int round = 0; round < 20; ++round) {
+    const pid_t writer = Program([](StateFileBus &) {
+      for (int n = 0;; ++n) zk_eeprom_poke(500 + n % 100, n & 0xFF);
+      return 0;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + round));
+    kill(writer, SIGKILL);
+    EXPECT_EQ(ExitStatus(writer), 128 + SIGKILL);
+    const std::string text = zk::virt::read_text_file(path_).value_or("");
+    EXPECT_TRUE(zk::virt::parse_state(text, nullptr)) << round;
+    EXPECT_NE(text.find("\neeprom 3F0: FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF\n"),
+              std::string::npos)
+        << round;
+  }
+  OpenHere();
+  EXPECT_EQ(zk_eeprom_peek(2), 0x36);
 }
 
 }  // namespace
