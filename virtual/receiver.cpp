@@ -123,21 +123,26 @@ int Receiver::control(const Setup &setup, unsigned char *data, unsigned int time
   const int64_t deadline = timeout_ms ? now_ms() + timeout_ms : -1;
   auto gone = [&] { return !run_.present || (enumeration && run_.enumeration != enumeration); };
   int ended = 0;
-  // Waits for `at`; false when the transfer ended first, its result in `ended`.
-  auto wait_until = [&](int64_t at) {
-    const int64_t until = deadline >= 0 ? std::min(at, deadline) : at;
-    for (int64_t now = now_ms(); now < until && !gone(); now = now_ms()) session.pause(until - now);
-    ended = gone() ? kUsbErrorNoDevice : until < at ? kUsbErrorTimeout : 0;
+  // Waits until the receiver is done with its work (`busy` is read again
+  // after each pause: another program may have given it more); false when
+  // the transfer ended first, its result in `ended`.
+  auto wait_for = [&](const int64_t &busy) {
+    for (int64_t now = now_ms(); now < busy && !gone(); now = now_ms()) {
+      if (deadline >= 0 && now >= deadline) break;
+      session.pause((deadline >= 0 ? std::min(busy, deadline) : busy) - now);
+    }
+    ended = gone() ? kUsbErrorNoDevice : now_ms() < busy ? kUsbErrorTimeout : 0;
     return ended == 0;
   };
   // One request at a time: the EEPROM work of an earlier one delays this one.
-  if (!wait_until(run_.busy_until)) return ended;
+  if (!wait_for(run_.busy_until)) return ended;
   unsigned char reply[kReplyCapacity] = {};
   work_ms_ = 0;
   int n = serve(setup, data, reply);
   if (work_ms_ > 0) {
-    run_.busy_until = now_ms() + work_ms_;
-    if (!wait_until(run_.busy_until)) return ended;
+    const int64_t done = now_ms() + work_ms_;
+    run_.busy_until = done;
+    if (!wait_for(done)) return ended;
   }
   if (n <= 0 || !(setup.request_type & 0x80)) return n;
   n = std::min<int>(n, setup.length);

@@ -113,9 +113,10 @@ class ScriptedSession : public testing::Test {
   }
 
   // Without the hardware's own delays: the two sides start programs at
-  // different speeds, and a receiver still leaving would tell them apart.
+  // different speeds, and a receiver still leaving or re-enumerating (for
+  // the next step's program too) would tell them apart.
   static constexpr const char *kState =
-      "press_delay_ms = 20\nreenumerate_delay_ms = 20\n"
+      "press_delay_ms = 20\nreenumerate_delay_ms = 0\n"
       "leave_delay_ms = 0\neeprom_write_ms = 0\nformat_ms = 0\n";
   fs::path root_;
 };
