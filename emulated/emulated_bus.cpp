@@ -184,7 +184,6 @@ struct EmulatedBus::Impl {
   std::vector<virt::Transfer> transcript;
   std::vector<std::string> events;
   int next_devnum = 2;  // 1 is the root hub's
-  std::function<void()> persist_hook;
   bool stopping = false;
   bool poked = false;
   std::condition_variable watcher_cv;
@@ -268,7 +267,6 @@ void EmulatedBus::Impl::sync() {
   std::lock_guard sync_lock(sync_mu);
   std::vector<std::string> removals;
   std::vector<Publication> additions;
-  std::function<void()> persist;
   {
     std::lock_guard lock(mu);
     for (auto &slot : slots) {
@@ -277,7 +275,6 @@ void EmulatedBus::Impl::sync() {
       if (slot->listed && (!present || enumeration != slot->enumeration)) {
         slot->listed = false;
         removals.push_back(slot->syspath);
-        if (slot->receiver) persist = persist_hook;
       }
       if (slot->listed || !present) continue;
       const DeviceIdentity identity =
@@ -328,7 +325,6 @@ void EmulatedBus::Impl::sync() {
       g_error_free(error);
     }
   }
-  if (persist) persist();
 }
 
 gboolean EmulatedBus::Impl::on_ioctl(UMockdevIoctlBase *, UMockdevIoctlClient *client,
@@ -687,11 +683,6 @@ int EmulatedBus::open_clients() {
   return static_cast<int>(
       std::count_if(impl_->clients.begin(), impl_->clients.end(),
                     [](auto &entry) { return umockdev_ioctl_client_get_connected(entry.first); }));
-}
-
-void EmulatedBus::set_persist_hook(std::function<void()> hook) {
-  std::lock_guard lock(impl_->mu);
-  impl_->persist_hook = std::move(hook);
 }
 
 }  // namespace zk::emu

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,9 +50,6 @@ class EmulatedBus {
   std::string device_node(size_t receiver = 0);
   // Descriptors whose device node is open by a live client.
   int open_clients();
-
-  // Called with no lock held after a receiver left the bus.
-  void set_persist_hook(std::function<void()> hook);
 
  private:
   struct Impl;

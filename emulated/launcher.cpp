@@ -1,7 +1,7 @@
 // zirko-virtual-run: runs an unmodified program, linked against the system
 // libusb, with a virtual receiver from a state file behind the kernel's USB
-// interface as the program's libusb sees it. The receiver's state is saved
-// back when it leaves the bus and when the program ends.
+// interface as the program's libusb sees it. The receiver is the one every
+// program naming the state file shares; its changes are stored as they happen.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,13 +78,7 @@ int main(int argc, char **argv) {
   if (first >= argc || state_path.empty() || argv[first][0] == '-') return usage();
 
   zk::virt::StateFileBus states(state_path);
-  int status;
-  {
-    zk::emu::EmulatedBus bus;
-    if (zk::virt::Receiver *receiver = states.bus().receiver()) bus.attach_receiver(*receiver);
-    bus.set_persist_hook([&states] { states.save(); });
-    status = run(argv + first);
-  }
-  states.save();
-  return status;
+  zk::emu::EmulatedBus bus;
+  if (zk::virt::Receiver *receiver = states.receiver()) bus.attach_receiver(*receiver);
+  return run(argv + first);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "clock.h"
 #include "image.h"
 #include "receiver.h"
 #include "usb_backend.h"
@@ -16,9 +17,9 @@ constexpr int kV1PageOffset = 4;
 constexpr int kV2PacketSize = 131;  // page, page number, CRC-8
 constexpr int kV2NumberOffset = 128;
 constexpr int kV2CrcOffset = 130;
-constexpr int kFlagAddress = 2;  // upgrade flag: bit 7 of settings byte A
-constexpr uint8_t kUpgradeFlag = 0x80;
-constexpr int kLeaveMarkAddress = 4;  // the host's "leave" mark, in the reserved byte
+constexpr int kFlagAddress = 2;         // upgrade flag: bit 7 of settings byte A
+constexpr uint8_t kUpgradeFlag = 0x80;  // set by the host while an upload is unfinished
+constexpr int kLeaveMarkAddress = 4;    // the host's "leave" mark, in the reserved byte
 constexpr uint8_t kLeaveMark = 0x50;
 constexpr int kPages = kApplicationSize / kFlashPageSize;
 
@@ -35,9 +36,22 @@ uint8_t crc8(const unsigned char *bytes, int size) {
 
 }  // namespace
 
+bool uploaded_firmware_sound(const ReceiverState &state) {
+  return state.flash.empty() || check_image(state.flash).has_value();
+}
+
+bool start_uploaded_firmware(ReceiverState &state) {
+  if (state.flash.empty()) return true;  // never upgraded: the factory firmware
+  const auto image = check_image(state.flash);
+  if (!image) return false;
+  state.firmware = image->version;
+  state.firmware_generation = image->generation;
+  state.scm_hash = image->scm_hash;
+  return true;
+}
+
 int Bootloader::control(Receiver &receiver, const Setup &setup, const unsigned char *out,
                         unsigned char *reply) {
-  begin_session(receiver);
   const int generation = receiver.state_.bl_generation();
   if (setup.request_type == 0x42) {
     if (setup.request != 9 /* page packet */) return kUsbErrorPipe;
@@ -60,23 +74,13 @@ int Bootloader::control(Receiver &receiver, const Setup &setup, const unsigned c
       return leave(receiver);
     case 10 /* generation 2: page status */:
       if (generation != 2) return kUsbErrorPipe;
-      return page_status(reply);
+      return page_status(receiver, reply);
     case 11 /* generation 2: leave */:
       if (generation != 2) return kUsbErrorPipe;
       return leave(receiver);
     default:
       return kUsbErrorPipe;
   }
-}
-
-// Page position and status live in RAM: every start of the bootloader
-// begins without them.
-void Bootloader::begin_session(Receiver &receiver) {
-  if (session_ == receiver.enumeration_) return;
-  session_ = receiver.enumeration_;
-  next_page_ = 0;
-  std::fill(std::begin(status_), std::end(status_), 0);
-  status_[4] = kNoPage;
 }
 
 int Bootloader::device_info(Receiver &receiver, unsigned char *reply) {
@@ -98,24 +102,25 @@ bool Bootloader::pulled_out_at(Receiver &receiver, int page) {
   if (faults.unplug_at_page < 0 || faults.unplug_at_page != page) return false;
   faults.unplug_at_page = -1;
   // Plugged in again at once: it starts its bootloader, as the flag is set.
-  receiver.leave_locked(Mode::kBootloader);
+  receiver.leave_now_locked(Mode::kBootloader, now_ms());
   return true;
 }
 
 void Bootloader::write_page(Receiver &receiver, int page, const unsigned char *bytes) {
   std::vector<uint8_t> &flash = receiver.state_.flash;
+  int &next_page = receiver.run_.boot.next_page;
   // A new upload erases the application first, so that a half-written image
   // can never pass for the old one.
-  if (page == 0 && next_page_ != 1) flash.clear();
+  if (page == 0 && next_page != 1) flash.clear();
   const size_t end = static_cast<size_t>(page + 1) * kFlashPageSize;
   if (flash.size() < end) flash.resize(end, 0xFF);  // erased cells read 0xFF
   std::memcpy(flash.data() + end - kFlashPageSize, bytes, kFlashPageSize);
-  next_page_ = std::max(next_page_, page + 1);
+  next_page = std::max(next_page, page + 1);
 }
 
 int Bootloader::page_v1(Receiver &receiver, const Setup &setup, const unsigned char *out) {
   if (setup.value != 2) return kUsbErrorPipe;
-  const int page = next_page_;
+  const int page = receiver.run_.boot.next_page;
   if (pulled_out_at(receiver, page)) return kUsbErrorNoDevice;
   if (page >= kPages) return kUsbErrorPipe;  // would overwrite the bootloader
   // Part of a page cannot be written; the host hears how much arrived.
@@ -125,74 +130,62 @@ int Bootloader::page_v1(Receiver &receiver, const Setup &setup, const unsigned c
 
 int Bootloader::page_v2(Receiver &receiver, const Setup &setup, const unsigned char *out) {
   if (setup.value != 0) return kUsbErrorPipe;
-  std::fill(std::begin(status_), std::end(status_), 0);
+  auto &status = receiver.run_.boot.status;
+  status.fill(0);
   if (setup.length < kV2PacketSize) {
-    status_[4] = kPageShort;
+    status[4] = kPageShort;
     return setup.length;
   }
   const int page = out[kV2NumberOffset] | out[kV2NumberOffset + 1] << 8;
-  status_[0] = out[kV2NumberOffset];
-  status_[1] = out[kV2NumberOffset + 1];
-  status_[2] = out[kV2CrcOffset];
-  status_[3] = crc8(out, kV2CrcOffset);
+  status[0] = out[kV2NumberOffset];
+  status[1] = out[kV2NumberOffset + 1];
+  status[2] = out[kV2CrcOffset];
+  status[3] = crc8(out, kV2CrcOffset);
   if (pulled_out_at(receiver, page)) return kUsbErrorNoDevice;
   BootloaderFaults &faults = receiver.state_.bootloader_faults;
   if (faults.reject_page == page && faults.reject_times > 0) {
     --faults.reject_times;
-    status_[3] = static_cast<uint8_t>(~status_[2]);  // as a corrupted packet would read
+    status[3] = static_cast<uint8_t>(~status[2]);  // as a corrupted packet would read
   }
-  if (status_[2] != status_[3]) {
-    status_[4] = kPageCrcMismatch;
-  } else if (page > next_page_ || page >= kPages) {
-    status_[4] = kPageOutOfOrder;
+  if (status[2] != status[3]) {
+    status[4] = kPageCrcMismatch;
+  } else if (page > receiver.run_.boot.next_page || page >= kPages) {
+    status[4] = kPageOutOfOrder;
   } else {
     write_page(receiver, page, out);
-    status_[4] = kPageTaken;
+    status[4] = kPageTaken;
   }
   return setup.length;
 }
 
-int Bootloader::page_status(unsigned char *reply) {
-  std::memcpy(reply, status_, sizeof status_);
-  return sizeof status_;
-}
-
-bool Bootloader::boot_image(Receiver &receiver) {
-  ReceiverState &state = receiver.state_;
-  if (state.flash.empty()) return true;  // never upgraded: the factory firmware
-  const auto image = check_image(state.flash);
-  if (!image) return false;
-  state.firmware = image->version;
-  state.firmware_generation = image->generation;
-  state.scm_hash = image->scm_hash;
-  return true;
+int Bootloader::page_status(Receiver &receiver, unsigned char *reply) {
+  const auto &status = receiver.run_.boot.status;
+  std::copy(status.begin(), status.end(), reply);
+  return static_cast<int>(status.size());
 }
 
 int Bootloader::restart(Receiver &receiver, unsigned char *reply) {
+  const ReceiverState &state = receiver.state_;
+  if (receiver.leaving()) return kUsbErrorIo;
   reply[0] = 0;
-  // An unfinished upload (upgrade flag set) keeps the bootloader.
-  const bool unfinished = receiver.state_.eeprom[kFlagAddress] & kUpgradeFlag;
-  receiver.leave_locked(!unfinished && boot_image(receiver) ? Mode::kFirmware : Mode::kBootloader);
+  // Generation 2 keeps its bootloader after an unfinished upload (upgrade
+  // flag set); generation 1, whose hosts never clear the flag, goes by the
+  // image alone.
+  const bool unfinished = state.bl_generation() == 2 && state.eeprom[kFlagAddress] & kUpgradeFlag;
+  const bool boots = !unfinished && uploaded_firmware_sound(state);
+  receiver.switch_mode_locked(boots ? Mode::kFirmware : Mode::kBootloader);
   return 1;
 }
 
+// The receiver restarts instead of answering; the upgrade flag is the
+// host's to clear.
 int Bootloader::leave(Receiver &receiver) {
   ReceiverState &state = receiver.state_;
-  const bool booted = boot_image(receiver);
-  if (booted) {
-    // Generation 1 hosts never clear the flag: the bootloader does, once
-    // the image has passed its check.
-    if (state.bl_generation() == 1) state.eeprom[kFlagAddress] &= ~kUpgradeFlag;
-    // The mark has served its purpose; the reserved byte reads 0 again.
-    if (state.eeprom[kLeaveMarkAddress] == kLeaveMark) state.eeprom[kLeaveMarkAddress] = 0;
-  }
-  receiver.leave_locked(booted ? Mode::kFirmware : Mode::kBootloader);
-  if (state.bootloader_faults.stay_away_after_leave) {
-    state.plugged = false;
-    receiver.return_at_.reset();
-  }
-  // The receiver restarts instead of answering.
-  return kUsbErrorNoDevice;
+  const bool boots = uploaded_firmware_sound(state);
+  // The mark has served its purpose; the reserved byte reads 0 again.
+  if (boots && state.eeprom[kLeaveMarkAddress] == kLeaveMark) state.eeprom[kLeaveMarkAddress] = 0;
+  return receiver.switch_mode_locked(boots ? Mode::kFirmware : Mode::kBootloader,
+                                     state.bootloader_faults.stay_away_after_leave);
 }
 
 }  // namespace zk::virt

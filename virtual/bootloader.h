@@ -7,6 +7,7 @@
 // Leaving boots the uploaded image only when it passes its check.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace zk::virt {
@@ -31,12 +32,31 @@ struct BootloaderFaults {
   // After leaving the bootloader the receiver stays off the bus until it is
   // plugged in again.
   bool stay_away_after_leave = false;
+  bool operator==(const BootloaderFaults &) const = default;
 };
+
+// What the bootloader keeps in RAM during one run (one enumeration).
+struct BootloaderRun {
+  int next_page = 0;  // generation 1: where the next packet goes; 2: first page not yet taken
+  // Status of the last page (generation 2): page number (little-endian), CRC
+  // received, CRC computed, and one of Bootloader::PageStatus.
+  std::array<uint8_t, 5> status{0, 0, 0, 0, 0xFF};
+  bool operator==(const BootloaderRun &) const = default;
+};
+
+struct ReceiverState;
+
+// Makes the uploaded image the firmware the receiver runs (its version,
+// generation and hash); false when it fails its check. A receiver never
+// upgraded runs its factory firmware.
+bool start_uploaded_firmware(ReceiverState &state);
+// True when leaving the bootloader would start a firmware.
+bool uploaded_firmware_sound(const ReceiverState &state);
 
 class Bootloader {
  public:
   // Called with the receiver's lock held; may use the receiver's private
-  // helpers (EEPROM access, restart, re-enumeration into firmware mode).
+  // helpers (EEPROM access, leaving the bus) and its running state.
   // `out` holds the data stage of OUT requests (setup.length bytes arrived);
   // IN replies go to `reply` (kReplyCapacity bytes). Returns the reply
   // length, the bytes taken, or a libusb error.
@@ -44,8 +64,7 @@ class Bootloader {
               unsigned char *reply);
 
  private:
-  // Page status bytes 0-3: page number (little-endian), CRC received, CRC
-  // computed; byte 4 is one of these.
+  // Byte 4 of the page status.
   enum PageStatus : uint8_t {
     kPageTaken = 0,
     kPageCrcMismatch = 1,
@@ -54,24 +73,15 @@ class Bootloader {
     kNoPage = 0xFF,
   };
 
-  void begin_session(Receiver &receiver);
   int device_info(Receiver &receiver, unsigned char *reply);
   int page_v1(Receiver &receiver, const Setup &setup, const unsigned char *out);
   int page_v2(Receiver &receiver, const Setup &setup, const unsigned char *out);
-  int page_status(unsigned char *reply);
+  int page_status(Receiver &receiver, unsigned char *reply);
   // True when the receiver was pulled out at this page.
   bool pulled_out_at(Receiver &receiver, int page);
   void write_page(Receiver &receiver, int page, const unsigned char *bytes);
   int restart(Receiver &receiver, unsigned char *reply);
   int leave(Receiver &receiver);
-  // Loads the uploaded image as the firmware to run; false when it fails
-  // its check (or there is no image and no factory firmware).
-  bool boot_image(Receiver &receiver);
-
-  // Volatile state of one run of the bootloader (one enumeration).
-  uint64_t session_ = 0;
-  int next_page_ = 0;  // generation 1: where the next packet goes; 2: first page not yet taken
-  uint8_t status_[5] = {0, 0, 0, 0, kNoPage};
 };
 
 }  // namespace zk::virt

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace zk::virt {
 
 struct Bus::Slot {
   std::unique_ptr<Receiver> receiver;  // null for a foreign device
   ForeignDevice foreign;
-  std::vector<Device *> devices;  // one per enumeration, newest last
+  Device *current = nullptr;  // its latest enumeration
 };
 
 // One enumeration of a slot: what libusb calls a device. Descriptors and
@@ -25,7 +26,6 @@ struct Bus::Device {
 
 struct Bus::Handle {
   Device *device = nullptr;
-  bool open = true;
   std::vector<int> claimed;
 };
 
@@ -34,17 +34,19 @@ namespace {
 constexpr uint8_t kManufacturerIndex = 1;
 constexpr uint8_t kProductIndex = 2;
 
-template <typename T>
-T *from_opaque(void *p) {
-  return static_cast<T *>(p);
+template <typename T, typename Map>
+T *find_in(Map &map, void *p) {
+  auto it = map.find(static_cast<const T *>(p));
+  return it == map.end() ? nullptr : it->second.get();
 }
 
 // The result of a transfer that never reaches a receiver: its handle is
-// stale, a fault takes it, or the device is a foreign one, which answers no
-// vendor request. Nothing when the receiver is to serve it.
-std::optional<int> refused_result(bool alive, const std::optional<Fault> &fault,
-                                  Receiver *receiver) {
-  if (!alive) return kUsbErrorNoDevice;
+// stale and a fault was to take it, a fault takes it, or the device is a
+// foreign one, which answers no vendor request. Nothing when the receiver
+// is to serve it (it tells a stale handle itself).
+std::optional<int> refused_result(const std::optional<Fault> &fault, Receiver *receiver,
+                                  uint64_t enumeration) {
+  if (fault && receiver && receiver->arrival() != enumeration) return kUsbErrorNoDevice;
   if (fault && fault->action == Fault::Action::kError) return fault->error;
   if (fault && fault->action == Fault::Action::kDisconnect) {
     if (receiver) receiver->unplug();
@@ -59,10 +61,10 @@ std::optional<int> refused_result(bool alive, const std::optional<Fault> &fault,
 Bus::Bus() = default;
 Bus::~Bus() = default;
 
-Receiver &Bus::add_receiver(ReceiverState state) {
+Receiver &Bus::add_receiver(ReceiverState state, SharedState *shared) {
   std::lock_guard lock(mu_);
   auto slot = std::make_unique<Slot>();
-  slot->receiver = std::make_unique<Receiver>(std::move(state));
+  slot->receiver = std::make_unique<Receiver>(std::move(state), shared);
   Receiver &receiver = *slot->receiver;
   slots_.push_back(std::move(slot));
   return receiver;
@@ -91,12 +93,18 @@ size_t Bus::receiver_count() {
 
 std::vector<Transfer> Bus::transcript() {
   std::lock_guard lock(mu_);
-  return transcript_;
+  return {transcript_.begin(), transcript_.end()};
 }
 
 void Bus::clear_transcript() {
   std::lock_guard lock(mu_);
   transcript_.clear();
+}
+
+void Bus::set_transcript_limit(size_t transfers) {
+  std::lock_guard lock(mu_);
+  transcript_limit_ = transfers;
+  while (transcript_.size() > transcript_limit_) transcript_.pop_front();
 }
 
 void Bus::add_fault(const Fault &fault) {
@@ -146,50 +154,46 @@ int Bus::init_refs() {
 int Bus::device_refs() {
   std::lock_guard lock(mu_);
   int refs = 0;
-  for (auto &d : devices_) refs += d->refs;
+  for (auto &[key, d] : devices_) refs += d->refs;
   return refs;
 }
 
 int Bus::open_handles() {
   std::lock_guard lock(mu_);
-  return std::count_if(handles_.begin(), handles_.end(), [](auto &h) { return h->open; });
+  return static_cast<int>(handles_.size());
 }
 
-void Bus::set_persist_hook(std::function<void()> hook) {
+Bus::Holdings Bus::holdings() {
   std::lock_guard lock(mu_);
-  persist_hook_ = std::move(hook);
-}
-
-void Bus::set_rescan_hook(std::function<void()> hook) {
-  std::lock_guard lock(mu_);
-  rescan_hook_ = std::move(hook);
+  return {handles_.size(), devices_.size(), transcript_.size()};
 }
 
 Bus::Device *Bus::device_of(zk_usb_device *dev) {
-  auto *d = from_opaque<Device>(dev);
-  for (auto &known : devices_) {
-    if (known.get() == d) return d;
-  }
-  return nullptr;
+  return find_in<Device>(devices_, dev);
 }
 
 Bus::Handle *Bus::handle_of(zk_usb_handle *handle) {
-  auto *h = from_opaque<Handle>(handle);
-  for (auto &known : handles_) {
-    if (known.get() == h && h->open) return h;
-  }
-  return nullptr;
+  return find_in<Handle>(handles_, handle);
 }
 
 Bus::Device *Bus::current_device_locked(Slot &slot) {
   uint64_t enumeration = 0;
   if (slot.receiver) {
-    if (!slot.receiver->present()) return nullptr;
-    enumeration = slot.receiver->enumeration();
+    const auto arrival = slot.receiver->arrival();
+    if (!arrival) return nullptr;
+    enumeration = *arrival;
   }
-  if (!slot.devices.empty() && slot.devices.back()->enumeration == enumeration) {
-    return slot.devices.back();
-  }
+  if (slot.current && slot.current->enumeration == enumeration) return slot.current;
+  Device *old = std::exchange(slot.current, new_device_locked(slot, enumeration));
+  release_locked(old);
+  return slot.current;
+}
+
+void Bus::release_locked(Device *device) {
+  if (device && device->refs == 0 && device->slot->current != device) devices_.erase(device);
+}
+
+Bus::Device *Bus::new_device_locked(Slot &slot, uint64_t enumeration) {
   auto device = std::make_unique<Device>();
   device->slot = &slot;
   device->enumeration = enumeration;
@@ -210,20 +214,14 @@ Bus::Device *Bus::current_device_locked(Slot &slot) {
   }
   device->descriptor.iManufacturer = kManufacturerIndex;
   device->descriptor.iProduct = kProductIndex;
-  slot.devices.push_back(device.get());
-  devices_.push_back(std::move(device));
-  return slot.devices.back();
+  Device *added = device.get();
+  devices_.emplace(added, std::move(device));
+  return added;
 }
 
 bool Bus::handle_alive_locked(Handle &handle) {
-  Slot &slot = *handle.device->slot;
-  if (!slot.receiver) return true;
-  return slot.receiver->present() && slot.receiver->enumeration() == handle.device->enumeration;
-}
-
-bool Bus::receiver_handle_open_locked() {
-  return std::any_of(handles_.begin(), handles_.end(),
-                     [](auto &h) { return h->open && h->device->slot->receiver; });
+  Receiver *receiver = handle.device->slot->receiver.get();
+  return !receiver || receiver->arrival() == handle.device->enumeration;
 }
 
 std::optional<Fault> Bus::take_fault_locked(int request_type, int request) {
@@ -245,7 +243,10 @@ std::optional<Fault> Bus::take_fault_locked(int request_type, int request) {
   return std::nullopt;
 }
 
-void Bus::record_locked(Transfer transfer) {
+void Bus::record(Transfer transfer) {
+  std::lock_guard lock(mu_);
+  if (transcript_limit_ == 0) return;
+  if (transcript_.size() >= transcript_limit_) transcript_.pop_front();
   transcript_.push_back(std::move(transfer));
 }
 
@@ -266,12 +267,6 @@ void Bus::set_debug(int level) {
 }
 
 int Bus::get_device_list(std::vector<zk_usb_device *> &devices) {
-  std::function<void()> rescan;
-  {
-    std::lock_guard lock(mu_);
-    if (!receiver_handle_open_locked()) rescan = rescan_hook_;
-  }
-  if (rescan) rescan();
   std::lock_guard lock(mu_);
   devices.clear();
   for (auto &slot : slots_) {
@@ -286,7 +281,10 @@ int Bus::get_device_list(std::vector<zk_usb_device *> &devices) {
 void Bus::free_device_list(std::vector<zk_usb_device *> &devices) {
   std::lock_guard lock(mu_);
   for (auto *dev : devices) {
-    if (Device *device = device_of(dev)) --device->refs;
+    if (Device *device = device_of(dev)) {
+      --device->refs;
+      release_locked(device);
+    }
   }
   devices.clear();
 }
@@ -312,22 +310,18 @@ int Bus::open(zk_usb_device *dev, zk_usb_handle **handle) {
   h->device = device;
   ++device->refs;
   *handle = reinterpret_cast<zk_usb_handle *>(h.get());
-  handles_.push_back(std::move(h));
+  handles_.emplace(h.get(), std::move(h));
   return kUsbSuccess;
 }
 
 void Bus::close(zk_usb_handle *handle) {
-  std::function<void()> persist;
-  {
-    std::lock_guard lock(mu_);
-    Handle *h = handle_of(handle);
-    if (!h) return;
-    h->open = false;
-    h->claimed.clear();
-    --h->device->refs;
-    if (h->device->slot->receiver) persist = persist_hook_;
-  }
-  if (persist) persist();
+  std::lock_guard lock(mu_);
+  Handle *h = handle_of(handle);
+  if (!h) return;
+  Device *device = h->device;
+  handles_.erase(h);
+  --device->refs;
+  release_locked(device);
 }
 
 int Bus::claim_interface(zk_usb_handle *handle, int iface) {
@@ -338,8 +332,8 @@ int Bus::claim_interface(zk_usb_handle *handle, int iface) {
   // Receivers have the keyboard (0) and the vendor interface (1).
   const int interfaces = h->device->slot->receiver ? 2 : 1;
   if (iface < 0 || iface >= interfaces) return kUsbErrorNotFound;
-  for (auto &other : handles_) {
-    if (other.get() != h && other->open && other->device == h->device &&
+  for (auto &[key, other] : handles_) {
+    if (other.get() != h && other->device == h->device &&
         std::count(other->claimed.begin(), other->claimed.end(), iface)) {
       return kUsbErrorBusy;
     }
@@ -382,8 +376,9 @@ std::optional<Bus::Route> Bus::route(zk_usb_handle *handle, int request_type, in
   if (!h) return std::nullopt;
   Route path;
   path.fault = take_fault_locked(request_type, request);
-  path.alive = handle_alive_locked(*h);
   path.receiver = h->device->slot->receiver.get();
+  path.enumeration = h->device->enumeration;
+  path.latency = latency_;
   return path;
 }
 
@@ -399,16 +394,10 @@ int Bus::control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t r
   t.timeout_ms = timeout_ms;
   auto path = route(handle, request_type, request);
   if (!path) return kUsbErrorInvalidParam;
-  auto [receiver, alive, fault] = *path;
-  std::chrono::milliseconds latency;
-  {
-    std::lock_guard lock(mu_);
-    latency = latency_;
-  }
+  auto [receiver, enumeration, fault, latency] = *path;
   if (latency.count() > 0) std::this_thread::sleep_for(latency);
   const bool in = request_type & 0x80;
-  const uint64_t enumeration = receiver ? receiver->enumeration() : 0;
-  if (auto refused = refused_result(alive, fault, receiver)) {
+  if (auto refused = refused_result(fault, receiver, enumeration)) {
     t.result = *refused;
   } else {
     const int forced = fault ? fault->reply_length : -1;
@@ -419,7 +408,7 @@ int Bus::control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t r
     Setup setup{request_type, request, value, index, static_cast<uint16_t>(seen)};
     std::vector<unsigned char> buffer(std::max<int>({setup.length, kReplyCapacity, 1}), 0);
     if (!in && length > 0) std::memcpy(buffer.data(), data, length);
-    t.result = receiver->control(setup, buffer.data());
+    t.result = receiver->control(setup, buffer.data(), timeout_ms, enumeration);
     if (t.result >= 0 && forced >= 0) t.result = forced > length ? kUsbErrorOverflow : forced;
     if (in && length > 0)
       std::memcpy(data, buffer.data(), std::max(0, std::min<int>(length, t.result)));
@@ -427,16 +416,9 @@ int Bus::control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t r
   }
   if (in && t.result > 0) t.data.assign(data, data + t.result);
   if (!in && length > 0) t.data.assign(data, data + length);
-  const bool left =
-      receiver && alive && (!receiver->present() || receiver->enumeration() != enumeration);
-  std::function<void()> persist;
-  {
-    std::lock_guard lock(mu_);
-    record_locked(t);
-    if (left) persist = persist_hook_;
-  }
-  if (persist) persist();
-  return t.result;
+  const int result = t.result;
+  record(std::move(t));
+  return result;
 }
 
 int Bus::interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned char *data,
@@ -449,23 +431,18 @@ int Bus::interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned ch
   t.endpoint = endpoint;
   auto path = route(handle, -1, -1);
   if (!path) return kUsbErrorInvalidParam;
-  auto [receiver, alive, fault] = *path;
-  if (auto refused = refused_result(alive, fault, receiver)) {
+  auto [receiver, enumeration, fault, latency] = *path;
+  if (auto refused = refused_result(fault, receiver, enumeration)) {
     t.result = *refused;
   } else {
     // Blocks with no bus lock held, so control transfers go on meanwhile.
-    t.result = receiver->interrupt_read(endpoint, data, length, transferred, timeout_ms);
+    t.result =
+        receiver->interrupt_read(endpoint, data, length, transferred, timeout_ms, enumeration);
   }
   if (*transferred > 0) t.data.assign(data, data + *transferred);
-  const bool left = alive && fault && fault->action == Fault::Action::kDisconnect;
-  std::function<void()> persist;
-  {
-    std::lock_guard lock(mu_);
-    record_locked(t);
-    if (left && receiver) persist = persist_hook_;
-  }
-  if (persist) persist();
-  return t.result;
+  const int result = t.result;
+  record(std::move(t));
+  return result;
 }
 
 int Bus::clear_halt(zk_usb_handle *handle, uint8_t) {

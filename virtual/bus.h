@@ -1,15 +1,19 @@
 // A USB bus of virtual devices behind the library's USB seam: receivers and
 // foreign devices in a fixed enumeration order, reference counting as
-// libusb does it, a transcript of every transfer, and injected faults.
+// libusb does it, a transcript of the latest transfers, and injected faults.
+// It keeps only what is in use (open handles, referenced or current
+// enumerations), so a program may poll it for as long as it runs.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "receiver.h"
@@ -50,7 +54,7 @@ struct Fault {
   Action action = Action::kError;
   // Match: the nth transfer from now (1 = the next one), or, when 0, every
   // transfer with this request type and request (-1 matches any).
-  int nth = 0;
+  int64_t nth = 0;
   int request_type = -1;
   int request = -1;
   int error = kUsbErrorIo;  // kError
@@ -64,15 +68,18 @@ class Bus : public UsbBackend {
   Bus();
   ~Bus() override;
 
-  // Devices join in enumeration order. The receiver is owned by the bus.
-  Receiver &add_receiver(ReceiverState state = {});
+  // Devices join in enumeration order. The receiver is owned by the bus;
+  // `shared` (not owned) keeps its state where other programs find it.
+  Receiver &add_receiver(ReceiverState state = {}, SharedState *shared = nullptr);
   void add_foreign(const ForeignDevice &device);
   Receiver *receiver(size_t i = 0);
   size_t receiver_count();
 
-  // Transcript of every transfer since creation or the last clear.
+  // Transcript of the latest transfers (at most the limit) since creation
+  // or the last clear; a limit of 0 keeps none.
   std::vector<Transfer> transcript();
   void clear_transcript();
+  void set_transcript_limit(size_t transfers);
 
   void add_fault(const Fault &fault);
   void fail_transfer(int nth, int error);
@@ -87,13 +94,14 @@ class Bus : public UsbBackend {
   int init_refs();
   int device_refs();
   int open_handles();
-
-  // Called after a handle closes and after a receiver leaves the bus, with
-  // no lock held; the state-file bus saves there.
-  void set_persist_hook(std::function<void()> hook);
-  // Called by get_device_list with no lock held while no receiver handle is
-  // open; the state-file bus re-reads its file there.
-  void set_rescan_hook(std::function<void()> hook);
+  // What the bus holds on to: handles, enumerations, transcript entries.
+  struct Holdings {
+    size_t handles = 0;
+    size_t devices = 0;
+    size_t transfers = 0;
+    bool operator==(const Holdings &) const = default;
+  };
+  Holdings holdings();
 
   // UsbBackend.
   int init() override;
@@ -126,33 +134,36 @@ class Bus : public UsbBackend {
   Device *device_of(zk_usb_device *dev);
   Handle *handle_of(zk_usb_handle *handle);
   Device *current_device_locked(Slot &slot);
+  Device *new_device_locked(Slot &slot, uint64_t enumeration);
+  // Frees an enumeration nothing refers to any more.
+  void release_locked(Device *device);
   bool handle_alive_locked(Handle &handle);
   // Interrupt reads pass -1 and match only faults for any request.
   std::optional<Fault> take_fault_locked(int request_type, int request);
   // What a transfer on a handle meets: the receiver behind it (none for a
-  // foreign device), whether the handle still reaches it, and the fault that
-  // takes this transfer. Nothing for a handle the bus never gave out.
+  // foreign device) with the enumeration the handle was opened on, and the
+  // fault that takes this transfer. Nothing for a handle the bus never gave
+  // out.
   struct Route {
     Receiver *receiver = nullptr;
-    bool alive = false;
+    uint64_t enumeration = 0;
     std::optional<Fault> fault;
+    std::chrono::milliseconds latency{0};
   };
   std::optional<Route> route(zk_usb_handle *handle, int request_type, int request);
-  void record_locked(Transfer transfer);
-  bool receiver_handle_open_locked();
+  void record(Transfer transfer);
 
   std::mutex mu_;
   std::vector<std::unique_ptr<Slot>> slots_;
-  std::vector<std::unique_ptr<Device>> devices_;  // every enumeration, kept
-  std::vector<std::unique_ptr<Handle>> handles_;  // every handle, kept
-  std::vector<Transfer> transcript_;
+  std::unordered_map<const Device *, std::unique_ptr<Device>> devices_;
+  std::unordered_map<const Handle *, std::unique_ptr<Handle>> handles_;  // open ones
+  std::deque<Transfer> transcript_;
+  size_t transcript_limit_ = 16384;
   std::vector<Fault> faults_;
-  int transfers_ = 0;
+  int64_t transfers_ = 0;
   std::chrono::milliseconds latency_{0};
   int init_refs_ = 0;
   int debug_level_ = 0;
-  std::function<void()> persist_hook_;
-  std::function<void()> rescan_hook_;
 };
 
 }  // namespace zk::virt

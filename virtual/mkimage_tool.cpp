@@ -3,7 +3,6 @@
 //   zirko-mkimage --version 3.8 [--date 12-01-26] [--hash 0x1234abcd]
 //                 [--size 12288] [--generation N] [--corrupt] out.bin
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "image.h"
+#include "state_file.h"
 
 namespace {
 
@@ -25,27 +25,13 @@ constexpr const char *kUsage =
     "one the version implies; --corrupt spoils the checksum so that the receiver\n"
     "refuses to start the image.\n";
 
-std::optional<unsigned long> number(const std::string &text, unsigned long max) {
-  int base = 10;
-  std::string digits = text;
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-    base = 16;
-    digits = digits.substr(2);
-  }
-  unsigned long value = 0;
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || value > max)
-    return std::nullopt;
-  return value;
-}
-
 // "3.8" or "12-01-26": `count` numbers 0-255 joined by `separator`.
 bool bytes(const std::string &text, char separator, uint8_t *out, int count) {
   size_t start = 0;
   for (int i = 0; i < count; ++i) {
     size_t end = i + 1 < count ? text.find(separator, start) : text.size();
     if (end == std::string::npos) return false;
-    auto value = number(text.substr(start, end - start), 255);
+    auto value = zk::virt::parse_number(text.substr(start, end - start), 255);
     if (!value) return false;
     out[i] = static_cast<uint8_t>(*value);
     start = end + 1;
@@ -71,7 +57,7 @@ int fail(const std::string &message) {
 int main(int argc, char **argv) {
   ImageInfo info;
   today(info);
-  unsigned long size = 12288;
+  uint64_t size = 12288;
   bool have_version = false, corrupt = false;
   const char *path = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -101,16 +87,16 @@ int main(int argc, char **argv) {
       if (!bytes(value, '-', parts, 3)) return fail("bad date \"" + value + "\"");
       std::copy(parts, parts + 3, info.version.date.begin());
     } else if (arg == "--hash") {
-      auto hash = number(value, 0xFFFFFFFFul);
+      auto hash = zk::virt::parse_number(value, 0xFFFFFFFFu);
       if (!hash) return fail("bad hash \"" + value + "\"");
       info.scm_hash = static_cast<uint32_t>(*hash);
     } else if (arg == "--size") {
-      auto bytes = number(value, 1ul << 24);
+      auto bytes = zk::virt::parse_number(value, uint64_t{1} << 24);
       if (!bytes) return fail("bad size \"" + value + "\"");
       if (const char *problem = zk::virt::image_size_problem(*bytes)) return fail(problem);
       size = *bytes;
     } else if (arg == "--generation") {
-      auto generation = number(value, 3);
+      auto generation = zk::virt::parse_number(value, 3);
       if (!generation || *generation == 0) return fail("the generation is 1, 2 or 3");
       info.generation = static_cast<int>(*generation);
     } else {

@@ -1,16 +1,24 @@
 #include "receiver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
+#include "clock.h"
 #include "usb_backend.h"
 
 namespace zk::virt {
 
 namespace {
 
+// How often a waiting interrupt read looks at a shared receiver: other
+// programs cannot wake it.
+constexpr int64_t kSharedPollMs = 20;
+// Bytes a stored button takes: the entry and the two size bytes.
+constexpr int kRecordBytes = kEntrySize + 2;
+
 // Generation 1 reports outcomes with its own numbering.
-uint8_t outcome_of(StateCode code) {
+uint8_t outcome_of(uint8_t code) {
   switch (code) {
     case kStateNoSpace:
       return kOutcomeNoSpace;
@@ -27,49 +35,142 @@ uint32_t entry_hash(const uint8_t *entry) {
   return entry[0] | entry[1] << 8 | entry[2] << 16 | static_cast<uint32_t>(entry[3]) << 24;
 }
 
+// The earlier of two times, -1 standing for none.
+int64_t earlier(int64_t a, int64_t b) {
+  if (a < 0) return b;
+  if (b < 0) return a;
+  return std::min(a, b);
+}
+
 }  // namespace
 
-Receiver::Receiver(ReceiverState state) : state_(std::move(state)) {
-  present_ = state_.plugged;
-  if (present_) enumeration_ = 1;
-  active_a_ = state_.eeprom[2];
-  active_b_ = state_.eeprom[3];
-}
+// One step of the receiver: its lock (and the shared state's) held, with
+// what other programs stored taken up first and what this one changed
+// stored last.
+class Receiver::Session {
+ public:
+  explicit Session(Receiver &receiver) : r_(receiver), lock_(receiver.mu_) { r_.open_locked(); }
+  ~Session() { r_.close_locked(); }
+  Session(const Session &) = delete;
+  Session &operator=(const Session &) = delete;
+
+  // Lets other threads and programs at the receiver for up to `ms` (-1:
+  // until this program changes it).
+  void pause(int64_t ms) {
+    r_.close_locked();
+    if (ms < 0) {
+      r_.cv_.wait(lock_);
+    } else if (wall_clock_in_use()) {
+      r_.cv_.wait_for(lock_, std::chrono::milliseconds(ms));
+    } else {
+      lock_.unlock();
+      clock().sleep_ms(ms);
+      lock_.lock();
+    }
+    r_.open_locked();
+  }
+
+ private:
+  Receiver &r_;
+  std::unique_lock<std::mutex> lock_;
+};
+
+Receiver::Receiver(ReceiverState state, SharedState *shared)
+    : shared_(shared), state_(std::move(state)) {}
 
 Receiver::~Receiver() = default;
 
-int Receiver::control(const Setup &setup, unsigned char *data) {
-  std::lock_guard lock(mu_);
-  update_presence_locked();
-  if (!present_) return kUsbErrorNoDevice;
-  for (const auto &failing : state_.failing_requests)
-    if (failing.request_type == setup.request_type && failing.request == setup.request)
-      return failing.error;
-  unsigned char reply[kReplyCapacity] = {};
-  int n = state_.mode == Mode::kBootloader ? bootloader_.control(*this, setup, data, reply)
-                                           : firmware_control(setup, reply);
+void Receiver::open_locked() {
+  if (shared_) usable_ = shared_->lock_and_load(state_, run_);
+  follow_time_locked();
+}
+
+void Receiver::close_locked() {
+  if (shared_) shared_->store_and_unlock(state_, run_);
   cv_.notify_all();
+}
+
+// Everything that happened since the last step: by hand (an edited state),
+// by the clock (leaving, coming back, finished work, a due press).
+void Receiver::follow_time_locked() {
+  const int64_t now = now_ms();
+  if (!usable_) {
+    run_.present = false;
+    run_.return_at = run_.leave_at = -1;
+    return;
+  }
+  // What the receiver is was changed by hand: as if pulled out and plugged
+  // in again.
+  if (run_.present && run_.identity != identity_hash(state_)) arrive_locked(now);
+  if (run_.leave_at >= 0 && now >= run_.leave_at) leave_now_locked(run_.leave_to, run_.leave_at);
+  if (!state_.plugged) {
+    if (run_.present || run_.return_at >= 0 || run_.leave_at >= 0) go_off_locked();
+  } else if (!run_.present && run_.leave_at < 0 && now >= run_.return_at) {
+    arrive_locked(now);
+  }
+  settle_outcome_locked();
+  deliver_due_press_locked();
+}
+
+int64_t Receiver::next_event_locked() const {
+  int64_t next = earlier(next_press_time_locked(), run_.final_at);
+  return earlier(next, run_.leave_at);
+}
+
+int Receiver::control(const Setup &setup, unsigned char *data, unsigned int timeout_ms,
+                      uint64_t enumeration) {
+  Session session(*this);
+  const int64_t deadline = timeout_ms ? now_ms() + timeout_ms : -1;
+  auto gone = [&] { return !run_.present || (enumeration && run_.enumeration != enumeration); };
+  int ended = 0;
+  // Waits until the receiver is done with its work (`busy` is read again
+  // after each pause: another program may have given it more); false when
+  // the transfer ended first, its result in `ended`.
+  auto wait_for = [&](const int64_t &busy) {
+    for (int64_t now = now_ms(); now < busy && !gone(); now = now_ms()) {
+      if (deadline >= 0 && now >= deadline) break;
+      session.pause((deadline >= 0 ? std::min(busy, deadline) : busy) - now);
+    }
+    ended = gone() ? kUsbErrorNoDevice : now_ms() < busy ? kUsbErrorTimeout : 0;
+    return ended == 0;
+  };
+  // One request at a time: the EEPROM work of an earlier one delays this one.
+  if (!wait_for(run_.busy_until)) return ended;
+  unsigned char reply[kReplyCapacity] = {};
+  work_ms_ = 0;
+  int n = serve(setup, data, reply);
+  if (work_ms_ > 0) {
+    const int64_t done = now_ms() + work_ms_;
+    run_.busy_until = done;
+    if (!wait_for(done)) return ended;
+  }
   if (n <= 0 || !(setup.request_type & 0x80)) return n;
   n = std::min<int>(n, setup.length);
   if (n > 0) std::memcpy(data, reply, n);
   return n;
 }
 
+int Receiver::serve(const Setup &setup, unsigned char *data, unsigned char *reply) {
+  for (const auto &failing : state_.failing_requests)
+    if (failing.request_type == setup.request_type && failing.request == setup.request)
+      return failing.error;
+  return state_.mode == Mode::kBootloader ? bootloader_.control(*this, setup, data, reply)
+                                          : firmware_control(setup, reply);
+}
+
 int Receiver::firmware_control(const Setup &setup, unsigned char *reply) {
-  deliver_due_press_locked();
-  const int generation = state_.fw_generation();
   if (setup.request_type == 0xC0) {
     switch (setup.request) {
       case 0 /* normal mode */:
         // A generation-1 outcome the host did not read yet is dropped with
         // the operation: the host has given up on it.
-        if (wait_ != Wait::kNone) state_code_ = kStateIdle;
-        wait_ = Wait::kNone;
-        outcome_.reset();
+        if (run_.wait != Wait::kNone) run_.state_code = kStateIdle;
+        run_.wait = Wait::kNone;
+        run_.outcome_ready = run_.outcome_due = false;
         return 1;
       case 1 /* record mode */:
-        record_key_ = static_cast<uint8_t>(setup.value);
-        record_modifier_ = static_cast<uint8_t>(setup.index);
+        run_.record_key = static_cast<uint8_t>(setup.value);
+        run_.record_modifier = static_cast<uint8_t>(setup.index);
         start_wait(Wait::kRecord);
         return 1;
       case 2 /* delete mode */:
@@ -79,6 +180,7 @@ int Receiver::firmware_control(const Setup &setup, unsigned char *reply) {
         const int size = std::clamp(state_.image_size(), kHeaderSize, kEepromSize);
         std::fill(state_.eeprom.begin() + kHeaderSize, state_.eeprom.begin() + size, 0xFF);
         state_.set_image_size(kHeaderSize);
+        work(state_.format_ms);
         return 1;
       }
       case 4 /* delete by key */:
@@ -86,16 +188,15 @@ int Receiver::firmware_control(const Setup &setup, unsigned char *reply) {
             delete_by_key(static_cast<uint8_t>(setup.value), static_cast<uint8_t>(setup.index)));
         return 2;
       case 5 /* read state */:
-        if (generation == 1) return kUsbErrorPipe;
-        reply[0] = state_code_;
-        return 1;
+        return read_state(reply);
       case 6 /* clear state */:
-        state_code_ = kStateIdle;
+        run_.state_code = kStateIdle;
         return 1;
       case 7 /* sleep detect */:
         if (setup.value > 1) return kUsbErrorPipe;
         state_.eeprom[3] = static_cast<uint8_t>((state_.eeprom[3] & 0x7F) | setup.value << 7);
-        active_b_ = static_cast<uint8_t>((active_b_ & 0x7F) | setup.value << 7);
+        run_.active_b = static_cast<uint8_t>((run_.active_b & 0x7F) | setup.value << 7);
+        work(state_.eeprom_write_ms);
         return 1;
       default:
         return kUsbErrorPipe;
@@ -113,14 +214,12 @@ int Receiver::firmware_control(const Setup &setup, unsigned char *reply) {
       return version_reply(state_.bootloader, reply);
     case 5 /* enter bootloader */:
       if (setup.value != 0x5A) return kUsbErrorPipe;
-      // The receiver resets at once: the host's request dies with it.
-      leave_locked(Mode::kBootloader);
-      return kUsbErrorNoDevice;
+      return switch_mode_locked(Mode::kBootloader);
     case 6 /* restart */:
       return restart(reply);
     case 7 /* apply settings */:
-      active_a_ = state_.eeprom[2];
-      active_b_ = state_.eeprom[3];
+      run_.active_a = state_.eeprom[2];
+      run_.active_b = state_.eeprom[3];
       return 1;
     case 12 /* source-control hash */:
       for (int i = 0; i < 4; ++i) reply[i] = static_cast<uint8_t>(state_.scm_hash >> (8 * i));
@@ -139,6 +238,7 @@ int Receiver::eeprom_read(const Setup &setup, unsigned char *reply) {
 int Receiver::eeprom_write(const Setup &setup, unsigned char *reply) {
   if (setup.value >= kEepromSize || setup.index > 0xFF) return kUsbErrorPipe;
   state_.eeprom[setup.value] = static_cast<uint8_t>(setup.index);
+  work(state_.eeprom_write_ms);
   reply[0] = 0;
   return 1;
 }
@@ -150,32 +250,50 @@ int Receiver::version_reply(const Version &version, unsigned char *reply) {
   return 8;
 }
 
+int Receiver::read_state(unsigned char *reply) {
+  if (state_.fw_generation() == 1) return kUsbErrorPipe;
+  const int forced = state_.report_state_code;
+  reply[0] = forced >= 0 ? static_cast<uint8_t>(forced) : run_.state_code;
+  return 1;
+}
+
 int Receiver::restart(unsigned char *reply) {
+  if (leaving()) return kUsbErrorIo;
   reply[0] = 0;
-  Mode next = state_.mode;
-  // A bootloader restarts into the firmware unless an upload was left
-  // unfinished (upgrade flag, bit 7 of settings byte A).
-  if (next == Mode::kBootloader && !(state_.eeprom[2] & 0x80)) next = Mode::kFirmware;
-  leave_locked(next);
+  switch_mode_locked(Mode::kFirmware);
   return 1;
 }
 
 void Receiver::start_wait(Wait wait) {
-  wait_ = wait;
-  state_code_ = kStateWaiting;
-  outcome_.reset();
-  wait_started_ = Clock::now();
+  forget_operation_locked();
+  run_.wait = wait;
+  run_.state_code = kStateWaiting;
+  run_.wait_started = now_ms();
 }
 
-void Receiver::finish(StateCode code) {
-  wait_ = Wait::kNone;
-  state_code_ = code;
-  if (state_.fw_generation() == 1) outcome_ = outcome_of(code);
+void Receiver::finish(StateCode code, int bytes_written) {
+  run_.wait = Wait::kNone;
+  run_.state_code = kStateBusy;
+  run_.final_code = code;
+  run_.final_at = now_ms() + int64_t{bytes_written} * std::max(0, state_.eeprom_write_ms);
+  run_.outcome_due = state_.fw_generation() == 1;
+  settle_outcome_locked();
+}
+
+void Receiver::settle_outcome_locked() {
+  if (run_.final_at < 0 || now_ms() < run_.final_at) return;
+  run_.state_code = run_.final_code;
+  if (run_.outcome_due) {
+    run_.outcome = outcome_of(run_.final_code);
+    run_.outcome_ready = true;
+  }
+  run_.final_at = -1;
+  run_.outcome_due = false;
 }
 
 void Receiver::press_locked(uint32_t hash) {
-  if (!present_ || state_.mode != Mode::kFirmware) return;
-  switch (wait_) {
+  if (!run_.present || state_.mode != Mode::kFirmware) return;
+  switch (run_.wait) {
     case Wait::kRecord:
       record_locked(hash);
       return;
@@ -194,24 +312,23 @@ void Receiver::press_locked(uint32_t hash) {
 
 void Receiver::record_locked(uint32_t hash) {
   // A corrupt size leaves no room that could be trusted.
-  if (!image_valid()) return finish(kStateNoSpace);
-  if (find_entry(hash) >= 0) return finish(kStateExists);
+  if (!image_valid()) return finish(kStateNoSpace, 0);
+  if (find_entry(hash) >= 0) return finish(kStateExists, 0);
   const int size = state_.image_size();
-  if (size + kEntrySize > kImageRoom) return finish(kStateNoSpace);
+  if (size + kEntrySize > kImageRoom) return finish(kStateNoSpace, 0);
   const int count = (size - kHeaderSize) / kEntrySize;
   uint8_t *entry = &state_.eeprom[kHeaderSize + kEntrySize * count];
   for (int i = 0; i < 4; ++i) entry[i] = static_cast<uint8_t>(hash >> (8 * i));
-  entry[4] = record_modifier_;
-  entry[5] = record_key_;
+  entry[4] = run_.record_modifier;
+  entry[5] = run_.record_key;
   state_.set_image_size(kHeaderSize + kEntrySize * (count + 1));
-  finish(kStateDone);
+  finish(kStateDone, kRecordBytes);
 }
 
 void Receiver::delete_locked(uint32_t hash) {
   const int index = image_valid() ? find_entry(hash) : -1;
-  if (index < 0) return finish(kStateNotFound);
-  remove_entry(index, state_.image_size());
-  finish(kStateDone);
+  if (index < 0) return finish(kStateNotFound, 0);
+  finish(kStateDone, remove_entry(index, state_.image_size()));
 }
 
 bool Receiver::image_valid() const {
@@ -234,7 +351,7 @@ int Receiver::delete_by_key(uint8_t key, uint8_t modifier) {
   for (int i = 0; i < count;) {
     const uint8_t *entry = &state_.eeprom[kHeaderSize + kEntrySize * i];
     if (entry[5] == key && entry[4] == modifier) {
-      remove_entry(i, state_.image_size());
+      work(int64_t{remove_entry(i, state_.image_size())} * state_.eeprom_write_ms);
       --count;
       ++removed;
     } else {
@@ -244,179 +361,215 @@ int Receiver::delete_by_key(uint8_t key, uint8_t modifier) {
   return removed;
 }
 
-void Receiver::remove_entry(int index, int size) {
+int Receiver::remove_entry(int index, int size) {
   auto begin = state_.eeprom.begin();
   const int at = kHeaderSize + kEntrySize * index;
   std::copy(begin + at + kEntrySize, begin + size, begin + at);
   std::fill(begin + size - kEntrySize, begin + size, 0xFF);
   state_.set_image_size(size - kEntrySize);
+  return size - at + 2;  // the entries moved down, the freed place, the size
 }
 
-void Receiver::leave_locked(Mode next) {
-  present_ = false;
+// The receiver restarts instead of answering the request that switches it:
+// the host's transfer fails, at once with the device gone when it leaves at
+// once, else as a request nobody answered while it stays a while longer.
+int Receiver::switch_mode_locked(Mode next, bool stay_away) {
+  if (leaving()) return kUsbErrorIo;  // already on its way out
+  const int64_t now = now_ms();
+  run_.leave_to = next;
+  run_.stay_away = stay_away;
+  run_.leave_at = now + std::max(0, state_.leave_delay_ms);
+  if (run_.leave_at > now) return kUsbErrorIo;
+  leave_now_locked(next, now);
+  return kUsbErrorNoDevice;
+}
+
+void Receiver::leave_now_locked(Mode next, int64_t at) {
+  // Leaving the bootloader for firmware starts the uploaded image, if sound.
+  if (state_.mode == Mode::kBootloader && next == Mode::kFirmware &&
+      !start_uploaded_firmware(state_))
+    next = Mode::kBootloader;
   state_.mode = next;
-  wait_ = Wait::kNone;
-  state_code_ = kStateIdle;
-  outcome_.reset();
-  return_at_ = Clock::now() + std::chrono::milliseconds(std::max(0, state_.reenumerate_delay_ms));
-  cv_.notify_all();
+  run_.present = false;
+  run_.leave_at = -1;
+  forget_operation_locked();
+  run_.return_at = at + std::max(0, state_.reenumerate_delay_ms);
+  if (run_.stay_away) {
+    state_.plugged = false;
+    run_.return_at = -1;
+    run_.stay_away = false;
+  }
 }
 
-void Receiver::update_presence_locked() {
-  if (!return_at_ || Clock::now() < *return_at_) return;
-  return_at_.reset();
-  present_ = true;
-  ++enumeration_;
-  active_a_ = state_.eeprom[2];
-  active_b_ = state_.eeprom[3];
+// Unplugged: a mode switch under way is done (the receiver had restarted),
+// and it comes back only when plugged in.
+void Receiver::go_off_locked() {
+  if (leaving()) leave_now_locked(run_.leave_to, now_ms());
+  run_.present = false;
+  run_.return_at = -1;
 }
 
-std::optional<Receiver::Clock::time_point> Receiver::next_press_time_locked() const {
-  if (wait_ == Wait::kNone || !present_) return std::nullopt;
-  if (state_.presses.empty() && !state_.auto_press) return std::nullopt;
-  return wait_started_ + std::chrono::milliseconds(std::max(0, state_.press_delay_ms));
+void Receiver::arrive_locked(int64_t at) {
+  run_.present = true;
+  run_.enumeration = std::max<uint64_t>(run_.enumeration + 1, static_cast<uint64_t>(at));
+  run_.identity = identity_hash(state_);
+  run_.return_at = run_.leave_at = -1;
+  run_.busy_until = 0;
+  forget_operation_locked();
+  run_.active_a = state_.eeprom[2];
+  run_.active_b = state_.eeprom[3];
+  run_.boot = {};
+}
+
+void Receiver::forget_operation_locked() {
+  run_.wait = Wait::kNone;
+  run_.state_code = kStateIdle;
+  run_.final_at = -1;
+  run_.outcome_due = run_.outcome_ready = false;
+}
+
+int64_t Receiver::next_press_time_locked() const {
+  if (run_.wait == Wait::kNone || !run_.present) return -1;
+  if (state_.presses.empty() && !state_.auto_press) return -1;
+  return run_.wait_started + std::max(0, state_.press_delay_ms);
 }
 
 void Receiver::deliver_due_press_locked() {
-  const auto due = next_press_time_locked();
-  if (!due || Clock::now() < *due) return;
+  const int64_t due = next_press_time_locked();
+  if (due < 0 || now_ms() < due || state_.mode != Mode::kFirmware) return;
   uint32_t hash;
   if (!state_.presses.empty()) {
     hash = state_.presses.front();
     state_.presses.pop_front();
   } else {
-    // A fresh button: spread the counter so hashes look like real ones, and
-    // never repeat a stored one (that would read as "exists").
-    do {
-      uint32_t n = state_.next_fresh_hash++;
-      hash = (n * 0x9E3779B1u) ^ (n >> 7);
-    } while (hash == 0 || (image_valid() && find_entry(hash) >= 0));
+    hash = fresh_hash_locked();
   }
   press_locked(hash);
 }
 
+// A fresh button: spread the counter so hashes look like real ones, and
+// never repeat a stored one (that would read as "exists").
+uint32_t Receiver::fresh_hash_locked() {
+  uint32_t hash;
+  do {
+    uint32_t n = state_.next_fresh_hash++;
+    hash = (n * 0x9E3779B1u) ^ (n >> 7);
+  } while (hash == 0 || (image_valid() && find_entry(hash) >= 0));
+  return hash;
+}
+
 int Receiver::interrupt_read(uint8_t endpoint, unsigned char *data, int length, int *transferred,
-                             unsigned int timeout_ms) {
+                             unsigned int timeout_ms, uint64_t enumeration) {
   *transferred = 0;
-  std::unique_lock lock(mu_);
-  update_presence_locked();
-  if (!present_) return kUsbErrorNoDevice;
+  Session session(*this);
+  if (!run_.present || (enumeration && run_.enumeration != enumeration)) return kUsbErrorNoDevice;
   if (state_.mode != Mode::kFirmware || endpoint != kInterruptEndpoint) return kUsbErrorPipe;
-  const uint64_t enumeration = enumeration_;
-  std::optional<Clock::time_point> deadline;
-  if (timeout_ms != 0) deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const uint64_t arrived = run_.enumeration;
+  const int64_t deadline = timeout_ms ? now_ms() + timeout_ms : -1;
   for (;;) {
-    if (!present_ || enumeration_ != enumeration) return kUsbErrorNoDevice;
-    deliver_due_press_locked();
-    if (outcome_ && length > 0) {
-      data[0] = *outcome_;
-      outcome_.reset();
+    if (!run_.present || run_.enumeration != arrived) return kUsbErrorNoDevice;
+    if (run_.outcome_ready && length > 0) {
+      data[0] = run_.outcome;
+      run_.outcome_ready = false;
       *transferred = 1;
       return kUsbSuccess;
     }
-    if (deadline && Clock::now() >= *deadline) return kUsbErrorTimeout;
-    auto wake = next_press_time_locked();
-    if (deadline && (!wake || *deadline < *wake)) wake = deadline;
-    if (wake) {
-      cv_.wait_until(lock, *wake);
-    } else {
-      cv_.wait(lock);
-    }
+    const int64_t now = now_ms();
+    if (deadline >= 0 && now >= deadline) return kUsbErrorTimeout;
+    int64_t wake = earlier(next_event_locked(), deadline);
+    if (shared_) wake = earlier(wake, now + kSharedPollMs);
+    session.pause(wake < 0 ? -1 : std::max<int64_t>(1, wake - now));
   }
 }
 
 void Receiver::press(uint32_t hash) {
-  std::lock_guard lock(mu_);
-  update_presence_locked();
+  Session session(*this);
   press_locked(hash);
-  cv_.notify_all();
 }
 
 void Receiver::queue_press(uint32_t hash) {
-  std::lock_guard lock(mu_);
+  Session session(*this);
   state_.presses.push_back(hash);
-  cv_.notify_all();
+}
+
+std::pair<uint32_t, bool> Receiver::press_button(std::optional<uint32_t> hash) {
+  Session session(*this);
+  const uint32_t pressed = hash ? *hash : fresh_hash_locked();
+  if (run_.present && state_.mode == Mode::kFirmware && run_.wait != Wait::kNone) {
+    press_locked(pressed);
+    return {pressed, true};
+  }
+  state_.presses.push_back(pressed);
+  return {pressed, false};
 }
 
 void Receiver::unplug() {
-  std::lock_guard lock(mu_);
+  Session session(*this);
   state_.plugged = false;
-  leave_locked(state_.mode);
-  return_at_.reset();
+  go_off_locked();
 }
 
 void Receiver::plug() {
-  std::lock_guard lock(mu_);
+  Session session(*this);
   state_.plugged = true;
-  update_presence_locked();
-  if (present_) return;
-  return_at_ = Clock::now();
-  update_presence_locked();
-  cv_.notify_all();
+  if (usable_ && !run_.present && run_.leave_at < 0) arrive_locked(now_ms());
 }
 
 bool Receiver::present() {
-  std::lock_guard lock(mu_);
-  update_presence_locked();
-  return present_;
+  Session session(*this);
+  return run_.present;
 }
 
 uint64_t Receiver::enumeration() {
-  std::lock_guard lock(mu_);
-  update_presence_locked();
-  return enumeration_;
+  Session session(*this);
+  return run_.enumeration;
+}
+
+std::optional<uint64_t> Receiver::arrival() {
+  Session session(*this);
+  if (!run_.present) return std::nullopt;
+  return run_.enumeration;
 }
 
 void Receiver::reenumerate(Mode next) {
-  std::lock_guard lock(mu_);
-  leave_locked(next);
+  Session session(*this);
+  leave_now_locked(next, now_ms());
 }
 
 ReceiverState Receiver::snapshot() {
-  std::lock_guard lock(mu_);
+  Session session(*this);
   return state_;
 }
 
-void Receiver::replace_state(const ReceiverState &state) {
-  std::lock_guard lock(mu_);
-  state_ = state;
-  if (state_.plugged) {
-    update_presence_locked();
-    if (!present_) {
-      return_at_ = Clock::now();
-      update_presence_locked();
-    }
-  } else if (present_ || return_at_) {
-    leave_locked(state_.mode);
-    return_at_.reset();
-  }
-  cv_.notify_all();
+RunState Receiver::run_snapshot() {
+  Session session(*this);
+  return run_;
 }
 
 std::vector<KeyReport> Receiver::key_reports() {
-  std::lock_guard lock(mu_);
+  Session session(*this);
   return reports_;
 }
 
 uint8_t Receiver::state_code() {
-  std::lock_guard lock(mu_);
-  return state_code_;
+  Session session(*this);
+  return run_.state_code;
 }
 
 bool Receiver::waiting_for_button() {
-  std::lock_guard lock(mu_);
-  return wait_ != Wait::kNone;
+  Session session(*this);
+  return run_.wait != Wait::kNone;
 }
 
 std::pair<uint8_t, uint8_t> Receiver::active_settings() {
-  std::lock_guard lock(mu_);
-  return {active_a_, active_b_};
+  Session session(*this);
+  return {run_.active_a, run_.active_b};
 }
 
 void Receiver::edit(const std::function<void(ReceiverState &)> &change) {
-  std::lock_guard lock(mu_);
+  Session session(*this);
   change(state_);
-  cv_.notify_all();
+  if (run_.present) run_.identity = identity_hash(state_);
 }
 
 }  // namespace zk::virt

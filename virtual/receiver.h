@@ -3,15 +3,19 @@
 // that reports outcomes on generation 1; leaving and rejoining the bus. It
 // knows nothing of handles or transcripts, so that any transport (the
 // virtual bus, an emulated kernel interface) can serve the same model.
+//
+// A receiver may be shared: then every step it takes (a transfer, a press,
+// a look at its state) first takes up what other programs stored and stores
+// what it changed, under a lock that all of them hold for each step, so that
+// they all meet one device.
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "bootloader.h"
@@ -57,30 +61,50 @@ enum StateCode : uint8_t {
   kStateNotFound = 6,
 };
 
+// Where a shared receiver keeps its state between steps.
+class SharedState {
+ public:
+  virtual ~SharedState() = default;
+  // Takes the lock and brings `state` and `run` up to what was stored last.
+  // False while the stored state cannot be used: the receiver is then off
+  // the bus.
+  virtual bool lock_and_load(ReceiverState &state, RunState &run) = 0;
+  // Stores what changed since loading and releases the lock.
+  virtual void store_and_unlock(const ReceiverState &state, const RunState &run) = 0;
+};
+
 class Receiver {
  public:
-  using Clock = std::chrono::steady_clock;
-
-  explicit Receiver(ReceiverState state = {});
+  // `shared` (not owned) keeps the state when other programs use the
+  // receiver too; `state` is then replaced by what it holds.
+  explicit Receiver(ReceiverState state = {}, SharedState *shared = nullptr);
   ~Receiver();
   Receiver(const Receiver &) = delete;
   Receiver &operator=(const Receiver &) = delete;
 
   // One control transfer. IN requests fill `data` with at most setup.length
-  // bytes, as firmware honours wLength; OUT requests read it. Returns the
-  // bytes transferred or a libusb error code.
-  int control(const Setup &setup, unsigned char *data);
+  // bytes, as firmware honours wLength; OUT requests read it. A request
+  // whose EEPROM work outlasts timeout_ms (0: no limit) times out, though
+  // the work goes on. `enumeration` (0: any) is the one the host's handle
+  // was opened on: an older one has lost its device. Returns the bytes
+  // transferred or a libusb error code.
+  int control(const Setup &setup, unsigned char *data, unsigned int timeout_ms = 0,
+              uint64_t enumeration = 0);
   // Blocks until an outcome byte is due, the receiver leaves the bus, or
   // timeout_ms (0: no limit) passes. Returns 0 with *transferred set, or
   // kUsbErrorNoDevice / kUsbErrorTimeout / kUsbErrorPipe.
   int interrupt_read(uint8_t endpoint, unsigned char *data, int length, int *transferred,
-                     unsigned int timeout_ms);
+                     unsigned int timeout_ms, uint64_t enumeration = 0);
 
   // A remote button. In record or delete mode it completes the operation;
   // in normal mode a recorded button types its key.
   void press(uint32_t hash);
   // Appends to the queue of presses delivered while the receiver waits.
   void queue_press(uint32_t hash);
+  // A button a person presses: taken at once by a waiting record or delete,
+  // else queued for the next wait. No hash: a button never stored. Returns
+  // the hash and whether it was taken at once.
+  std::pair<uint32_t, bool> press_button(std::optional<uint32_t> hash);
 
   // Presence on the bus. Each arrival starts a new enumeration; a handle
   // opened during an earlier one has lost its device.
@@ -88,62 +112,79 @@ class Receiver {
   void plug();
   bool present();
   uint64_t enumeration();
+  // The current enumeration, or nothing while off the bus.
+  std::optional<uint64_t> arrival();
   // Leaves the bus now and comes back after the re-enumeration delay in
-  // `next` mode. The bootloader uses it to start the uploaded firmware.
+  // `next` mode.
   void reenumerate(Mode next);
 
   // Copies for transports, tests and the state file.
   ReceiverState snapshot();
-  void replace_state(const ReceiverState &state);
+  RunState run_snapshot();
   std::vector<KeyReport> key_reports();
   uint8_t state_code();
   bool waiting_for_button();
   // Settings bytes the firmware runs with (taken at start and on apply).
   std::pair<uint8_t, uint8_t> active_settings();
 
-  // Runs `change` on the state under the lock (configuration by tests).
+  // Runs `change` on the state (configuration by tests and tools). The
+  // receiver stays on the bus as it is, whatever changed.
   void edit(const std::function<void(ReceiverState &)> &change);
 
  private:
   friend class Bootloader;
-  enum class Wait { kNone, kRecord, kDelete };
+  class Session;
 
+  // Session steps: take up what is stored, then what time brought.
+  void open_locked();
+  void close_locked();
+  void follow_time_locked();
+  int64_t next_event_locked() const;
+
+  int serve(const Setup &setup, unsigned char *data, unsigned char *reply);
   int firmware_control(const Setup &setup, unsigned char *reply);
   int eeprom_read(const Setup &setup, unsigned char *reply);
   int eeprom_write(const Setup &setup, unsigned char *reply);
   int version_reply(const Version &version, unsigned char *reply);
+  int read_state(unsigned char *reply);
   int restart(unsigned char *reply);
   void start_wait(Wait wait);
-  void finish(StateCode code);
+  // Ends a record or delete with `code` once `bytes_written` are stored.
+  void finish(StateCode code, int bytes_written);
+  void settle_outcome_locked();
   void press_locked(uint32_t hash);
   void record_locked(uint32_t hash);
   void delete_locked(uint32_t hash);
   int find_entry(uint32_t hash) const;
   int delete_by_key(uint8_t key, uint8_t modifier);
-  void remove_entry(int index, int size);
-  void leave_locked(Mode next);
-  void update_presence_locked();
+  // Returns the bytes written.
+  int remove_entry(int index, int size);
+  void work(int64_t ms) { work_ms_ += ms; }
+
+  // Leaving the bus: after a mode switch (the leave delay passes first; the
+  // request that caused it gets the result returned), at once, or for good.
+  int switch_mode_locked(Mode next, bool stay_away = false);
+  bool leaving() const { return run_.leave_at >= 0; }
+  void leave_now_locked(Mode next, int64_t at);
+  void go_off_locked();
+  void arrive_locked(int64_t at);
+  void forget_operation_locked();
+
   // Delivers the press that is due while the receiver waits, if any.
   void deliver_due_press_locked();
-  std::optional<Clock::time_point> next_press_time_locked() const;
+  int64_t next_press_time_locked() const;
+  uint32_t fresh_hash_locked();
   bool image_valid() const;
 
   std::mutex mu_;
   std::condition_variable cv_;
+  SharedState *shared_;
+  bool usable_ = true;
   ReceiverState state_;
+  RunState run_;
   Bootloader bootloader_;
-  Wait wait_ = Wait::kNone;
-  uint8_t record_key_ = 0;
-  uint8_t record_modifier_ = 0;
-  Clock::time_point wait_started_{};
-  uint8_t state_code_ = kStateIdle;
-  std::optional<uint8_t> outcome_;  // generation 1, not yet read
-  std::vector<KeyReport> reports_;
-  uint8_t active_a_ = 0;
-  uint8_t active_b_ = 0;
-  bool present_ = false;
-  uint64_t enumeration_ = 0;
-  std::optional<Clock::time_point> return_at_;  // re-enumeration under way
+  std::vector<KeyReport> reports_;  // what this program's host was typed
+  int64_t work_ms_ = 0;             // EEPROM work of the request being served
 };
 
 }  // namespace zk::virt

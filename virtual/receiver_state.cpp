@@ -2,6 +2,23 @@
 
 namespace zk::virt {
 
+namespace {
+
+// FNV-1a, 64 bits.
+void mix(uint64_t &hash, const void *bytes, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    hash ^= static_cast<const uint8_t *>(bytes)[i];
+    hash *= 0x100000001B3ull;
+  }
+}
+
+template <typename T>
+void mix(uint64_t &hash, const T &value) {
+  mix(hash, &value, sizeof value);
+}
+
+}  // namespace
+
 int generation_of_firmware(int major) {
   switch (major) {
     case 2:
@@ -38,6 +55,20 @@ void ReceiverState::reset_eeprom() {
   eeprom[2] = kDefaultSettingsA;
   eeprom[3] = kDefaultSettingsB;
   eeprom[4] = 0;
+}
+
+uint64_t identity_hash(const ReceiverState &s) {
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (const Version &v : {s.firmware, s.bootloader}) {
+    mix(hash, v.major);
+    mix(hash, v.minor);
+    mix(hash, v.date);
+  }
+  mix(hash, s.product.data(), s.product.size());
+  for (int value : {int(s.mode), int(s.legacy_manufacturer), int(s.firmware_product_id),
+                    int(s.bootloader_product_id), s.firmware_generation, s.bootloader_generation})
+    mix(hash, value);
+  return hash;
 }
 
 }  // namespace zk::virt

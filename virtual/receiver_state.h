@@ -1,5 +1,6 @@
 // Everything a virtual receiver keeps across runs: what it presents on the
-// bus, its versions, its EEPROM, and how it is pressed. Plain data, so that
+// bus, its versions, its EEPROM, and how it is pressed and how fast it works;
+// and, apart from it, what its RAM holds while it runs. Plain data, so that
 // the state file, the model and tests share one picture of the receiver.
 #pragma once
 
@@ -20,6 +21,7 @@ struct Version {
   uint8_t major = 0;
   uint8_t minor = 0;
   std::array<uint8_t, 3> date{};
+  bool operator==(const Version &) const = default;
 };
 
 inline constexpr int kEepromSize = 1024;
@@ -60,6 +62,17 @@ struct ReceiverState {
   int press_delay_ms = 1000;
   uint32_t next_fresh_hash = 0x1000;
   int reenumerate_delay_ms = 100;
+  // How long the hardware takes (0: no time at all, as the test suites
+  // want): after a mode switch the receiver stays on the bus this long
+  // before it leaves; each EEPROM byte written takes eeprom_write_ms (a
+  // recorded or deleted button reports state code 2 meanwhile); erasing
+  // every button takes format_ms.
+  int leave_delay_ms = 300;
+  int eeprom_write_ms = 4;
+  int format_ms = 3000;
+  // A test setting: the state code the firmware reports whatever it is
+  // doing (-1: its own).
+  int report_state_code = -1;
   // Flash contents written by the bootloader; empty while never upgraded.
   std::vector<uint8_t> flash;
   // Faults of the upload protocol (see bootloader.h).
@@ -70,6 +83,7 @@ struct ReceiverState {
     uint8_t request_type;
     uint8_t request;
     int error;  // libusb error code, e.g. -9 for a stall
+    bool operator==(const FailingRequest &) const = default;
   };
   std::vector<FailingRequest> failing_requests;
 
@@ -82,7 +96,49 @@ struct ReceiverState {
   void set_image_size(int size);
   // Empty configuration image with default settings.
   void reset_eeprom();
+  bool operator==(const ReceiverState &) const = default;
 };
+
+enum class Wait : uint8_t { kNone, kRecord, kDelete };
+
+// What the receiver's RAM holds while it runs: presence on the bus, the
+// operation it waits for, its outcome, the settings it runs with, the
+// bootloader's upload position. Lost when the receiver loses power, so a
+// fresh one (as a program finds it on a state file nobody used since the
+// machine started) is off the bus and arrives at once when plugged.
+struct RunState {
+  bool present = false;
+  uint64_t enumeration = 0;
+  // What the current enumeration presents; a change made by hand to the
+  // persistent state shows up as a difference (see identity_hash).
+  uint64_t identity = 0;
+  // Times in clock milliseconds; -1 when nothing is under way.
+  int64_t return_at = -1;  // comes back on the bus
+  int64_t leave_at = -1;   // leaves the bus, after a mode switch, for leave_to
+  Mode leave_to = Mode::kFirmware;
+  bool stay_away = false;  // once it left, stays off until plugged in again
+  int64_t busy_until = 0;  // a request's EEPROM work: later ones wait
+  Wait wait = Wait::kNone;
+  uint8_t record_key = 0;
+  uint8_t record_modifier = 0;
+  int64_t wait_started = 0;
+  uint8_t state_code = 0;
+  // The outcome of a finished record or delete, reported (state code and,
+  // on generation 1, the interrupt byte) once its EEPROM work is done.
+  uint8_t final_code = 0;
+  int64_t final_at = -1;
+  bool outcome_due = false;
+  bool outcome_ready = false;  // generation 1: a byte for the interrupt endpoint
+  uint8_t outcome = 0;
+  uint8_t active_a = 0;  // settings bytes the firmware runs with
+  uint8_t active_b = 0;
+  BootloaderRun boot;
+  bool operator==(const RunState &) const = default;
+};
+
+// Hash of what the host learns of a receiver when it opens it: its mode,
+// strings, product ids, versions and generations.
+uint64_t identity_hash(const ReceiverState &state);
 
 // Generation of a firmware version major: 0, 1 and unknown majors fall back
 // to generation 1, exactly as the host library chooses its tables.

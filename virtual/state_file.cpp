@@ -1,11 +1,14 @@
 #include "state_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
 #include <sstream>
 
 namespace zk::virt {
@@ -14,26 +17,23 @@ namespace {
 
 constexpr int kRowBytes = 16;
 constexpr size_t kMaxFlash = 1 << 20;  // far above any receiver's flash
+// A state file with that much flash is a few megabytes; nothing larger is read.
+constexpr off_t kMaxStateFile = 8 << 20;
+// Quoted in an error, a bad value is cut here: it may be anything at all.
+constexpr size_t kMaxQuoted = 40;
+
+// `text` in double quotes, cut short and with control bytes shown as '?'.
+std::string quote(const std::string &text) {
+  std::string shown = text.substr(0, kMaxQuoted);
+  for (char &ch : shown)
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = '?';
+  return "\"" + shown + (text.size() > kMaxQuoted ? "...\"" : "\"");
+}
 
 std::string trim(const std::string &s) {
   const auto begin = s.find_first_not_of(" \t\r");
   if (begin == std::string::npos) return "";
   return s.substr(begin, s.find_last_not_of(" \t\r") - begin + 1);
-}
-
-// Decimal, or hexadecimal with 0x; the whole text must be the number.
-std::optional<uint64_t> parse_number(const std::string &text, uint64_t max) {
-  int base = 10;
-  const char *begin = text.data();
-  const char *end = begin + text.size();
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    begin += 2;
-  }
-  uint64_t value = 0;
-  auto [ptr, ec] = std::from_chars(begin, end, value, base);
-  if (ec != std::errc() || ptr != end || begin == end || value > max) return std::nullopt;
-  return value;
 }
 
 std::optional<bool> parse_bool(const std::string &text) {
@@ -90,7 +90,7 @@ std::optional<std::string> parse_row(const std::string &text, std::vector<uint8_
   size_t at = *address;
   while (in >> byte) {
     auto value = byte.size() == 2 ? parse_number("0x" + byte, 255) : std::nullopt;
-    if (!value) return "bad hex byte \"" + byte + "\"";
+    if (!value) return "bad hex byte " + quote(byte);
     if (at >= limit || at >= *address + kRowBytes) return "row too long";
     if (memory.size() <= at) memory.resize(at + 1, 0xFF);
     memory[at++] = static_cast<uint8_t>(*value);
@@ -121,11 +121,13 @@ std::optional<int> parse_page(const std::string &text) {
   return static_cast<int>(*page);
 }
 
+std::string bad_value(const std::string &key, const std::string &value, const char *expected) {
+  return "bad value " + quote(value) + " for " + key + " (expected " + expected + ")";
+}
+
 std::optional<std::string> apply_bootloader_fault(const std::string &key, const std::string &value,
                                                   BootloaderFaults &faults) {
-  auto bad = [&](const char *expected) -> std::optional<std::string> {
-    return "bad value \"" + value + "\" for " + key + " (expected " + expected + ")";
-  };
+  auto bad = [&](const char *expected) { return bad_value(key, value, expected); };
   if (key == "bootloader_info_length" || key == "bootloader_reject_times") {
     auto number = parse_number(value, 255);
     if (!number) return bad("a number 0-255");
@@ -144,17 +146,37 @@ std::optional<std::string> apply_bootloader_fault(const std::string &key, const 
     if (!flag) return bad("yes or no");
     faults.stay_away_after_leave = *flag;
   } else {
-    return "unknown key \"" + key + "\"";
+    return "unknown key " + quote(key);
   }
   return std::nullopt;
+}
+
+// "own" or a state code 0-255.
+bool parse_state_code(const std::string &text, int &code) {
+  if (text == "own") {
+    code = -1;
+    return true;
+  }
+  auto value = parse_number(text, 255);
+  if (!value) return false;
+  code = static_cast<int>(*value);
+  return true;
+}
+
+// The millisecond setting a key names, or null.
+int *delay_setting(const std::string &key, ReceiverState &state) {
+  if (key == "press_delay_ms") return &state.press_delay_ms;
+  if (key == "reenumerate_delay_ms") return &state.reenumerate_delay_ms;
+  if (key == "leave_delay_ms") return &state.leave_delay_ms;
+  if (key == "eeprom_write_ms") return &state.eeprom_write_ms;
+  if (key == "format_ms") return &state.format_ms;
+  return nullptr;
 }
 
 std::optional<std::string> apply_setting(const std::string &key, const std::string &value,
                                          ReceiverState &state) {
   auto number = [&](uint64_t max) { return parse_number(value, max); };
-  auto bad = [&](const char *expected) -> std::optional<std::string> {
-    return "bad value \"" + value + "\" for " + key + " (expected " + expected + ")";
-  };
+  auto bad = [&](const char *expected) { return bad_value(key, value, expected); };
   if (key == "mode") {
     if (value != "firmware" && value != "bootloader") return bad("firmware or bootloader");
     state.mode = value == "firmware" ? Mode::kFirmware : Mode::kBootloader;
@@ -197,15 +219,16 @@ std::optional<std::string> apply_setting(const std::string &key, const std::stri
     return apply_bootloader_fault(key, value, state.bootloader_faults);
   } else if (key == "fail_request") {
     auto failing = parse_failing_request(value);
-    if (!failing) return "bad value \"" + value + "\" for fail_request (expected e.g. 0xC0/3 -9)";
+    if (!failing) return bad("e.g. 0xC0/3 -9");
     state.failing_requests.push_back(*failing);
-  } else if (key == "press_delay_ms" || key == "reenumerate_delay_ms") {
-    auto ms = number(3600000);
-    if (!ms) return bad("milliseconds, 0-3600000");
-    (key == "press_delay_ms" ? state.press_delay_ms : state.reenumerate_delay_ms) =
-        static_cast<int>(*ms);
+  } else if (int *ms = delay_setting(key, state)) {
+    auto value = number(3600000);
+    if (!value) return bad("milliseconds, 0-3600000");
+    *ms = static_cast<int>(*value);
+  } else if (key == "report_state_code") {
+    if (!parse_state_code(value, state.report_state_code)) return bad("own or a number 0-255");
   } else {
-    return "unknown key \"" + key + "\"";
+    return "unknown key " + quote(key);
   }
   return std::nullopt;
 }
@@ -231,6 +254,20 @@ std::string generation_text(int generation) {
 
 }  // namespace
 
+std::optional<uint64_t> parse_number(const std::string &text, uint64_t max) {
+  int base = 10;
+  const char *begin = text.data();
+  const char *end = begin + text.size();
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    begin += 2;
+  }
+  uint64_t value = 0;
+  auto [ptr, ec] = std::from_chars(begin, end, value, base);
+  if (ec != std::errc() || ptr != end || begin == end || value > max) return std::nullopt;
+  return value;
+}
+
 std::string format_state(const ReceiverState &s) {
   std::ostringstream out;
   char buf[64];
@@ -247,7 +284,8 @@ std::string format_state(const ReceiverState &s) {
     std::snprintf(buf, sizeof buf, "0x%0*X", digits, value);
     return std::string(buf);
   };
-  out << "# Zirko virtual receiver. Edit while no program has it open.\n"
+  out << "# Zirko virtual receiver. Edits take effect at the next transfer, also\n"
+      << "# while programs use the receiver.\n"
       << "mode = " << (s.mode == Mode::kFirmware ? "firmware" : "bootloader") << "\n"
       << "plugged = " << (s.plugged ? "yes" : "no") << "\n"
       << "manufacturer = " << (s.legacy_manufacturer ? "legacy" : "current") << "\n"
@@ -278,7 +316,15 @@ std::string format_state(const ReceiverState &s) {
       << "auto_press = " << (s.auto_press ? "yes" : "no") << "\n"
       << "press_delay_ms = " << s.press_delay_ms << "\n"
       << "next_fresh_hash = " << hex(s.next_fresh_hash, 8) << "\n"
-      << "reenumerate_delay_ms = " << s.reenumerate_delay_ms << "\n";
+      << "# Hardware timing: on the bus after a mode switch, off the bus while\n"
+      << "# re-enumerating, per EEPROM byte written, to erase every button.\n"
+      << "leave_delay_ms = " << s.leave_delay_ms << "\n"
+      << "reenumerate_delay_ms = " << s.reenumerate_delay_ms << "\n"
+      << "eeprom_write_ms = " << s.eeprom_write_ms << "\n"
+      << "format_ms = " << s.format_ms << "\n"
+      << "# The state code the firmware reports: own, or a fixed one (tests).\n"
+      << "report_state_code = "
+      << (s.report_state_code < 0 ? "own" : std::to_string(s.report_state_code)) << "\n";
   for (uint32_t hash : s.presses) out << "press = " << hex(hash, 8) << "\n";
   for (const auto &f : s.failing_requests)
     out << "fail_request = " << hex(f.request_type, 2) << "/" << int(f.request) << " " << f.error
@@ -323,26 +369,65 @@ std::optional<ReceiverState> parse_state(const std::string &text, StateFileError
 }
 
 std::optional<std::string> read_text_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  // Not blocking: a FIFO must not hang the reader before it is refused.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  int error = ::fstat(fd, &st) != 0        ? errno
+              : S_ISDIR(st.st_mode)        ? EISDIR
+              : !S_ISREG(st.st_mode)       ? ENODEV
+              : st.st_size > kMaxStateFile ? EFBIG
+                                           : 0;
+  std::string text;
+  char buf[65536];
+  for (ssize_t n; !error && (n = ::read(fd, buf, sizeof buf)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = errno;
+    if (n > 0) text.append(buf, n);
+    if (text.size() > kMaxStateFile) error = EFBIG;  // grew while read
+  }
+  ::close(fd);
+  errno = error;
+  if (error) return std::nullopt;
+  return text;
 }
 
-bool write_file_atomically(const std::string &path, const std::string &text) {
-  const std::string temp = path + ".tmp." + std::to_string(::getpid());
-  FILE *f = std::fopen(temp.c_str(), "wb");
-  if (!f) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  const bool flushed = std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
-  if (std::fclose(f) != 0 || !written || !flushed || std::rename(temp.c_str(), path.c_str()) != 0) {
-    const int saved = errno;
-    std::remove(temp.c_str());
-    errno = saved;
-    return false;
+namespace {
+
+// A new file beside `path`, created as the user's umask says; -1 on failure.
+int create_sibling(const std::string &path, std::string &name) {
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(serial++);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
   }
-  return true;
+  return -1;
+}
+
+}  // namespace
+
+bool write_file_atomically(const std::string &path, const std::string &text) {
+  std::string temp;
+  const int fd = create_sibling(path, temp);
+  if (fd < 0) return false;
+  // The replacement keeps the permissions of the file it replaces.
+  struct stat st {};
+  bool ok = ::stat(path.c_str(), &st) != 0 || ::fchmod(fd, st.st_mode & 07777) == 0;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += n;
+  }
+  // No fsync: a renamed, fully written file is never seen torn by a reader,
+  // and syncing every step of the receiver would make it crawl.
+  ok = ::close(fd) == 0 && ok;
+  if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return true;
+  const int saved = errno;
+  ::unlink(temp.c_str());
+  errno = saved;
+  return false;
 }
 
 }  // namespace zk::virt

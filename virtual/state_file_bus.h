@@ -1,36 +1,34 @@
-// A bus with one receiver whose state lives in a file, so that separate
-// runs of the programs meet one consistent receiver.
+// A bus with one receiver whose state lives in a file, shared with every
+// other program (and every other bus) that names the same file.
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "bus.h"
+#include "shared_state_file.h"
 
 namespace zk::virt {
 
 class StateFileBus {
  public:
-  // Loads `path`, creating it with a default receiver when missing. A
-  // malformed file is reported on stderr ("<path>:<line>: ...") and leaves
-  // the bus without a receiver; such a file is never overwritten.
-  explicit StateFileBus(std::string path);
+  // Creates the file with a default receiver when missing. A path that is
+  // or leads to anything but a regular file is refused on stderr and
+  // leaves the bus without a receiver; a malformed file is reported
+  // ("<path>:<line>: ...") and keeps the receiver off the bus, unwritten,
+  // until it is mended.
+  explicit StateFileBus(const std::string &path);
   Bus &bus() { return bus_; }
-  // Writes the receiver's state (nothing while the file is malformed).
-  void save();
-  // Re-reads the file when it changed since it was last read or written.
-  void reload();
+  // Null when the path was refused.
+  Receiver *receiver() { return receiver_; }
+  // False when the path was refused or the file could not be used the last
+  // time the receiver looked at it.
+  bool usable() const { return file_ && file_->usable(); }
 
  private:
-  bool load(const std::string &text);
-
-  std::mutex mu_;
+  std::unique_ptr<SharedStateFile> file_;
   Bus bus_;
-  std::string path_;
   Receiver *receiver_ = nullptr;
-  bool valid_ = false;
-  std::string last_text_;  // file contents as last read or written
 };
 
 }  // namespace zk::virt

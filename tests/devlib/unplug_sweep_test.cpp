@@ -159,7 +159,7 @@ bool Readable(const Bytes &, const Bytes &, const Bytes &now) {
 }
 
 TEST_F(UnplugSweep, EveryTransferOfEveryOperation) {
-  zk::test::FakeWaitClock clock;
+  zk::test::FakeClock clock;
   const std::string file = TempPath("sweep.zcfg");
   const Bytes loaded = ImageOf(30, 0x80);
   std::ofstream(file, std::ios::binary)

@@ -112,7 +112,12 @@ class ScriptedSession : public testing::Test {
     return RunIn(dir, argv, {{"ZIRKO_VIRTUAL", (dir / "decoy.state").string()}});
   }
 
-  static constexpr const char *kState = "press_delay_ms = 20\nreenumerate_delay_ms = 20\n";
+  // Without the hardware's own delays: the two sides start programs at
+  // different speeds, and a receiver still leaving or re-enumerating (for
+  // the next step's program too) would tell them apart.
+  static constexpr const char *kState =
+      "press_delay_ms = 20\nreenumerate_delay_ms = 0\n"
+      "leave_delay_ms = 0\neeprom_write_ms = 0\nformat_ms = 0\n";
   fs::path root_;
 };
 

@@ -1,5 +1,6 @@
 // The receiver state the suites start from: firmware 3.8, empty memory, no
-// automatic presses, presses and re-enumeration without delay, so that
+// automatic presses, and a receiver that takes no time for anything
+// (presses, leaving and re-enumerating, EEPROM writes, format), so that
 // tests press explicitly and never wait on the clock.
 #pragma once
 
@@ -12,6 +13,9 @@ inline zk::virt::ReceiverState QuietReceiverState() {
   state.auto_press = false;
   state.press_delay_ms = 0;
   state.reenumerate_delay_ms = 0;
+  state.leave_delay_ms = 0;
+  state.eeprom_write_ms = 0;
+  state.format_ms = 0;
   return state;
 }
 

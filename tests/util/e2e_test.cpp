@@ -43,7 +43,11 @@ void PrintTo(const Scenario &s, std::ostream *os) {
 
 // ---- receivers ----
 
-const std::string kFast = "press_delay_ms = 20\nreenumerate_delay_ms = 20\n";
+// The receiver is shared by the steps' programs as one device: one that
+// re-enumerates is away for the next step too, so it does so at once.
+const std::string kFast =
+    "press_delay_ms = 20\nreenumerate_delay_ms = 0\n"
+    "leave_delay_ms = 0\neeprom_write_ms = 0\nformat_ms = 0\n";
 const std::string kGen3 = kFast;  // firmware 3.8
 const std::string kGen2 = kFast + "firmware_version = 2.6\n";
 const std::string kGen20 = kFast + "firmware_version = 2.0\n";

@@ -5,6 +5,11 @@
 #include <thread>
 
 #include "bus_host.h"
+#include "quiet_receiver.h"
+#include "state_file.h"
+#include "state_file_bus.h"
+#include "temp_folder.h"
+#include "zirko.h"
 
 namespace zk::virt {
 namespace {
@@ -12,10 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 
 ReceiverState Prompt() {
-  ReceiverState s;
-  s.auto_press = false;
-  s.reenumerate_delay_ms = 0;
-  return s;
+  return zk::test::QuietReceiverState();
 }
 
 struct Seen {
@@ -197,6 +199,36 @@ TEST(Reenumeration, BootloaderRequestBringsTheReceiverBackInBootloaderMode) {
   EXPECT_EQ(host.in(0xC2, 6), 1);
   host.close();
   EXPECT_EQ(Scan(bus).at(0).maker, ZK_MANUFACTURER);
+}
+
+// The desktop application polls for as long as it runs, through the state
+// file: what the bus holds after thousands of transfers, re-enumerations
+// and open-close cycles is what it held after the first few.
+TEST(VirtualBus, APollingProgramHoldsNoMoreAfterThousandsOfTransfers) {
+  test::TempFolder folder;
+  const std::string path = folder.path + "/receiver.state";
+  ASSERT_TRUE(write_file_atomically(path, format_state(Prompt())));
+  StateFileBus files(path);
+  zk::set_usb_backend(&files.bus());
+  auto poll = [&](int cycles) {
+    for (int i = 0; i < cycles; ++i) {
+      ASSERT_EQ(zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER), ZK_STATE_FIRMWARE);
+      for (int n = 0; n < 5; ++n) ASSERT_EQ(zk_get_state(), 0);
+      zk_close_device();
+      if (i % 50 == 49) {
+        files.receiver()->unplug();
+        files.receiver()->plug();
+      }
+    }
+  };
+  poll(100);
+  const Bus::Holdings early = files.bus().holdings();
+  poll(2000);
+  EXPECT_EQ(files.bus().holdings(), early);
+  EXPECT_EQ(early.handles, 0u);
+  EXPECT_LE(early.devices, 1u);
+  EXPECT_EQ(early.transfers, 0u);
+  zk::set_usb_backend(nullptr);
 }
 
 }  // namespace

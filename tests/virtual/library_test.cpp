@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <future>
 
+#include "fake_clock.h"
+#include "image.h"
 #include "state_file.h"
 #include "virtual_receiver_fixture.h"
 
@@ -59,6 +61,91 @@ TEST_F(LibraryOverVirtual, BootloaderSwitchAndBalancedReferences) {
   EXPECT_EQ(bus().init_refs(), 0);
   EXPECT_EQ(bus().device_refs(), 0);
   EXPECT_EQ(bus().open_handles(), 0);
+}
+
+// The library against a receiver that takes its time, on a fake clock.
+class LibraryMeetsHardwareTime : public zk::test::VirtualReceiverTest {
+ protected:
+  void Timing(int leave_ms, int eeprom_write_ms, int format_ms) {
+    receiver().edit([&](zk::virt::ReceiverState &s) {
+      s.leave_delay_ms = leave_ms;
+      s.reenumerate_delay_ms = 100;
+      s.eeprom_write_ms = eeprom_write_ms;
+      s.format_ms = format_ms;
+    });
+  }
+  // Upgrades from firmware 3.8 to 3.9 through the bootloader generation given.
+  int Upgrade(int bootloader_generation) {
+    SetBootloaderVersion(bootloader_generation, 1);
+    const auto image = zk::virt::make_image({{3, 9, {6, 1, 24}}, 0, 0x12345678}, 4096);
+    if (OpenReceiver() != ZK_STATE_FIRMWARE) return -1000;
+    testing::internal::CaptureStdout();
+    const int result = zk_upgrade_fw_ext(image.data(), int(image.size()), ZK_VENDOR_ID,
+                                         ZK_MANUFACTURER, nullptr, nullptr);
+    testing::internal::GetCapturedStdout();
+    return result;
+  }
+
+  zk::test::FakeClock clock_;
+};
+
+class LateLeavingReceiver : public LibraryMeetsHardwareTime,
+                            public testing::WithParamInterface<int> {};
+
+// A receiver stays on the bus a while after each mode switch, as real ones
+// do; generation 1 leaves its upgrade flag set, which only generation 2
+// hosts clear.
+TEST_P(LateLeavingReceiver, UpgradeFollowsItThroughBothSwitches) {
+  Timing(300, 4, 0);
+  ASSERT_EQ(Upgrade(GetParam()), 0);
+  EXPECT_FLOAT_EQ(zk_version(), 3.9f);
+  EXPECT_EQ(zk_eeprom_peek(2), GetParam() == 1 ? 0xB6 : 0x36);
+}
+
+// One that takes its time to leave: the library waits for it to go instead
+// of taking the receiver it still sees for the one that came back.
+TEST_P(LateLeavingReceiver, UpgradeWaitsForAReceiverSlowerThanThePause) {
+  Timing(800, 0, 0);
+  ASSERT_EQ(Upgrade(GetParam()), 0);
+  EXPECT_FLOAT_EQ(zk_version(), 3.9f);
+}
+
+INSTANTIATE_TEST_SUITE_P(BootloaderGenerations, LateLeavingReceiver, testing::Values(1, 2));
+
+TEST_F(LibraryMeetsHardwareTime, BusyAndUnknownStateCodes) {
+  Timing(0, 5, 0);
+  ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
+  QueuePress(0xC0DE);
+  EXPECT_EQ(zk_set_record("a", 5), 0);
+  std::vector<int> codes;
+  for (const auto &t : Requests(0xC0, 5)) codes.push_back(t.data.at(0));
+  EXPECT_EQ(codes.back(), 3);
+  EXPECT_NE(std::find(codes.begin(), codes.end(), 2), codes.end()) << "no busy state seen";
+
+  const struct {
+    int code;
+    int result;
+    const char *log;
+  } cases[] = {{2, -17, "timeout"}, {9, 9, "Unknown error, contact support: 9"}};
+  for (const auto &c : cases) {
+    receiver().edit([&](zk::virt::ReceiverState &s) { s.report_state_code = c.code; });
+    QueuePress(0xC0DE + c.code);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(zk_set_record("b", 5), c.result) << c.code;
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(c.log), std::string::npos) << c.code;
+  }
+}
+
+TEST_F(LibraryMeetsHardwareTime, FormatOutlastingItsTimeoutFailsButGoesOn) {
+  Timing(0, 0, 12000);
+  AddEntry(0xAB, 0, 0x04);
+  ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
+  const int64_t start = clock_.now_ms();
+  EXPECT_EQ(zk_format_config(), -16);
+  EXPECT_EQ(clock_.now_ms() - start, 10000);
+  // The receiver answers again once it is done.
+  EXPECT_EQ(zk_keys_recorded(), 0);
+  EXPECT_EQ(clock_.now_ms() - start, 12000);
 }
 
 TEST(StateFileOverLibrary, ChangesPersistThroughTheEnvironment) {

@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "bus_host.h"
+#include "fake_clock.h"
+#include "quiet_receiver.h"
 
 namespace zk::virt {
 namespace {
@@ -16,10 +18,8 @@ using namespace std::chrono_literals;
 class ReceiverModel : public ::testing::Test {
  protected:
   static ReceiverState Quiet(int major = 3) {
-    ReceiverState s;
+    ReceiverState s = zk::test::QuietReceiverState();
     s.firmware.major = static_cast<uint8_t>(major);
-    s.auto_press = false;
-    s.reenumerate_delay_ms = 0;
     return s;
   }
   void Start(ReceiverState state) {
@@ -247,6 +247,31 @@ TEST_F(Generation1, AutomaticPressCompletesABlockedRead) {
   ASSERT_EQ(host.in(0xC0, 1, 0x04, 0, 1), 1);
   EXPECT_EQ(Wait().get(), std::pair(0, int{kOutcomeSuccess}));
   EXPECT_EQ(host.size(), 11);
+}
+
+// A receiver that leaves late stays on the bus, answering in its old mode,
+// until the leave delay has passed; then it is away for the re-enumeration
+// delay. The clock moves only when someone waits.
+TEST(HardwareTiming, ModeSwitchLeavesTheBusLate) {
+  zk::test::FakeClock clock;
+  Bus bus;
+  ReceiverState s = zk::test::QuietReceiverState();
+  s.leave_delay_ms = 300;
+  s.reenumerate_delay_ms = 100;
+  bus.add_receiver(s);
+  test::BusHost host{bus};
+  ASSERT_TRUE(host.open());
+  EXPECT_EQ(host.in(0xC2, 5, 0x5A), kUsbErrorIo);  // it restarts instead of answering
+  zk::test::FakeClock::advance(299);
+  EXPECT_EQ(host.peek(1), 5);
+  EXPECT_EQ(host.in(0xC2, 6), kUsbErrorIo);  // already on its way out
+  zk::test::FakeClock::advance(1);
+  EXPECT_EQ(host.peek(1), kUsbErrorNoDevice);
+  host.close();
+  EXPECT_FALSE(host.open());
+  zk::test::FakeClock::advance(100);
+  ASSERT_TRUE(host.open());
+  EXPECT_EQ(host.string(host.handle, 2), "bootldr");
 }
 
 }  // namespace

@@ -2,27 +2,23 @@
 #include "state_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <regex>
 
 #include "bus_host.h"
+#include "quiet_receiver.h"
 #include "state_file_bus.h"
+#include "temp_folder.h"
 
 namespace zk::virt {
 namespace {
 
 class StateFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zk_state_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-    path = dir + "/receiver.state";
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
   void Write(const std::string &text) { ASSERT_TRUE(write_file_atomically(path, text)); }
   std::string Read() { return read_text_file(path).value_or("<missing>"); }
   static int Receivers(Bus &bus) {
@@ -32,8 +28,15 @@ class StateFileTest : public ::testing::Test {
     return found ? 1 : 0;
   }
 
-  std::string dir;
-  std::string path;
+  // The kind of file at `p` as lstat sees it (0: nothing there).
+  static mode_t Kind(const std::string &p) {
+    struct stat st {};
+    return lstat(p.c_str(), &st) == 0 ? st.st_mode & S_IFMT : 0;
+  }
+
+  test::TempFolder folder;
+  std::string dir = folder.path;
+  std::string path = dir + "/receiver.state";
 };
 
 TEST_F(StateFileTest, MissingFileIsCreatedWithACurrentReceiver) {
@@ -114,7 +117,6 @@ TEST_F(StateFileTest, MalformedFileLeavesNoReceiverAndIsNotOverwritten) {
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find(path + ":2: "), std::string::npos) << err;
   EXPECT_EQ(Receivers(files.bus()), 0);
-  files.save();
   EXPECT_EQ(Read(), bad);
   // Mended while the program runs: the next scan finds the receiver.
   Write("firmware_version = 2.6\n");
@@ -134,6 +136,7 @@ TEST_F(StateFileTest, SeparateRunsSeeOneReceiver) {
   ASSERT_TRUE(host.open());
   EXPECT_EQ(host.peek(3), 0x04);
   // Leaving for the bootloader is saved as it happens.
+  next.receiver()->edit([](ReceiverState &s) { s.leave_delay_ms = 0; });
   EXPECT_LT(host.in(0xC2, 5, 0x5A), 0);
   EXPECT_NE(Read().find("mode = bootloader"), std::string::npos);
 }
@@ -148,13 +151,110 @@ TEST_F(StateFileTest, UnpluggedReceiverIsPluggedInByEditingTheFile) {
   Write(format_state(s));
   test::BusHost host{files.bus()};
   ASSERT_TRUE(host.open());
-  // While a handle is open the file is not re-read.
+  EXPECT_EQ(host.peek(1), 5);
+  // Pulled out by hand while a handle is open: the handle has lost it.
   s.plugged = false;
   Write(format_state(s));
-  std::vector<zk_usb_device *> devices;
-  EXPECT_EQ(files.bus().get_device_list(devices), 1);
-  files.bus().free_device_list(devices);
-  EXPECT_EQ(host.peek(1), 5);
+  EXPECT_EQ(host.peek(1), kUsbErrorNoDevice);
+  EXPECT_EQ(Receivers(files.bus()), 0);
+}
+
+TEST_F(StateFileTest, SymbolicLinksAreFollowedAndTheirTargetReplaced) {
+  Write(format_state(zk::test::QuietReceiverState()));
+  const std::string first = dir + "/first", second = dir + "/second";
+  ASSERT_EQ(symlink("receiver.state", first.c_str()), 0);  // relative to its folder
+  ASSERT_EQ(symlink(first.c_str(), second.c_str()), 0);
+  {
+    StateFileBus files(second);
+    test::BusHost host{files.bus()};
+    ASSERT_TRUE(host.open());
+    ASSERT_EQ(host.in(0xC2, 3, 3, 0x04), 1);
+  }
+  EXPECT_EQ(Kind(first), S_IFLNK);
+  EXPECT_EQ(Kind(second), S_IFLNK);
+  EXPECT_EQ(parse_state(Read(), nullptr)->eeprom[3], 0x04);
+  // A link to nothing yet: the state file is made where it leads.
+  const std::string dangling = dir + "/dangling";
+  ASSERT_EQ(symlink("made.state", dangling.c_str()), 0);
+  StateFileBus made(dangling);
+  EXPECT_EQ(Receivers(made.bus()), 1);
+  EXPECT_EQ(Kind(dangling), S_IFLNK);
+  EXPECT_EQ(Kind(dir + "/made.state"), S_IFREG);
+}
+
+TEST_F(StateFileTest, AnythingButARegularFileIsRefusedAndLeftAsItIs) {
+  struct Case {
+    std::string name;
+    std::string kind;
+    mode_t mode;
+  };
+  std::vector<Case> cases;
+  ASSERT_EQ(mkdir((dir + "/folder").c_str(), 0755), 0);
+  cases.push_back({"folder", "a directory", S_IFDIR});
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0644), 0);
+  cases.push_back({"fifo", "a FIFO", S_IFIFO});
+  // A device node of its own (as /dev/null), where the system lets us make one.
+  if (mknod((dir + "/device").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+    cases.push_back({"device", "a device", S_IFCHR});
+  ASSERT_EQ(symlink("fifo", (dir + "/to-fifo").c_str()), 0);
+  cases.push_back({"to-fifo", "a FIFO (" + dir + "/fifo)", S_IFLNK});
+  for (const Case &c : cases) {
+    const std::string p = dir + "/" + c.name;
+    testing::internal::CaptureStderr();
+    StateFileBus files(p);
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "zirko virtual: " + p + ": is " + c.kind + "; the state file must be a regular file\n");
+    EXPECT_EQ(files.receiver(), nullptr) << c.name;
+    EXPECT_EQ(Receivers(files.bus()), 0) << c.name;
+    EXPECT_EQ(Kind(p), c.mode) << c.name;
+    EXPECT_EQ(Kind(p + ".lock"), 0u) << c.name;
+  }
+  // Turned into something else while in use: off the bus until mended.
+  Write(format_state(zk::test::QuietReceiverState()));
+  StateFileBus files(path);
+  test::BusHost host{files.bus()};
+  ASSERT_TRUE(host.open());
+  ASSERT_EQ(rename(path.c_str(), (path + ".away").c_str()), 0);
+  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(host.peek(1), kUsbErrorNoDevice);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "zirko virtual: " + path + ": is a FIFO, not a state file\n");
+  ASSERT_EQ(rename((path + ".away").c_str(), path.c_str()), 0);
+  EXPECT_EQ(Receivers(files.bus()), 1);
+}
+
+TEST_F(StateFileTest, ErrorsQuoteOnlyAShortPieceOfABadValue) {
+  StateFileError error;
+  EXPECT_FALSE(parse_state("mode = " + std::string(100000, 'x') + "\n", &error));
+  EXPECT_EQ(error.message, "bad value \"" + std::string(40, 'x') +
+                               "...\" for mode (expected firmware or bootloader)");
+  EXPECT_FALSE(parse_state("col\x1B[2Jour = red\n", &error));
+  EXPECT_EQ(error.message, "unknown key \"col?[2Jour\"");
+}
+
+TEST_F(StateFileTest, HandEditsTakeEffectAtTheNextTransfer) {
+  ReceiverState s = zk::test::QuietReceiverState();
+  Write(format_state(s));
+  StateFileBus files(path);
+  test::BusHost host{files.bus()};
+  ASSERT_TRUE(host.open());
+  ASSERT_EQ(host.in(0xC0, 1, 0x04, 0, 1), 1);  // waits for a button
+  // A press line: the waiting receiver takes it.
+  s = *parse_state(Read(), nullptr);
+  s.presses.push_back(0x600DF00D);
+  Write(format_state(s));
+  EXPECT_EQ(host.state(), kStateDone);
+  EXPECT_EQ(host.peek(5), 0x0D);
+  // What the receiver is, changed by hand: it comes back as another device.
+  s = *parse_state(Read(), nullptr);
+  s.mode = Mode::kBootloader;
+  Write(format_state(s));
+  EXPECT_EQ(host.peek(5), kUsbErrorNoDevice);
+  host.close();
+  ASSERT_TRUE(host.open());
+  EXPECT_EQ(host.string(host.handle, 2), "bootldr");
 }
 
 }  // namespace

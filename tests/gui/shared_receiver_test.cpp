@@ -1,0 +1,88 @@
+// The desktop application and other programs on one virtual receiver,
+// shared through its state file: what the window records, zirko_util lists
+// while the window runs, and zirko-virtual pulls the receiver out from
+// under the window and plugs it in again.
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "graphicskey.h"
+#include "graphicskeyboard.h"
+#include "mainwindow.h"
+#include "quiet_receiver.h"
+#include "state_file.h"
+#include "zirko.h"
+#include "zirko_interrupt.h"
+
+class SharedReceiverTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir tmp;
+  std::unique_ptr<zirko_interrupt> worker;
+  std::unique_ptr<MainWindow> window;
+
+  void poll() { window->checkHardwareStatus(); }
+  // Runs another program on the same receiver; its standard output.
+  static QString run(const QString &program, const QStringList &args) {
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(10000)) return "<did not finish>";
+    return QString::fromUtf8(process.readAllStandardOutput());
+  }
+  static QString tool(const QString &command, const QStringList &args = {}) {
+    return run(ZIRKO_VIRTUAL_TOOL, QStringList{command} + args);
+  }
+  GraphicsKey *key(const QString &name) const {
+    for (GraphicsKey *k : window->shownKeyboard()->getKeys())
+      if (k->getName() == name) return k;
+    return nullptr;
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(tmp.isValid());
+    const QString state = tmp.filePath("receiver.state");
+    QVERIFY(zk::virt::write_file_atomically(
+        state.toStdString(), zk::virt::format_state(zk::test::QuietReceiverState())));
+    qputenv("ZIRKO_VIRTUAL", state.toUtf8());
+    worker = std::make_unique<zirko_interrupt>();
+    window = std::make_unique<MainWindow>(worker.get());
+    window->show();
+    poll();
+    QVERIFY(window->isConnected());
+  }
+
+  void cleanupTestCase() {
+    window.reset();
+    worker.reset();
+    zk_close_device();
+    qunsetenv("ZIRKO_VIRTUAL");
+  }
+
+  void utilityListsWhatTheWindowRecords() {
+    QVERIFY(window->selectKeyboard("Windows_us101"));
+    window->shownKeyboard()->keyClicked(key("a"));
+    QCOMPARE(window->currentOperation(), int(MainWindow::kRecording));
+    QCOMPARE(tool("press", {"0xAAAA0001"}),
+             QString("Pressed button AAAA0001: the receiver took it.\n"));
+    poll();
+    QCOMPARE(window->widgets().Notification->text(), QString("Recorded successfully"));
+    QVERIFY(run(ZIRKO_UTIL_BIN, {"keys"}).contains("    0  AAAA0001    a\n"));
+  }
+
+  void anotherProgramUnplugsAndPlugsTheWindowsReceiver() {
+    QCOMPARE(tool("unplug"), QString("The receiver is unplugged.\n"));
+    poll();
+    QVERIFY(!window->isConnected());
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(tool("plug"), QString("The receiver is plugged in.\n"));
+    poll();
+    QVERIFY(window->isConnected());
+    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
+  }
+};
+
+QTEST_MAIN(SharedReceiverTest)
+#include "shared_receiver_test.moc"

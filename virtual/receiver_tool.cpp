@@ -1,0 +1,173 @@
+// zirko-virtual: acts on the virtual receiver that every program naming the
+// same state file shares, as a person would on a real one.
+//
+//   zirko-virtual [--state FILE] unplug | plug | press [HASH] | show | reset
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "state_file.h"
+#include "state_file_bus.h"
+#include "zirko.h"
+
+namespace {
+
+using zk::virt::Receiver;
+using zk::virt::ReceiverState;
+using zk::virt::RunState;
+
+constexpr const char *kUsage =
+    "usage: zirko-virtual [--state FILE] COMMAND\n"
+    "Acts on the virtual receiver kept in FILE (default: $ZIRKO_VIRTUAL), which\n"
+    "every program started with the same ZIRKO_VIRTUAL shares.\n"
+    "  unplug        pull the receiver out of the USB port\n"
+    "  plug          plug it in again\n"
+    "  press [HASH]  press a remote button (default: one never recorded); a\n"
+    "                receiver waiting for a button takes it at once, otherwise\n"
+    "                it is queued for the next wait\n"
+    "  show          mode, versions, settings and recorded buttons\n"
+    "  reset         replace it with a new receiver (firmware 3.8, empty memory)\n";
+
+int usage_error(const std::string &message) {
+  std::fprintf(stderr, "zirko-virtual: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+std::string version_text(const zk::virt::Version &v, int generation) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%d.%d (%02d-%02d-%02d), generation %d", v.major, v.minor,
+                v.date[0], v.date[1], v.date[2], generation);
+  return text;
+}
+
+const char *on_off(bool on) {
+  return on ? "on" : "off";
+}
+
+std::string presence_text(const ReceiverState &s, const RunState &run) {
+  const std::string mode = s.mode == zk::virt::Mode::kFirmware ? "firmware" : "bootloader";
+  if (run.present) return "on the bus, " + mode + " mode" + (run.leave_at >= 0 ? ", leaving" : "");
+  if (!s.plugged) return "unplugged";
+  return "re-enumerating, in " + mode + " mode";
+}
+
+void print_settings(const ReceiverState &s) {
+  const uint8_t a = s.eeprom[2], b = s.eeprom[3];
+  const int variant = b >> 1 & 3;
+  std::printf("Settings:    inter-key delay %d, sensitivity %d, noise canceler %s,\n", a & 0x0F,
+              a >> 4 & 3, on_off(b & 0x40));
+  std::printf("             sleep detect %s, sequence modifiers %s, built-in profiles %s,\n",
+              on_off(b & 0x80), on_off(!(b & 0x10)), on_off(!(b & 0x20)));
+  std::printf("             variant %s%s\n",
+              variant == 3   ? "Zirko"
+              : variant == 2 ? "Corvane"
+                             : "unknown",
+              a & 0x80 ? "; upgrade flag set" : "");
+}
+
+void print_wait(const ReceiverState &s, const RunState &run) {
+  if (run.wait == zk::virt::Wait::kRecord)
+    std::printf("Waiting:     for a button to record (key 0x%02X, modifier 0x%02X)\n",
+                run.record_key, run.record_modifier);
+  if (run.wait == zk::virt::Wait::kDelete) std::printf("Waiting:     for a button to delete\n");
+  if (s.presses.empty()) return;
+  std::printf("Queued:     ");
+  for (uint32_t hash : s.presses) std::printf(" %08X", hash);
+  std::printf("\n");
+}
+
+int show(Receiver &receiver) {
+  const RunState run = receiver.run_snapshot();
+  const ReceiverState s = receiver.snapshot();
+  std::printf("Receiver:    %s\n", presence_text(s, run).c_str());
+  std::printf("Firmware:    %s, source hash %08X\n",
+              version_text(s.firmware, s.fw_generation()).c_str(), s.scm_hash);
+  std::printf("Bootloader:  %s\n", version_text(s.bootloader, s.bl_generation()).c_str());
+  print_settings(s);
+  print_wait(s, run);
+  const int size = s.image_size();
+  if (size < zk::virt::kHeaderSize || size > zk::virt::kImageRoom) {
+    std::printf("The configuration's size reads %d: not a valid image.\n", size);
+    return 0;
+  }
+  std::fflush(stdout);
+  zk_print_config(s.eeprom.data(), size);
+  return 0;
+}
+
+int press(Receiver &receiver, std::optional<uint32_t> hash) {
+  const auto [pressed, taken] = receiver.press_button(hash);
+  if (taken)
+    std::printf("Pressed button %08X: the receiver took it.\n", pressed);
+  else
+    std::printf("Button %08X queued: the receiver takes it when it next waits for one.\n", pressed);
+  return 0;
+}
+
+int reset(Receiver &receiver) {
+  receiver.edit([](ReceiverState &s) { s = ReceiverState(); });
+  // A new receiver: the old one leaves the bus and the new one arrives.
+  receiver.unplug();
+  receiver.plug();
+  std::printf("The receiver is a new one: firmware 3.8, empty memory.\n");
+  return 0;
+}
+
+int run(Receiver &receiver, const std::string &command, std::optional<uint32_t> hash) {
+  if (command == "unplug") {
+    receiver.unplug();
+    std::printf("The receiver is unplugged.\n");
+  } else if (command == "plug") {
+    receiver.plug();
+    std::printf("The receiver is plugged in.\n");
+  } else if (command == "press") {
+    return press(receiver, hash);
+  } else if (command == "show") {
+    return show(receiver);
+  } else if (command == "reset") {
+    return reset(receiver);
+  }
+  return 0;
+}
+
+bool known_command(const std::string &command) {
+  for (const char *known : {"unplug", "plug", "press", "show", "reset"})
+    if (command == known) return true;
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  const char *env = std::getenv("ZIRKO_VIRTUAL");
+  std::string path = env ? env : "";
+  if (!args.empty() && args[0] == "--state") {
+    if (args.size() < 2) return usage_error("--state needs a file");
+    path = args[1];
+    args.erase(args.begin(), args.begin() + 2);
+  }
+  if (path.empty()) return usage_error("no state file: set ZIRKO_VIRTUAL or give --state");
+  if (args.empty()) return usage_error("no command");
+  const std::string command = args[0];
+  args.erase(args.begin());
+  if (!known_command(command))
+    return usage_error("unknown command \"" + command.substr(0, 40) + "\"");
+  if (args.size() > (command == "press" ? 1u : 0u)) return usage_error("too many arguments");
+  std::optional<uint32_t> hash;
+  if (!args.empty()) {
+    auto number = zk::virt::parse_number(args[0], 0xFFFFFFFFu);
+    if (!number) return usage_error("bad hash \"" + args[0].substr(0, 40) + "\"");
+    hash = static_cast<uint32_t>(*number);
+  }
+  zk::virt::StateFileBus bus(path);
+  if (!bus.usable()) return 1;  // said why on stderr
+  return run(*bus.receiver(), command, hash);
+}
