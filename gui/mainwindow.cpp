@@ -554,7 +554,7 @@ bool MainWindow::selectKeyboard(const QString &name) {
   for (QAction *action : ui.menuController->actions())
     action->setChecked(action->data().toString() == name);
   // During an upgrade the status line tells the upgrade's progress.
-  const bool sequenced = name == "Minimalist" || name == "Vistro";
+  const bool sequenced = currentKeyboard->getSequenced();
   ui.go->setVisible(sequenced);
   if (!m_upgrading) showStatus(tr(sequenced ? kSequencedStart : kClickToRecord));
   return true;
