@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that building and testing Zirko need,
 # non-interactively, skipping what is already installed.
 set -eu
-packages="build-essential cmake pkg-config python3 libusb-1.0-0-dev libgtest-dev googletest
+packages="build-essential cmake pkg-config python3 libusb-1.0-0-dev libgtest-dev googletest nlohmann-json3-dev dpkg-dev
   qt6-base-dev qt6-svg-dev libinih-dev xvfb xauth umockdev libumockdev-dev"
 missing=""
 for p in $packages; do

@@ -212,7 +212,7 @@ std::vector<Scenario> scenarios() {
        kNone,
        {{{"--version"}, kVersion},
         {{"-h"},
-         "usage: zirko_util [-v|--verbose]... [command [arguments]]...\n"
+         "usage: zirko_util [-v|--verbose]... [--json] [command [arguments]]...\n"
          "       zirko_util command -h|--help\n"
          "       zirko_util -h|--help|--version\n\n" +
              kHelpList},
