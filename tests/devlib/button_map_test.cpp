@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -107,4 +109,13 @@ TEST(PlanImport, KeepsTheSettingsAndRefusesAMergeThatDoesNotFit) {
   EXPECT_TRUE(plan.image.empty());
   ASSERT_EQ(plan.problems.size(), 1u);
   EXPECT_EQ(line_of(plan.problems[0]), "0: 170 buttons with those on the receiver, more than 169");
+}
+
+TEST(Parse, ShippedExampleIsAValidMap) {
+  std::ifstream file(ZIRKO_EXAMPLE_MAP);
+  std::stringstream text;
+  text << file.rdbuf();
+  const zk::map::Parsed map = zk::map::parse(text.str());
+  EXPECT_TRUE(map.problems.empty()) << line_of(map.problems[0]);
+  EXPECT_EQ(map.buttons.size(), 20u);
 }
