@@ -252,6 +252,21 @@ Plan plan_import(const Parsed &map, const std::vector<unsigned char> &current, b
   return plan;
 }
 
+std::string describe(const Problem &problem, std::string_view file) {
+  std::string where(file);
+  if (problem.line > 0) where += ":" + std::to_string(problem.line);
+  return where + ": " + problem.text;
+}
+
+std::string refusal(std::string_view file) {
+  return std::string(file) + " was not imported; the receiver was not changed";
+}
+
+std::string describe_kept(const Button &held, const Button &offered) {
+  return "kept " + hex32(held.hash) + " as " + key_text(held.modifier, held.usage) +
+         " (the map has " + key_text(offered.modifier, offered.usage) + ")";
+}
+
 int read_receiver_image(std::vector<unsigned char> &image) {
   image.assign(kImageRoom, 0);
   int length = zk_read_config_image(image.data(), kImageRoom);

@@ -130,23 +130,15 @@ int export_map(int argc, char **argv, const cmd_desc *, void *, dict *) {
 
 // Every problem on standard error, then why nothing was written.
 int refuse_map(const char *shown, const std::vector<zk::map::Problem> &problems) {
-  for (const zk::map::Problem &p : problems) {
-    if (p.line > 0)
-      CMD_LOG_AS(1, "E", "import", "%s:%d: %s", shown, p.line, p.text.c_str());
-    else
-      CMD_LOG_AS(1, "E", "import", "%s: %s", shown, p.text.c_str());
-  }
-  printf("Error: %s was not imported; the receiver was not changed\n", shown);
+  for (const zk::map::Problem &p : problems)
+    CMD_LOG_AS(1, "E", "import", "%s", zk::map::describe(p, shown).c_str());
+  printf("Error: %s\n", zk::map::refusal(shown).c_str());
   return CMD_FAILED;
 }
 
 void report_kept(const zk::map::Plan &plan) {
-  for (size_t i = 0; i < plan.kept.size(); ++i) {
-    const zk::map::Button &held = plan.kept[i], &offered = plan.dropped[i];
-    printf("  kept %08X as %s (the map has %s)\n", held.hash,
-           zk::map::key_text(held.modifier, held.usage).c_str(),
-           zk::map::key_text(offered.modifier, offered.usage).c_str());
-  }
+  for (size_t i = 0; i < plan.kept.size(); ++i)
+    printf("  %s\n", zk::map::describe_kept(plan.kept[i], plan.dropped[i]).c_str());
 }
 
 constexpr const char *kMergeKey = "merge";

@@ -70,6 +70,13 @@ struct Plan {
 // ones). Refused when the map has problems or the buttons would not fit.
 Plan plan_import(const Parsed &map, const std::vector<unsigned char> &current, bool merge);
 
+// The texts both programs show: "<file>:<line>: <problem>" ("<file>:
+// <problem>" for the whole map), "<file> was not imported; the receiver was
+// not changed", and for a merge "kept <hash> as <key> (the map has <key>)".
+std::string describe(const Problem &problem, std::string_view file);
+std::string refusal(std::string_view file);
+std::string describe_kept(const Button &held, const Button &offered);
+
 // The connected receiver's image into `image`: 0, or the failure code of
 // zk_read_config_image.
 int read_receiver_image(std::vector<unsigned char> &image);
