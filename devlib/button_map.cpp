@@ -126,7 +126,8 @@ KeyResult parse_named_key(const std::vector<std::string_view> &words) {
 
 KeyResult parse_key(const std::vector<std::string_view> &words) {
   if (words.empty()) return {0, 0, "no key after the hash"};
-  if (words[0].substr(0, 6) == "usage=") return parse_raw_key(words);
+  if (words[0].substr(0, 6) == "usage=" || words[0].substr(0, 9) == "modifier=")
+    return parse_raw_key(words);
   return parse_named_key(words);
 }
 
@@ -169,6 +170,8 @@ std::vector<unsigned char> image_of(const std::vector<unsigned char> &current,
 }  // namespace
 
 Parsed parse(std::string_view text) {
+  // Some editors start a UTF-8 file with a byte-order mark.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   Parsed parsed;
   std::map<uint32_t, int> line_of_hash;
   int number = 0;
@@ -238,8 +241,7 @@ Plan plan_import(const Parsed &map, const std::vector<unsigned char> &current, b
     if (held == buttons.end()) {
       buttons.push_back(b);
     } else if (!(*held == b)) {
-      plan.kept.push_back(*held);
-      plan.dropped.push_back(b);
+      plan.kept.push_back({*held, b});
     }
   }
   if (int(buttons.size()) > kMaxButtons) {
@@ -262,7 +264,8 @@ std::string refusal(std::string_view file) {
   return std::string(file) + " was not imported; the receiver was not changed";
 }
 
-std::string describe_kept(const Button &held, const Button &offered) {
+std::string describe(const Kept &kept) {
+  const Button &held = kept.held, &offered = kept.offered;
   return "kept " + hex32(held.hash) + " as " + key_text(held.modifier, held.usage) +
          " (the map has " + key_text(offered.modifier, offered.usage) + ")";
 }
@@ -280,9 +283,10 @@ std::vector<std::string> receiver_header() {
   const char *variant = product == ZK_PRODUCT_CORVANE ? "Corvane"
                         : product == ZK_PRODUCT_ZIRKO ? "Zirko"
                                                       : "unknown";
-  char date[32];
+  char date[32] = "unknown";
   const time_t now = time(nullptr);
-  strftime(date, sizeof date, "%Y-%m-%d %H:%M", localtime(&now));
+  struct tm local;
+  if (localtime_r(&now, &local)) strftime(date, sizeof date, "%Y-%m-%d %H:%M", &local);
   return {"Zirko button map: a button's hash, then its key (see `man zirko_util')",
           std::string("receiver: firmware ") + (version ? version : "unknown"),
           std::string("variant: ") + variant, std::string("exported: ") + date};

@@ -86,8 +86,7 @@ void writeImage(const ButtonMapHost &host, const zk::map::Plan &plan) {
   host.showStatus(tr("Button map imported"));
   if (plan.kept.empty()) return;
   QStringList kept;
-  for (size_t i = 0; i < plan.kept.size(); ++i)
-    kept << QString::fromStdString(zk::map::describe_kept(plan.kept[i], plan.dropped[i]));
+  for (const zk::map::Kept &k : plan.kept) kept << QString::fromStdString(zk::map::describe(k));
   tell(host, tr("Buttons zirko already had kept their keys"), kept.join('\n'));
 }
 

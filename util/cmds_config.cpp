@@ -137,8 +137,7 @@ int refuse_map(const char *shown, const std::vector<zk::map::Problem> &problems)
 }
 
 void report_kept(const zk::map::Plan &plan) {
-  for (size_t i = 0; i < plan.kept.size(); ++i)
-    printf("  %s\n", zk::map::describe_kept(plan.kept[i], plan.dropped[i]).c_str());
+  for (const zk::map::Kept &kept : plan.kept) printf("  %s\n", zk::map::describe(kept).c_str());
 }
 
 constexpr const char *kMergeKey = "merge";

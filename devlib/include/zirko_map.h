@@ -56,13 +56,16 @@ std::string format(const std::vector<Button> &buttons, const std::vector<std::st
 // then 6 bytes per button), whole entries only.
 std::vector<Button> buttons_of(const std::vector<unsigned char> &image);
 
+// Merging: a button the receiver keeps although the map gives it another key.
+struct Kept {
+  Button held, offered;
+};
+
 // What importing a map onto the receiver's current image comes to.
 struct Plan {
   std::vector<unsigned char> image;  // the image to write; empty when refused
   std::vector<Problem> problems;
-  // Merging: buttons the receiver keeps although the map gives them another
-  // key, each with the map's version.
-  std::vector<Button> kept, dropped;
+  std::vector<Kept> kept;
 };
 
 // The image to write for a checked map: the current image's settings bytes,
@@ -75,7 +78,7 @@ Plan plan_import(const Parsed &map, const std::vector<unsigned char> &current, b
 // not changed", and for a merge "kept <hash> as <key> (the map has <key>)".
 std::string describe(const Problem &problem, std::string_view file);
 std::string refusal(std::string_view file);
-std::string describe_kept(const Button &held, const Button &offered);
+std::string describe(const Kept &kept);
 
 // The connected receiver's image into `image`: 0, or the failure code of
 // zk_read_config_image.

@@ -52,7 +52,7 @@ TEST(KeyText, NamesKeysAsTheListingDoes) {
 
 TEST(Parse, ReportsEveryBadLineAndKeepsTheGoodOnes) {
   const zk::map::Parsed map = zk::map::parse(
-      "# a remote\r\n"
+      "\xEF\xBB\xBF# a remote, saved with a byte-order mark\r\n"
       "\n"
       "AAAA0001  left_ctrl  left_alt   return   # mixed separators\r\n"
       "aaaa0002 usage=12 modifier=0x0f\n"
