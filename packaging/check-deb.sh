@@ -41,8 +41,10 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/log"
 : >"$root/var/lib/dpkg/status"
-force="--force-depends --force-script-chrootless --force-not-root"
-dpkg_root() { dpkg --root="$root" --log=/dev/null $force "$@"; }
+dpkg_root() {
+  dpkg --root="$root" --log=/dev/null --force-depends --force-script-chrootless \
+    --force-not-root "$@"
+}
 dpkg_root --install "$deb" >dpkg.log 2>&1 || { cat dpkg.log; exit 1; }
 while read -r path; do
   [ -f "$root/$path" ] || { echo "check-deb: not installed: $path" >&2; exit 1; }
