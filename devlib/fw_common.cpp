@@ -528,3 +528,19 @@ int zk_write_config_image(const unsigned char *image, int length) {
   if (!image || !zk::fw::config_file_valid(__func__, image, length)) return -8;
   return zk::fw::write_config(__func__, image, length);
 }
+
+int zk_read_config_image(unsigned char *image, int room) {
+  if (zk_fw_state() != ZK_STATE_FIRMWARE) {
+    ZK_LOGD("invalid operation for this device or version");
+    return -12;
+  }
+  using namespace zk::fw;
+  const int size = get_size();
+  if (size < 0) return size == -1 ? -8 : -16;  // -1: a corrupt size, already reported
+  if (size < kHeaderSize || size > kMaxImageSize || (size - kHeaderSize) % kEntrySize != 0 ||
+      !image || size > room) {
+    ZK_LOGE("invalid configuration image: %d bytes, expected 5 + 6 per button", size);
+    return -8;
+  }
+  return read_eeprom(image, size, false) < 0 ? -16 : size;
+}

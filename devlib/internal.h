@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "zirko.h"
 
@@ -119,8 +120,7 @@ void zk_print_device_line(const char *text);
 float zk_version_number(int major, int minor);
 
 // zk_wait_for_device_for with its own poll interval.
-int zk_wait_for_device_every(int vendor_id, const char *manufacturer, int timeout_ms,
-                             int poll_ms);
+int zk_wait_for_device_every(int vendor_id, const char *manufacturer, int timeout_ms, int poll_ms);
 
 // Slot 0 of both bootloader tables: "%g %02d-%02d-20%02d".
 const char *zk_bl_version_str();
@@ -149,6 +149,25 @@ struct KeyRow {
 };
 // The 139 rows in search order (93 character rows, then the words).
 const KeyRow *key_table(int *count);
+// The row a name stands for, without a word to the user: a one-character
+// name among the character rows, a longer one among the word rows; or null.
+const KeyRow *find_key_row(std::string_view name);
+// The bit of a modifier name as the listing writes it ("left_ctrl" 0x01 to
+// "right_cmd" 0x80), or 0 for any other name.
+uint8_t modifier_bit(std::string_view name);
+// The names of the set bits, from bit 0 up, joined by "+".
+std::string modifier_names(uint8_t bits);
+// The row's character, or its word.
+std::string row_name(const KeyRow &row);
+// How the listing of recorded buttons names a key report: the row that holds
+// both bytes, or else the second byte's modifier names and the first row with
+// the key code (row "!" when none has it).
+struct ListedKey {
+  const KeyRow *row;
+  bool exact;         // the row holds both bytes: no modifier names
+  uint8_t modifiers;  // otherwise the bits named before the row
+};
+ListedKey listed_key(uint8_t second, uint8_t code);
 }  // namespace zk
 // Key report of a recorded name: a one-character name through the character
 // lookup, any other through the word lookup, taken on at most 255 characters.

@@ -75,43 +75,31 @@ constexpr std::array<const char *, 8> kModifierNames{
 using zk::layout::kEntrySize;
 constexpr int kImageHeader = zk::layout::kHeaderSize;
 
-void print_name(const KeyRow &row) {
-  if (row.character)
-    printf(" %c", row.character);
-  else
-    printf(" %s", row.word);
-}
-
 void print_entry(int index, const unsigned char *entry) {
   uint32_t hash = entry[0] | entry[1] << 8 | entry[2] << 16 | uint32_t(entry[3]) << 24;
-  uint8_t second = entry[4], code = entry[5];
-  // Row "!" is left out of the exact search, so a recorded "!" lists through
-  // the modifier names as left_shift with "!".
-  for (int r = 1; r < int(kKeyTable.size()); ++r) {
-    if (kKeyTable[r].code == code && kKeyTable[r].second == second) {
-      printf("%5d  %X   ", index, hash);
-      print_name(kKeyTable[r]);
-      printf("\n");
-      return;
-    }
-  }
-  printf("%5d  %X    ", index, hash);
-  const char *joiner = "";
-  for (int bit = 0; bit < 8; ++bit) {
-    if (second & (1 << bit)) {
-      printf("%s%s", joiner, kModifierNames[bit]);
-      joiner = "+";
-    }
-  }
-  const KeyRow *base = &kKeyTable[0];  // no row with that code: "!" stands in
-  for (const KeyRow &row : kKeyTable) {
-    if (row.code == code) {
-      base = &row;
-      break;
-    }
-  }
-  print_name(*base);
-  printf("\n");
+  const zk::ListedKey key = zk::listed_key(entry[4], entry[5]);
+  // One more space before a name that comes with its modifier names.
+  printf(key.exact ? "%5d  %X   " : "%5d  %X    ", index, hash);
+  if (!key.exact) printf("%s", zk::modifier_names(key.modifiers).c_str());
+  printf(" %s\n", zk::row_name(*key.row).c_str());
+}
+
+const KeyRow *find_character_row(char character) {
+  for (int r = 0; r < kCharacterRows; ++r)
+    if (kKeyTable[r].character == character) return &kKeyTable[r];
+  return nullptr;
+}
+
+const KeyRow *find_word_row(std::string_view word) {
+  for (int r = kCharacterRows; r < int(kKeyTable.size()); ++r)
+    if (word == kKeyTable[r].word) return &kKeyTable[r];
+  return nullptr;
+}
+
+int found(const KeyRow *row, uint8_t report[2]) {
+  report[0] = row->code;
+  report[1] = row->second;
+  return 1;
 }
 
 }  // namespace
@@ -121,17 +109,45 @@ const KeyRow *key_table(int *count) {
   if (count) *count = int(kKeyTable.size());
   return kKeyTable.data();
 }
+
+const KeyRow *find_key_row(std::string_view name) {
+  return name.size() == 1 ? find_character_row(name[0]) : find_word_row(name);
+}
+
+uint8_t modifier_bit(std::string_view name) {
+  for (int bit = 0; bit < int(kModifierNames.size()); ++bit)
+    if (name == kModifierNames[bit]) return uint8_t(1 << bit);
+  return 0;
+}
+
+std::string modifier_names(uint8_t bits) {
+  std::string names;
+  for (int bit = 0; bit < 8; ++bit) {
+    if (!(bits & (1 << bit))) continue;
+    if (!names.empty()) names += '+';
+    names += kModifierNames[bit];
+  }
+  return names;
+}
+
+std::string row_name(const KeyRow &row) {
+  return row.character ? std::string(1, row.character) : std::string(row.word);
+}
+
+ListedKey listed_key(uint8_t second, uint8_t code) {
+  // Row "!" is left out of the exact search, so a recorded "!" lists through
+  // the modifier names as left_shift with "!".
+  for (int r = 1; r < int(kKeyTable.size()); ++r)
+    if (kKeyTable[r].code == code && kKeyTable[r].second == second) return {&kKeyTable[r], true, 0};
+  for (const KeyRow &row : kKeyTable)
+    if (row.code == code) return {&row, false, second};
+  return {&kKeyTable[0], false, second};  // no row with that code: "!" stands in
+}
 }  // namespace zk
 
 extern "C" int zk_lookup_char(char character, uint8_t report[2]) {
   report[0] = report[1] = 0;
-  for (int r = 0; r < kCharacterRows; ++r) {
-    if (kKeyTable[r].character == character) {
-      report[0] = kKeyTable[r].code;
-      report[1] = kKeyTable[r].second;
-      return 1;
-    }
-  }
+  if (const KeyRow *row = find_character_row(character)) return found(row, report);
   fprintf(stderr, "Not a valid keyboard key\n\n");
   zk_print_record_usage();
   return 0;
@@ -140,13 +156,7 @@ extern "C" int zk_lookup_char(char character, uint8_t report[2]) {
 extern "C" int zk_lookup_word(const char *word, uint8_t report[2]) {
   report[0] = report[1] = 0;
   if (!word) word = "";
-  for (int r = kCharacterRows; r < int(kKeyTable.size()); ++r) {
-    if (strcmp(kKeyTable[r].word, word) == 0) {
-      report[0] = kKeyTable[r].code;
-      report[1] = kKeyTable[r].second;
-      return 1;
-    }
-  }
+  if (const KeyRow *row = find_word_row(word)) return found(row, report);
   fprintf(stderr, "Not a valid word: %s\n\n", word);
   zk_print_record_usage();
   return -22;

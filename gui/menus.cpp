@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include "advancedwindow.h"
+#include "button_map_menu.h"
 #include "gui_log.h"
 #include "mainwindow.h"
 #include "zirko.h"
@@ -40,6 +41,13 @@ void MainWindow::connectMenus() {
   connect(ui.actionAdvanced, &QAction::triggered, this, &MainWindow::menuAdvanced);
   connect(ui.actionUploadFirmware, &QAction::triggered, this, &MainWindow::menuUploadFirmware);
   connect(ui.actionSupport, &QAction::triggered, this, &MainWindow::menuSupport);
+  // The window's asker and chooser are looked up at each use: tests replace them.
+  const ButtonMapHost host{[this](const Question &q) { return m_ask(this, q); },
+                           [this](const FileRequest &r) { return m_chooseFile(this, r); },
+                           [this](const QString &name) { return proposedFile(name); },
+                           [this](const QString &text) { showStatus(text); },
+                           [this] { return deviceMode == ZK_STATE_FIRMWARE; }};
+  addButtonMapActions(ui.menuFile, ui.actionClearConfiguration, host);
 }
 
 // The Desktop folder as the desktop names it (it is not called "Desktop" in

@@ -190,11 +190,12 @@ int refuse_extra_words(const cmd_desc *cmd, int argc, char **argv, int from) {
 // Checks the words of a command whose options are parsed: 0, kHelpShown or
 // CMD_EINVAL. Alone, it is the only command of its line.
 int check_words(const cmd_desc *cmd, int argc, char **argv, int unknown, bool alone,
-                cmd_step &step) {
+                const cmd_hooks *hooks, cmd_step &step) {
   if (dict_has(step.opts, CMD_HELP_KEY)) {
     show_help(cmd->name);
     return kHelpShown;
   }
+  if (hooks && hooks->allowed && !hooks->allowed(cmd)) return CMD_EINVAL;
   const int given = argc - step.args;
   if (unknown > 0 && writes(cmd, given)) {  // the warnings above said which
     show_help(cmd->name);
@@ -216,7 +217,7 @@ int check_words(const cmd_desc *cmd, int argc, char **argv, int unknown, bool al
 // CMD_ENOMEM (the last two logged as `caller`). Quiet leaves out the option
 // warnings, given already when the line was checked.
 int prepare(const char *caller, const char *name, int argc, char **argv, int index, bool quiet,
-            bool alone, cmd_step &step) {
+            bool alone, const cmd_hooks *hooks, cmd_step &step) {
   const cmd_desc *cmd = find_cmd(name);
   if (!cmd) {
     CMD_LOG_AS(1, "E", caller, "could not find command '%s'", name);
@@ -229,7 +230,7 @@ int prepare(const char *caller, const char *name, int argc, char **argv, int ind
     return CMD_ENOMEM;
   }
   step = {cmd, opts, index, -1};
-  int rc = check_words(cmd, argc, argv, unknown, alone, step);
+  int rc = check_words(cmd, argc, argv, unknown, alone, hooks, step);
   if (rc != 0) delete_dict(opts);
   return rc;
 }
@@ -237,12 +238,12 @@ int prepare(const char *caller, const char *name, int argc, char **argv, int ind
 // Checks a chain before anything runs, as far as its commands declare their
 // words; stops quietly at an unknown name, reported once the run reaches it.
 // 0 with `checked` set past the last command checked, kHelpShown, or a failure.
-int check_line(int argc, char **argv, int &checked, int *failed_at) {
+int check_line(int argc, char **argv, const cmd_hooks *hooks, int &checked, int *failed_at) {
   int at = 0;
   checked = 0;
   while (at < argc && find_cmd(argv[at])) {
     cmd_step step;
-    int rc = prepare(__func__, argv[at], argc, argv, at + 1, false, false, step);
+    int rc = prepare(__func__, argv[at], argc, argv, at + 1, false, false, hooks, step);
     if (rc != 0) {
       if (failed_at) *failed_at = at;
       return rc;
@@ -265,16 +266,17 @@ int run_step(const char *caller, const cmd_step &step, void *appdata, int argc, 
 
 }  // namespace
 
-int run_cmds(int argc, char **argv, void *appdata, int *failed_at, cmd_ready_fn ready) {
+int run_cmds(int argc, char **argv, void *appdata, int *failed_at, const cmd_hooks *hooks) {
   int checked = 0;
-  int rc = check_line(argc, argv, checked, failed_at);
+  int rc = check_line(argc, argv, hooks, checked, failed_at);
   int cursor = 0;
   while (rc == 0 && cursor < argc) {
     if (failed_at) *failed_at = cursor;
     cmd_step step;
-    rc = prepare(__func__, argv[cursor], argc, argv, cursor + 1, cursor < checked, false, step);
+    rc = prepare(__func__, argv[cursor], argc, argv, cursor + 1, cursor < checked, false, hooks,
+                 step);
     if (rc != 0) break;
-    if (cursor == 0 && ready && !ready(step.cmd)) {
+    if (cursor == 0 && hooks && hooks->ready && !hooks->ready(step.cmd)) {
       delete_dict(step.opts);
       return CMD_ENODEV;
     }
@@ -289,13 +291,13 @@ int run_cmds(int argc, char **argv, void *appdata, int *failed_at, cmd_ready_fn 
   return 0;
 }
 
-int run_cmd(const char *name, int argc, char **argv, void *appdata, cmd_ready_fn ready) {
+int run_cmd(const char *name, int argc, char **argv, void *appdata, const cmd_hooks *hooks) {
   cmd_step step;
-  int rc = prepare(__func__, name, argc, argv, 0, false, true, step);
+  int rc = prepare(__func__, name, argc, argv, 0, false, true, hooks, step);
   if (rc == kHelpShown) return 0;
   if (rc == CMD_EINVAL) return 2;
   if (rc != 0) return rc;
-  if (ready && !ready(step.cmd)) {
+  if (hooks && hooks->ready && !hooks->ready(step.cmd)) {
     delete_dict(step.opts);
     return CMD_ENODEV;
   }

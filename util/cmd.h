@@ -73,6 +73,7 @@ constexpr const char *CMD_COMPLETE_COMMANDS = "<commands>";
 constexpr unsigned CMD_WRITES = 1u << 0;            // changes the receiver or its mode
 constexpr unsigned CMD_WRITES_WITH_ARGS = 1u << 1;  // changes the receiver when given an argument
 constexpr unsigned CMD_NO_RECEIVER = 1u << 2;       // may run with no receiver attached
+constexpr unsigned CMD_JSON = 1u << 3;              // prints one JSON object under --json
 
 struct cmd_desc {
   const char *name;
@@ -106,21 +107,29 @@ const cmd_desc *find_cmd(const char *name);
 dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index, int *unknown = nullptr,
                  bool quiet = false);
 
-// Called once a command line has been checked, before its first command runs;
-// false stops the run with CMD_ENODEV (the hook says why).
-typedef bool (*cmd_ready_fn)(const cmd_desc *first);
+// What the program adds to the checks of a line it runs; each hook is
+// optional and says itself why it refuses.
+struct cmd_hooks {
+  // Asked for every command of the line while the line is checked; false
+  // refuses the line as a usage error.
+  bool (*allowed)(const cmd_desc *cmd) = nullptr;
+  // Called once the line has been checked, before its first command runs;
+  // false stops the run with CMD_ENODEV.
+  bool (*ready)(const cmd_desc *first) = nullptr;
+};
 
 // 0 when the handler succeeded (or help was shown), 1 when it failed, 2 on a
 // usage error; CMD_ENOMEM, CMD_ENOSYS or CMD_ENODEV. Words the command does
 // not use are refused as a usage error.
-int run_cmd(const char *name, int argc, char **argv, void *appdata, cmd_ready_fn ready = nullptr);
+int run_cmd(const char *name, int argc, char **argv, void *appdata,
+            const cmd_hooks *hooks = nullptr);
 // 0 when the whole chain ran (or help was shown); CMD_EINVAL on a usage error;
 // CMD_ENOSYS, CMD_ENOMEM or CMD_ENODEV; else the (positive) index of the first
 // word after the failed command's options. The line is checked before any
 // command runs, as far as the commands declare their words. failed_at, when
 // given, receives the position of the command word where the chain stopped.
 int run_cmds(int argc, char **argv, void *appdata, int *failed_at = nullptr,
-             cmd_ready_fn ready = nullptr);
+             const cmd_hooks *hooks = nullptr);
 // Runs one line of text as a command; run_cmd's result, CMD_ENOMEM, or
 // CMD_EINVAL when the line holds no word.
 int run_cmd_line(const char *text, void *appdata);

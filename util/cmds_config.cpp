@@ -1,4 +1,5 @@
-// Backing up the receiver's configuration image to a file and restoring it.
+// Backing up the receiver's configuration image to a file and restoring it,
+// as the image itself or as a button map people can read.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -6,8 +7,10 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "commands.h"
+#include "zirko_map.h"
 
 namespace {
 
@@ -74,7 +77,119 @@ int loadconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
   return argc;
 }
 
+// A button map named "-" is standard input or output.
+bool is_standard_stream(const char *path) {
+  return strcmp(path, "-") == 0;
+}
+
+const char *shown_name(const char *path) {
+  return is_standard_stream(path) ? "standard input" : path;
+}
+
+// The whole text, or the errno value that kept it from being read. A map is
+// small: anything beyond a megabyte is not one.
+int read_text(const char *path, std::string &text) {
+  constexpr size_t kLongest = 1 << 20;
+  FILE *file = is_standard_stream(path) ? stdin : fopen(path, "rb");
+  if (!file) return errno;
+  char chunk[4096];
+  size_t n;
+  while (text.size() <= kLongest && (n = fread(chunk, 1, sizeof chunk, file)) > 0)
+    text.append(chunk, n);
+  int error = ferror(file) ? (errno ? errno : EIO) : text.size() > kLongest ? EFBIG : 0;
+  if (file != stdin) fclose(file);
+  return error;
+}
+
+// 0, or the errno value of the failed write.
+int write_text(FILE *file, const std::string &text) {
+  return fwrite(text.data(), 1, text.size(), file) == text.size() && fflush(file) == 0 ? 0 : errno;
+}
+
+int write_text(const char *path, const std::string &text) {
+  if (is_standard_stream(path)) return write_text(stdout, text);
+  FILE *file = fopen(path, "w");
+  if (!file) return errno;
+  int error = write_text(file, text);
+  if (fclose(file) != 0 && !error) error = errno;
+  return error;
+}
+
+int export_map(int argc, char **argv, const cmd_desc *, void *, dict *) {
+  const char *path = argv[0];
+  if (!is_standard_stream(path))
+    if (int error = write_error(path)) return file_failed(path, error);
+  std::vector<unsigned char> image;
+  if (int rc = zk::map::read_receiver_image(image)) return device_failed(rc);
+  const std::vector<zk::map::Button> buttons = zk::map::buttons_of(image);
+  if (int error = write_text(path, zk::map::format(buttons, zk::map::receiver_header())))
+    return file_failed(path, error);
+  if (!is_standard_stream(path)) printf("Exported %zu buttons to '%s'\n", buttons.size(), path);
+  return argc;
+}
+
+// Every problem on standard error, then why nothing was written.
+int refuse_map(const char *shown, const std::vector<zk::map::Problem> &problems) {
+  for (const zk::map::Problem &p : problems)
+    CMD_LOG_AS(1, "E", "import", "%s", zk::map::describe(p, shown).c_str());
+  printf("Error: %s\n", zk::map::refusal(shown).c_str());
+  return CMD_FAILED;
+}
+
+void report_kept(const zk::map::Plan &plan) {
+  for (const zk::map::Kept &kept : plan.kept) printf("  %s\n", zk::map::describe(kept).c_str());
+}
+
+constexpr const char *kMergeKey = "merge";
+
+// Every line is checked before the receiver is touched; the image is then
+// written as loadconfig writes one.
+int import_map(int argc, char **argv, const cmd_desc *, void *, dict *opts) {
+  const char *shown = shown_name(argv[0]);
+  std::string text;
+  if (int error = read_text(argv[0], text)) return file_failed(shown, error);
+  const zk::map::Parsed map = zk::map::parse(text);
+  if (!map.problems.empty()) return refuse_map(shown, map.problems);
+  std::vector<unsigned char> current;
+  if (int rc = zk::map::read_receiver_image(current)) return device_failed(rc);
+  const zk::map::Plan plan = zk::map::plan_import(map, current, dict_has(opts, kMergeKey));
+  if (!plan.problems.empty()) return refuse_map(shown, plan.problems);
+  report_kept(plan);
+  printf("\nImporting Button Map '%s' to Device\n", shown);
+  fflush(stdout);
+  int rc = zk_write_config_image(plan.image.data(), int(plan.image.size()));
+  if (rc != 0) return device_failed(rc);
+  printf("\n\nButton Map Imported: %zu buttons\n", zk::map::buttons_of(plan.image).size());
+  return argc;
+}
+
+const cmd_option kImportOptions[] = {
+    {kMergeKey, "add the map's buttons to those on the receiver", 0, "merge"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 const cmd_desc kCommands[] = {
+    {"export",
+     export_map,
+     "Write the recorded buttons to a button map file",
+     "usage: \n  export <file>\n"
+     "  writes one line per recorded button: its hash and its key; - writes\n"
+     "  to standard output\n"
+     "example:\n  zirko_util export ~/living-room.zmap",
+     nullptr,
+     {1, 1, CMD_ENDS_LINE, CMD_COMPLETE_FILES}},
+    {"import",
+     import_map,
+     "Load a button map file into zirko",
+     "usage: \n  import [--merge] <file>\n"
+     "  replaces the recorded buttons with those of the map (- reads standard\n"
+     "  input); the settings stay. Every line is checked first: a map with a\n"
+     "  bad line is refused whole.\n"
+     "example:\n  zirko_util import ~/living-room.zmap\n"
+     "  zirko_util import --merge ~/extra-buttons.zmap",
+     kImportOptions,
+     {1, 1, CMD_ENDS_LINE, CMD_COMPLETE_FILES},
+     CMD_WRITES},
     {"loadconfig",
      loadconfig,
      "Load configuration file from disk to zirko",

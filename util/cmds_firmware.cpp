@@ -9,6 +9,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "json_output.h"
 
 namespace {
 
@@ -87,6 +88,11 @@ constexpr const char *kVersionHistory =
 
 int version(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (argc > 0 && strcmp(argv[0], "history") != 0) return unrecognized(cmd);
+  if (json_output()) {
+    json_result result = version_json();
+    if (argc > 0) result.object["history"] = kVersionHistory;
+    return print_json(result, argc);
+  }
   print_program_version();
   if (argc > 0) printf("%s", kVersionHistory);
   int state = zk_fw_state();
@@ -113,6 +119,7 @@ int wait_cmd(int argc, char **, const cmd_desc *, void *, dict *) {
 // The upgrade flag belongs to the bootloader: a receiver running its firmware
 // has no upgrade left unfinished.
 int status(int, char **, const cmd_desc *, void *, dict *) {
+  if (json_output()) return print_json(status_json(), 0);
   if (zk_fw_state() == ZK_STATE_FIRMWARE) {
     printf("Last upgrade attempt: OK (running firmware)\n");
     return 0;
@@ -227,7 +234,13 @@ const cmd_desc kCommands[] = {
      nullptr,
      {0, 0},
      CMD_WRITES},
-    {"status", status, "Last Zirko Status", "Last Zirko Status", nullptr, {0, 0, CMD_CHAINS}},
+    {"status",
+     status,
+     "Last Zirko Status",
+     "Last Zirko Status",
+     nullptr,
+     {0, 0, CMD_CHAINS},
+     CMD_JSON},
     {"upgrade",
      upgrade,
      "Uploads new firmware image to zirko hardware",
@@ -242,7 +255,7 @@ const cmd_desc kCommands[] = {
      "usage: version [history]\n history     shows the history log",
      nullptr,
      {0, 1, CMD_ENDS_LINE, "history"},
-     CMD_NO_RECEIVER},
+     CMD_NO_RECEIVER | CMD_JSON},
     {"wait",
      wait_cmd,
      "Waits for the device to be plugged in (used for scripting)",

@@ -2,6 +2,7 @@
 #include <stdio.h>
 
 #include "commands.h"
+#include "json_output.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ int peek(int, char **argv, const cmd_desc *cmd, void *, dict *) {
 }
 
 int space(int argc, char **, const cmd_desc *, void *, dict *) {
+  if (json_output()) return print_json(space_json(), argc);
   if (zk_fw_state() != ZK_STATE_FIRMWARE) {
     printf("Device currently in bootloader\n");
     return 0;
@@ -91,7 +93,8 @@ const cmd_desc kCommands[] = {
      "Displays information about the space used and remaining",
      "usage: \n  space\n",
      nullptr,
-     {0, 0}},
+     {0, 0},
+     CMD_JSON},
 };
 const bool registered = register_cmds(kCommands, sizeof kCommands / sizeof kCommands[0]);
 

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "json_output.h"
 
 namespace {
 
@@ -160,6 +161,7 @@ int normal(int argc, char **, const cmd_desc *, void *, dict *) {
 }
 
 int keys(int argc, char **, const cmd_desc *, void *, dict *) {
+  if (json_output()) return print_json(keys_json(), argc);
   int rc = zk_display_config();
   if (rc < 0) return device_failed(rc);
   return argc;
@@ -204,7 +206,8 @@ const cmd_desc kCommands[] = {
      "Shows the recorded remote keys and their pairings",
      "usage: \n  keys\n",
      nullptr,
-     {0, 0}},
+     {0, 0},
+     CMD_JSON},
     {"normal",
      normal,
      "Put zirko in normal user mode",

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "json_output.h"
 
 namespace {
 
@@ -118,6 +119,7 @@ int interkey_delay(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
 // Every line shows what it can, a setting the receiver lacks reading NA; the
 // command fails when any of them could not read the receiver.
 int settings(int argc, char **, const cmd_desc *, void *, dict *) {
+  if (json_output()) return print_json(settings_json(), argc);
   const int failures_before = device_failures();
   run_cmd_line("version", nullptr);
   printf("\nSettings:\n");
@@ -172,7 +174,8 @@ const cmd_desc kCommands[] = {
      "Displays all the devices current settings",
      "usage: \n  settings\n",
      nullptr,
-     {0, 0}},
+     {0, 0},
+     CMD_JSON},
     {"sleep_detect", sleep_detect, "Turns on sleep/suspend detection",
      "usage: \n  sleep_detect enable|disable\n"
      "example: \n  sleep_detect enable\n  sleep_detect disable",

@@ -7,10 +7,12 @@
 #include <string.h>
 
 #include "console.h"
+#include "json_output.h"
 
 namespace {
 
 int failures = 0;
+bool json_mode = false;
 
 const char *failure_text(int code) {
   switch (code) {
@@ -58,6 +60,10 @@ int device_failures() {
 
 int device_failed(int code) {
   read_failed(code);
+  if (json_mode) {
+    print_json_error(failure_text(code), code);
+    return CMD_FAILED;
+  }
   end_progress_line();
   printf("Error: %s (%d)\n", failure_text(code), code);
   return CMD_FAILED;
@@ -74,6 +80,14 @@ int unrecognized(const cmd_desc *cmd) {
   printf("unrecognized option\n");
   show_help(cmd->name);
   return CMD_USAGE;
+}
+
+void set_json_output(bool on) {
+  json_mode = on;
+}
+
+bool json_output() {
+  return json_mode;
 }
 
 bool word_is(const char *word, const char *full, const char *short_form) {

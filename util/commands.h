@@ -41,5 +41,10 @@ int device_failures();
 int file_failed(const char *path, int error);
 // "unrecognized option" and the command's help; returns CMD_USAGE.
 int unrecognized(const cmd_desc *cmd);
+// Set by `--json': the commands that offer it print a JSON object instead of
+// their text, and device failures are reported as JSON on standard error.
+void set_json_output(bool on);
+bool json_output();
+
 // Whether the word is the given word or its short form.
 bool word_is(const char *word, const char *full, const char *short_form = nullptr);

@@ -5,9 +5,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "cmd.h"
 #include "commands.h"
 #include "console.h"
+#include "json_output.h"
 
 namespace {
 
@@ -26,16 +29,34 @@ void init_appdata_priv(appdata_priv *data) {
   CMD_LOGV("initializing application data: %p", static_cast<void *>(data));
 }
 
+// Reports a failure of the whole line: as JSON on standard error under
+// --json, else as a line on standard output.
+void line_failed(const std::string &text, int code) {
+  if (json_output())
+    print_json_error(text.c_str(), code);
+  else
+    printf("%s\n", text.c_str());
+}
+
 // Stops a checked line whose first command needs the receiver we have not.
 bool receiver_ready(const cmd_desc *first) {
   if (opened >= 0 || (first->flags & CMD_NO_RECEIVER)) return true;
-  printf("device disconnected, can't run command\n");
+  line_failed("device disconnected, can't run command", CMD_ENODEV);
+  return false;
+}
+
+// Under --json a script reads standard output: a command that would print
+// text there is refused before anything runs.
+bool json_allowed(const cmd_desc *cmd) {
+  if (cmd->flags & CMD_JSON) return true;
+  print_json_error(("`" + std::string(cmd->name) + "' has no JSON output").c_str(), CMD_EINVAL);
   return false;
 }
 
 struct program_options {
   bool help = false;
   bool version = false;
+  bool json = false;
   int verbose = 0;
 };
 
@@ -49,6 +70,8 @@ int read_program_options(int argc, char **argv, program_options &options) {
       options.help = true;
     } else if (strcmp(word, "--version") == 0) {
       options.version = true;
+    } else if (strcmp(word, "--json") == 0) {
+      options.json = true;
     } else if (strcmp(word, "--verbose") == 0) {
       ++options.verbose;
     } else if (word[1] != '-' && word[1 + strspn(word + 1, "hv")] == '\0') {
@@ -68,7 +91,7 @@ int read_program_options(int argc, char **argv, program_options &options) {
 
 void print_usage() {
   printf(
-      "usage: zirko_util [-v|--verbose]... [command [arguments]]...\n"
+      "usage: zirko_util [-v|--verbose]... [--json] [command [arguments]]...\n"
       "       zirko_util command -h|--help\n"
       "       zirko_util -h|--help|--version\n\n");
   run_cmd_line("help", nullptr);
@@ -86,19 +109,22 @@ int run(const char *base, int argc, char **argv) {
     if (options.help || options.version) return 0;
     // Before the receiver is opened, so that the open is in the log too.
     if (options.verbose > 0) zk_set_log_level(ZK_LOG_WARNING + options.verbose);
+    set_json_output(options.json);
   }
+  const cmd_hooks hooks{json_output() ? json_allowed : nullptr, receiver_ready};
   opened = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
   int status = 0;
   if (multi_call) {
-    int rc = run_cmd(base, argc - 1, argv + 1, &appdata, receiver_ready);
+    int rc = run_cmd(base, argc - 1, argv + 1, &appdata, &hooks);
     status = rc == 2 ? kUsage : rc != 0 ? kFailed : 0;
   } else if (first == argc) {
     run_cmd_line("version", &appdata);
-    run_cmd_line("help", &appdata);
+    if (!json_output()) run_cmd_line("help", &appdata);
   } else {
     int failed_at = 0;
-    int rc = run_cmds(argc - first, argv + first, &appdata, &failed_at, receiver_ready);
-    if (rc == CMD_ENOSYS) printf("command not found: %s\n", argv[first + failed_at]);
+    int rc = run_cmds(argc - first, argv + first, &appdata, &failed_at, &hooks);
+    if (rc == CMD_ENOSYS)
+      line_failed(std::string("command not found: ") + argv[first + failed_at], CMD_ENOSYS);
     status = rc == CMD_EINVAL ? kUsage : rc != 0 ? kFailed : 0;
   }
   // `wait` and `upgrade` may have opened a receiver that the start did not.

@@ -137,6 +137,11 @@ int zk_save_config(const char *path);
  * writes a file: 0, -8 for an image the receiver could not use, -12 when no
  * receiver runs firmware, -16 after a failed transfer. */
 int zk_write_config_image(const unsigned char *image, int length);
+/* Reads the configuration image (size header through its last button) into
+ * image, which has room for `room` bytes: its length, -12 when no receiver
+ * runs firmware, -8 when the stored size is not a whole image or does not
+ * fit, -16 after a failed transfer. */
+int zk_read_config_image(unsigned char *image, int room);
 int zk_load_config(const char *path);
 int zk_keys_recorded(void);
 int zk_keys_remaining(void);

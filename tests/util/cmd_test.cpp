@@ -355,9 +355,10 @@ bool refuse(const cmd_desc *first) {
 
 TEST_F(Framework, ReadyHookStopsTheLineBeforeItsFirstCommand) {
   Words w({"tst_chain", "tst_a"});
-  EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr, nullptr, refuse), CMD_ENODEV);
+  const cmd_hooks hooks{nullptr, refuse};
+  EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr, nullptr, &hooks), CMD_ENODEV);
   EXPECT_EQ(ready_for, find_cmd("tst_chain"));
-  EXPECT_EQ(run_cmd("tst_a", 0, w.argv(), nullptr, refuse), CMD_ENODEV);
+  EXPECT_EQ(run_cmd("tst_a", 0, w.argv(), nullptr, &hooks), CMD_ENODEV);
   EXPECT_TRUE(calls.empty());
 }
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -76,8 +77,10 @@ const std::string kHelpList =
     "  delete_index   Delete button at index displayed in `zirko_util settings`\n"
     "  dfu            Kick in or out of Device Firmware Upgrade mode\n"
     "  dump           Dumps contents of eeprom to console\n"
+    "  export         Write the recorded buttons to a button map file\n"
     "  format         Remove all saved buttons from zirko\n"
     "  help           Show this help. Also try `help <command>`\n"
+    "  import         Load a button map file into zirko\n"
     "  interkey_delay set the interkey delay\n"
     "  keys           Shows the recorded remote keys and their pairings\n"
     "  loadconfig     Load configuration file from disk to zirko\n"
@@ -216,7 +219,7 @@ std::vector<Scenario> scenarios() {
        kNone,
        {{{"--version"}, kVersion},
         {{"-h"},
-         "usage: zirko_util [-v|--verbose]... [command [arguments]]...\n"
+         "usage: zirko_util [-v|--verbose]... [--json] [command [arguments]]...\n"
          "       zirko_util command -h|--help\n"
          "       zirko_util -h|--help|--version\n\n" +
              kHelpList},
@@ -526,6 +529,26 @@ std::vector<Scenario> scenarios() {
        kGen3 + "fail_request = 0xC0/3 -9\n",
        {{{"format"}, "Formatting Device, please wait...\nError: USB transfer failed (-16)\n", 1},
         {{"version"}, kV38}}},
+      {"JsonFailures",
+       kGen3 + "fail_request = 0xC2/2 -9\n",  // every EEPROM read stalls
+       {{{"--json", "keys"},
+         "",
+         1,
+         "[E] get_size(#): Error reading high byte of size\n"
+         "{\"error\":\"USB transfer failed\",\"code\":-16}\n"},
+        {{"--json", "status", "record", "a"},
+         "",
+         2,
+         "{\"error\":\"`record' has no JSON output\",\"code\":-22}\n"},
+        {{"--json", "status"}, "{\"mode\":\"firmware\",\"last_upgrade\":\"ok\"}\n"}}},
+      {"JsonWithoutReceiver",
+       kNone,
+       {{{"--json", "space"},
+         "",
+         1,
+         "{\"error\":\"device disconnected, can't run command\",\"code\":-19}\n"},
+        {{"--json", "version"},
+         "{\"program\":\"v1.4.4\",\"build\":\"v1.4.4-1-g3842eaf\",\"receiver\":null}\n"}}},
       {"CommandLinks",
        kGen3 + kTwoKeys,
        {{{}, kV38, 0, "", "version"},
@@ -651,14 +674,82 @@ TEST_F(TempDir, WaitReturnsOnceAReceiverIsPluggedIn) {
   EXPECT_EQ(r.status, 0);
 }
 
-// The 25 command names of the help list, in its order.
+Result util(const std::vector<std::string> &args, const fs::path &dir) {
+  return run(ZIRKO_UTIL_BIN, args, dir);
+}
+
+// A map gives back exactly what it was exported from: names, modifiers and
+// raw usages alike.
+TEST_F(TempDir, ExportFormatImportGivesBackTheSameEeprom) {
+  std::ofstream(dir_ / "receiver.state") << kFast;
+  const std::vector<std::vector<std::string>> recordings = {
+      {"record", "a"},
+      {"record", "vol_up"},
+      {"record_api", "1", "40"},   // control with return
+      {"record_api", "5", "102"},  // a consumer usage no key name has
+      {"record_api", "0", "57"},   // caps lock, which has no name
+  };
+  for (const auto &args : recordings) ASSERT_EQ(util(args, dir_).status, 0) << args[0];
+  const std::string before = util({"dump", "1023"}, dir_).out;
+  const Result exported = util({"export", "-"}, dir_);
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_NE(exported.out.find("  left_ctrl return\n"), std::string::npos) << exported.out;
+  EXPECT_NE(exported.out.find("  usage=0x66 modifier=0x05\n"), std::string::npos);
+  std::ofstream(dir_ / "remote.zmap") << exported.out;
+
+  ASSERT_EQ(util({"format"}, dir_).status, 0);
+  ASSERT_NE(util({"dump", "1023"}, dir_).out, before);
+  const Result imported = util({"import", "remote.zmap"}, dir_);
+  EXPECT_EQ(imported.status, 0) << imported.err;
+  EXPECT_EQ(util({"dump", "1023"}, dir_).out, before);
+}
+
+TEST_F(TempDir, MapWithOneBadLineIsRefusedWhole) {
+  std::ofstream(dir_ / "receiver.state") << kFast << kTwoKeys;
+  std::ofstream(dir_ / "bad.zmap") << "# the remote\nAAAA0001  b\nCCCC0003  left_ctrl retrun\n"
+                                   << "DDDD0004  F6  # volume\n";
+  const std::string before = util({"dump", "1023"}, dir_).out;
+  const Result r = util({"import", "bad.zmap"}, dir_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(without_lines(r.err), "[E] import(#): bad.zmap:3: unknown key name: 'retrun'\n");
+  EXPECT_EQ(r.out, "Error: bad.zmap was not imported; the receiver was not changed\n");
+  EXPECT_EQ(util({"dump", "1023"}, dir_).out, before);
+}
+
+// Merging keeps what the receiver holds and says where the map differs.
+TEST_F(TempDir, MergeAddsNewButtonsAndKeepsTheReceiversKeys) {
+  std::ofstream(dir_ / "receiver.state") << kFast << kTwoKeys;
+  std::ofstream(dir_ / "more.zmap") << "AAAA0001 b\nBBBB0002 F5\nCCCC0003 left_alt+right_cmd tab\n";
+  const Result r = util({"import", "--merge", "more.zmap"}, dir_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 36), "  kept AAAA0001 as a (the map has b)");
+  EXPECT_EQ(util({"keys"}, dir_).out,
+            kTwoKeysListing + "    2  CCCC0003    left_alt+right_cmd tab\n");
+}
+
+TEST_F(TempDir, JsonSettingsHasTheDocumentedFields) {
+  std::ofstream(dir_ / "receiver.state") << kFast << kTwoKeys;
+  const Result r = util({"--json", "settings"}, dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto settings = nlohmann::json::parse(r.out);
+  EXPECT_EQ(settings["version"]["receiver"]["scm_hash"], "5EEDC0DE");
+  EXPECT_EQ(settings["interkey_delay"], 6);
+  EXPECT_EQ(settings["noise_canceler"], false);
+  EXPECT_EQ(settings["variant"], "Zirko");
+  EXPECT_EQ(settings["space"]["remaining"], 167);
+  EXPECT_EQ(
+      settings["keys"][1],
+      nlohmann::json::parse(R"({"index":1,"hash":"BBBB0002","key":"F5","modifier":0,"usage":62})"));
+}
+
+// The 27 command names of the help list, in its order.
 std::vector<std::string> listed_commands() {
   std::vector<std::string> names;
   std::istringstream lines(kHelpList);
   std::string word;
   for (std::string line; std::getline(lines, line);)
     if (std::istringstream(line) >> word && word != "Commands:") names.push_back(word);
-  EXPECT_EQ(names.size(), 25u);
+  EXPECT_EQ(names.size(), 27u);
   return names;
 }
 
@@ -706,7 +797,7 @@ TEST(CommandLinks, OnePerCommand) {
     linked.push_back(entry.path().filename().string());
   }
   std::sort(linked.begin(), linked.end());
-  EXPECT_EQ(listed.size(), 25u);
+  EXPECT_EQ(listed.size(), 27u);
   EXPECT_EQ(linked, listed);
 }
 

@@ -1,0 +1,146 @@
+#include "button_map_menu.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QSaveFile>
+#include <vector>
+
+#include "zirko.h"
+#include "zirko_map.h"
+
+namespace {
+
+const char *const kMapFilter = "Zirko Button Map (*.zmap)";
+constexpr qint64 kLongestMap = 1 << 20;  // bytes; far beyond 169 lines
+
+QString tr(const char *text) {
+  return QCoreApplication::translate("ButtonMapMenu", text);
+}
+
+bool receiverReady(const ButtonMapHost &host) {
+  if (host.receiverRunsFirmware()) return true;
+  host.showStatus(tr("Please connect zirko"));
+  return false;
+}
+
+// The chosen file, or an empty text after saying the choice was cancelled.
+QString chooseMap(const ButtonMapHost &host, FileRequest::Mode mode, const QString &title) {
+  const QString chosen = host.chooseFile(
+      {mode, title, host.proposedFile(tr("my_zirko_buttons.zmap")), tr(kMapFilter)});
+  if (chosen.isEmpty()) host.showStatus(tr("Canceled"));
+  return chosen;
+}
+
+void tell(const ButtonMapHost &host, const QString &text, const QString &details) {
+  Question box;
+  box.text = text;
+  box.detailedText = details;
+  box.buttons = QStringList{"OK"};
+  box.defaultButton = "OK";
+  box.standardButtons = true;
+  host.ask(box);
+}
+
+void refuse(const ButtonMapHost &host, const QString &path,
+            const std::vector<zk::map::Problem> &problems) {
+  const std::string name = QFileInfo(path).fileName().toStdString();
+  QStringList lines;
+  for (const zk::map::Problem &p : problems)
+    lines << QString::fromStdString(zk::map::describe(p, name));
+  tell(host, QString::fromStdString(zk::map::refusal(name)), lines.join('\n'));
+  host.showStatus(tr("Button map not imported"));
+}
+
+// "Replace", "Merge", or an empty text when the user cancelled.
+QString askHowToImport(const ButtonMapHost &host) {
+  Question box;
+  box.text = tr("Import the button map?");
+  box.informativeText =
+      tr("Replace: zirko then holds the map's buttons.\n"
+         "Merge: the map's buttons are added; a button zirko already has keeps its key.");
+  box.buttons = QStringList{"Replace", "Merge", "Cancel"};
+  box.defaultButton = "Cancel";
+  const QString answer = host.ask(box);
+  if (answer == "Replace" || answer == "Merge") return answer;
+  host.showStatus(tr("Canceled"));
+  return {};
+}
+
+bool readMap(const QString &path, QByteArray &text) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly) || file.size() > kLongestMap) return false;
+  text = file.readAll();
+  return file.error() == QFile::NoError;
+}
+
+void writeImage(const ButtonMapHost &host, const zk::map::Plan &plan) {
+  host.showStatus(tr("Button map being imported, please wait..."));
+  QCoreApplication::processEvents();
+  if (zk_write_config_image(plan.image.data(), int(plan.image.size())) != 0) {
+    host.showStatus(tr("Could not import button map"));
+    return;
+  }
+  host.showStatus(tr("Button map imported"));
+  if (plan.kept.empty()) return;
+  QStringList kept;
+  for (const zk::map::Kept &k : plan.kept) kept << QString::fromStdString(zk::map::describe(k));
+  tell(host, tr("Buttons zirko already had kept their keys"), kept.join('\n'));
+}
+
+}  // namespace
+
+void addButtonMapActions(QMenu *menu, QAction *before, const ButtonMapHost &host) {
+  auto *exportAction = new QAction(tr("Export Button Map..."), menu);
+  auto *importAction = new QAction(tr("Import Button Map..."), menu);
+  QObject::connect(exportAction, &QAction::triggered, menu, [host] { exportButtonMap(host); });
+  QObject::connect(importAction, &QAction::triggered, menu, [host] { importButtonMap(host); });
+  menu->insertAction(before, exportAction);
+  menu->insertAction(before, importAction);
+}
+
+void exportButtonMap(const ButtonMapHost &host) {
+  if (!receiverReady(host)) return;
+  const QString path = chooseMap(host, FileRequest::kSave, tr("Export Button Map"));
+  if (path.isEmpty()) return;
+  std::vector<unsigned char> image;
+  if (zk::map::read_receiver_image(image) != 0) {
+    host.showStatus(tr("Could not read the buttons from zirko"));
+    return;
+  }
+  const std::vector<zk::map::Button> buttons = zk::map::buttons_of(image);
+  const std::string text = zk::map::format(buttons, zk::map::receiver_header());
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), qint64(text.size())) < 0 ||
+      !file.commit()) {
+    host.showStatus(tr("Could not save file"));
+    return;
+  }
+  host.showStatus(tr("Exported %1 buttons").arg(buttons.size()));
+}
+
+// Every line is checked before zirko is touched, as zirko_util import does.
+void importButtonMap(const ButtonMapHost &host) {
+  if (!receiverReady(host)) return;
+  const QString path = chooseMap(host, FileRequest::kOpen, tr("Import Button Map"));
+  if (path.isEmpty()) return;
+  QByteArray text;
+  if (!readMap(path, text)) {
+    host.showStatus(tr("Could not open file"));
+    return;
+  }
+  const zk::map::Parsed map = zk::map::parse(std::string_view(text.constData(), text.size()));
+  if (!map.problems.empty()) return refuse(host, path, map.problems);
+  const QString how = askHowToImport(host);
+  if (how.isEmpty()) return;
+  std::vector<unsigned char> current;
+  if (zk::map::read_receiver_image(current) != 0) {
+    host.showStatus(tr("Could not read the buttons from zirko"));
+    return;
+  }
+  const zk::map::Plan plan = zk::map::plan_import(map, current, how == "Merge");
+  if (!plan.problems.empty()) return refuse(host, path, plan.problems);
+  writeImage(host, plan);
+}
