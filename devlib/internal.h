@@ -7,9 +7,6 @@
 
 #include "zirko.h"
 
-// Log line prefix "[L] function(line): ", as every line of the system reads.
-#define ZK_LOG_AT(level, letter, fn, fmt, ...) \
-  zk_log(level, "[" letter "] %s(%d): " fmt "\n", fn, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 #define ZK_LOGE(fmt, ...) ZK_LOG_AT(1, "E", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
 #define ZK_LOGW(fmt, ...) ZK_LOG_AT(2, "W", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
 #define ZK_LOGI(fmt, ...) ZK_LOG_AT(3, "I", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)

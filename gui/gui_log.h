@@ -6,7 +6,7 @@
 #include "zirko.h"
 
 #define ZK_GUI_LOG(level, letter, fmt, ...) \
-  zk_log(level, "[" letter "] %s(%d): " fmt "\n", __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+  ZK_LOG_AT(level, letter, __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
 #define ZK_GUI_LOGE(fmt, ...) ZK_GUI_LOG(ZK_LOG_ERROR, "E", fmt __VA_OPT__(, ) __VA_ARGS__)
 #define ZK_GUI_LOGI(fmt, ...) ZK_GUI_LOG(ZK_LOG_INFO, "I", fmt __VA_OPT__(, ) __VA_ARGS__)
 #define ZK_GUI_LOGD(fmt, ...) ZK_GUI_LOG(ZK_LOG_DEBUG, "D", fmt __VA_OPT__(, ) __VA_ARGS__)

@@ -180,7 +180,7 @@ int refuse_extra_words(const cmd_desc *cmd, int argc, char **argv, int from) {
     }
     extra += (extra.empty() ? "" : " ") + std::string(argv[i]);
   }
-  CMD_LOG_AS(1, "E", cmd->name,
+  ZK_LOG_AT(1, "E", cmd->name,
              "too many words: `%s' would be ignored, so nothing was run; run each command on "
              "its own",
              extra.c_str());
@@ -220,13 +220,13 @@ int prepare(const char *caller, const char *name, int argc, char **argv, int ind
             bool alone, const cmd_hooks *hooks, cmd_step &step) {
   const cmd_desc *cmd = find_cmd(name);
   if (!cmd) {
-    CMD_LOG_AS(1, "E", caller, "could not find command '%s'", name);
+    ZK_LOG_AT(1, "E", caller, "could not find command '%s'", name);
     return CMD_ENOSYS;
   }
   int unknown = 0;
   dict *opts = cmd_getopt(cmd, argc, argv, index, &unknown, quiet);
   if (!opts) {
-    CMD_LOG_AS(1, "E", caller, "could not create option dictionary");
+    ZK_LOG_AT(1, "E", caller, "could not create option dictionary");
     return CMD_ENOMEM;
   }
   step = {cmd, opts, index, -1};
@@ -258,7 +258,7 @@ int check_line(int argc, char **argv, const cmd_hooks *hooks, int &checked, int 
 
 // Runs a prepared step and releases its options; the handler's result.
 int run_step(const char *caller, const cmd_step &step, void *appdata, int argc, char **argv) {
-  CMD_LOG_AS(5, "V", caller, "running command: %s", step.cmd->name);
+  ZK_LOG_AT(5, "V", caller, "running command: %s", step.cmd->name);
   int used = step.cmd->handler(argc - step.args, argv + step.args, step.cmd, appdata, step.opts);
   delete_dict(step.opts);
   return used;

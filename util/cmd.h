@@ -6,13 +6,9 @@
 #include "option_dict.h"
 #include "zirko.h"
 
-// Log line prefix "[L] function(line): " under an explicit function name, for
-// handlers whose lines carry the name the user knows rather than ours.
-#define CMD_LOG_AS(level, letter, fn, fmt, ...) \
-  zk_log(level, "[" letter "] %s(%d): " fmt "\n", fn, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
-#define CMD_LOGE(fmt, ...) CMD_LOG_AS(1, "E", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define CMD_LOGW(fmt, ...) CMD_LOG_AS(2, "W", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define CMD_LOGV(fmt, ...) CMD_LOG_AS(5, "V", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define CMD_LOGE(fmt, ...) ZK_LOG_AT(1, "E", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define CMD_LOGW(fmt, ...) ZK_LOG_AT(2, "W", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define CMD_LOGV(fmt, ...) ZK_LOG_AT(5, "V", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
 
 // Failure codes of the runners (negated errno numbers).
 constexpr int CMD_ENOMEM = -12;

@@ -44,7 +44,7 @@ int help(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   }
   const cmd_desc *target = find_cmd(argv[0]);
   if (!target) {
-    CMD_LOG_AS(1, "E", "help", "%s: command `%s' not found.", cmd->name, argv[0]);
+    ZK_LOG_AT(1, "E", "help", "%s: command `%s' not found.", cmd->name, argv[0]);
     return -1;
   }
   printf("Help for `%s' command:\n%s\n", target->name, target->usage);

@@ -131,7 +131,7 @@ int export_map(int argc, char **argv, const cmd_desc *, void *, dict *) {
 // Every problem on standard error, then why nothing was written.
 int refuse_map(const char *shown, const std::vector<zk::map::Problem> &problems) {
   for (const zk::map::Problem &p : problems)
-    CMD_LOG_AS(1, "E", "import", "%s", zk::map::describe(p, shown).c_str());
+    ZK_LOG_AT(1, "E", "import", "%s", zk::map::describe(p, shown).c_str());
   printf("Error: %s\n", zk::map::refusal(shown).c_str());
   return CMD_FAILED;
 }

@@ -184,7 +184,7 @@ int read_image(const char *path, std::vector<unsigned char> &image) {
 // already in its bootloader applies its own size check.
 int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (argc == 2) {
-    CMD_LOG_AS(1, "E", cmd->name, "a manufacturer string needs the vendor id after it");
+    ZK_LOG_AT(1, "E", cmd->name, "a manufacturer string needs the vendor id after it");
     show_help(cmd->name);
     return CMD_USAGE;
   }

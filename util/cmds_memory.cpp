@@ -13,7 +13,7 @@ constexpr int kEepromSize = 1024;  // bytes
 bool parse_address(const cmd_desc *cmd, const char *word, int *address) {
   if (!parse_int(cmd->name, word, 10, address)) return false;
   if (*address >= 0 && *address < kEepromSize) return true;
-  CMD_LOG_AS(1, "E", cmd->name, "address must be 0 to %d: %s", kEepromSize - 1, word);
+  ZK_LOG_AT(1, "E", cmd->name, "address must be 0 to %d: %s", kEepromSize - 1, word);
   return false;
 }
 

@@ -26,7 +26,7 @@ bool wait_seconds(const cmd_desc *cmd, dict *opts, int *seconds) {
   if (length > 0 && parse_int(cmd->name, value, 10, seconds) && *seconds >= 1 &&
       *seconds <= kRecordWait)
     return true;
-  CMD_LOG_AS(1, "E", cmd->name, "the timeout is a number of seconds from 1 to %d", kRecordWait);
+  ZK_LOG_AT(1, "E", cmd->name, "the timeout is a number of seconds from 1 to %d", kRecordWait);
   return false;
 }
 
@@ -94,7 +94,7 @@ int record_api(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   if (!parse_int(cmd->name, argv[0], 10, &modifier) || !parse_int(cmd->name, argv[1], 10, &usage))
     return CMD_USAGE;
   if (modifier < 0 || modifier > 255 || usage < 0 || usage > 255) {
-    CMD_LOG_AS(1, "E", cmd->name, "modifier and HID usage must be 0 to 255");
+    ZK_LOG_AT(1, "E", cmd->name, "modifier and HID usage must be 0 to 255");
     return CMD_USAGE;
   }
   printf("hit a key on the remote to be paired with %d %d\n", modifier, usage);

@@ -41,7 +41,7 @@ bool parse_int(const char *cmd_name, const char *text, int base, int *value) {
   errno = 0;
   long v = strtol(text, &end, base);
   if (end == text || *end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) {
-    CMD_LOG_AS(1, "E", cmd_name, "invalid number: %s", text);
+    ZK_LOG_AT(1, "E", cmd_name, "invalid number: %s", text);
     return false;
   }
   *value = static_cast<int>(v);

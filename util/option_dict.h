@@ -7,11 +7,8 @@
 
 #include "zirko.h"
 
-// Log line prefix "[L] function(line): " for utility code, which sees only zirko.h.
-#define UTIL_LOG_AT(level, letter, fmt, ...) \
-  zk_log(level, "[" letter "] %s(%d): " fmt "\n", __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
-#define UTIL_LOGE(fmt, ...) UTIL_LOG_AT(1, "E", fmt __VA_OPT__(, ) __VA_ARGS__)
-#define UTIL_LOGW(fmt, ...) UTIL_LOG_AT(2, "W", fmt __VA_OPT__(, ) __VA_ARGS__)
+#define UTIL_LOGE(fmt, ...) ZK_LOG_AT(1, "E", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define UTIL_LOGW(fmt, ...) ZK_LOG_AT(2, "W", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
 
 // One record, a single block that is also its serialized form: this header,
 // then keylen bytes of key (NUL included), then datalen - keylen value bytes.
