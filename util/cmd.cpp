@@ -181,9 +181,9 @@ int refuse_extra_words(const cmd_desc *cmd, int argc, char **argv, int from) {
     extra += (extra.empty() ? "" : " ") + std::string(argv[i]);
   }
   ZK_LOG_AT(1, "E", cmd->name,
-             "too many words: `%s' would be ignored, so nothing was run; run each command on "
-             "its own",
-             extra.c_str());
+            "too many words: `%s' would be ignored, so nothing was run; run each command on "
+            "its own",
+            extra.c_str());
   return CMD_EINVAL;
 }
 

@@ -39,9 +39,8 @@ void zk_log(int level, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 /* A log line as every line of the system reads, "[L] function(line): ",
  * under the function name fn (usually __func__). */
-#define ZK_LOG_AT(level, letter, fn, fmt, ...)                       \
-  zk_log(level, "[" letter "] %s(%d): " fmt "\n", fn,                \
-         __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOG_AT(level, letter, fn, fmt, ...) \
+  zk_log(level, "[" letter "] %s(%d): " fmt "\n", fn, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 int zk_set_log_level(int level);
 int zk_set_libusb_debug(int flag);
 /* Console progress bar on standard output, ended by a carriage return. */
