@@ -166,7 +166,7 @@ int wait_for_device(int vendor_id, const char *manufacturer, int64_t limit_us, i
       return -6;
     }
     clock.sleep_ms(poll_ms);
-    if (clock.now_us() - start >= next_dot_us || poll_ms >= 1000) {
+    if (clock.now_us() - start >= next_dot_us) {
       next_dot_us += 1000000;
       fputs(".", stdout);
       fflush(stdout);

@@ -5,7 +5,6 @@
 namespace {
 
 using namespace zk::layout;
-constexpr int kSettingsByteB = kSettingsBAddr;  // the variant and test mark
 
 // False, after the debug line under `caller`, when no receiver is open. The
 // transfer would refuse too, but these calls answer -19 rather than -16.
@@ -18,12 +17,12 @@ bool handle_ready(const char *caller) {
 // Rewrites byte 3 with `clear` bits cleared and `set` bits set, logging as `caller`.
 int update_byte3(const char *caller, int clear, int set) {
   if (!handle_ready(caller)) return -19;
-  int byte = zk_eeprom_peek(kSettingsByteB);
+  int byte = zk_eeprom_peek(kSettingsBAddr);
   if (byte < 0) {
     ZK_LOGE_AS(caller, "Error reading byte");
     return -16;
   }
-  int result = zk_eeprom_poke(kSettingsByteB, (byte & ~clear) | set);
+  int result = zk_eeprom_poke(kSettingsBAddr, (byte & ~clear) | set);
   if (result < 0) {
     ZK_LOGE_AS(caller, "failed to update settings");
     return result;
@@ -75,7 +74,7 @@ int zk_product_type() {
     ZK_LOGD("invalid operation for this device or version");
     return -12;
   }
-  int byte = zk_eeprom_peek(kSettingsByteB);
+  int byte = zk_eeprom_peek(kSettingsBAddr);
   if (byte < 0) {
     ZK_LOGE("Error reading byte");
     return -16;
