@@ -37,29 +37,29 @@ int pre_boot(const Generation &g, const unsigned char *image, int size) {
     ZK_LOGE_AS(g.pre_boot_fn, "did not receive expected number of bytes");
     info = read_info(g);
     ZK_LOGD_AS(g.pre_boot_fn, "received: %d expected: %d", info.returned, g.info_length);
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   if (info.page_size != kPageSize) {
     ZK_LOGE_AS(g.pre_boot_fn, "page size not correct");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   if (size > info.device_size - kBootloaderSize) {
     ZK_LOGE_AS(g.pre_boot_fn, "Not enough size on device");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   // An empty image would leave the receiver with nothing to run, and has no
   // pages to show progress over.
   if (!image || size <= 0 || size % kPageSize != 0) {
     ZK_LOGE_AS(g.pre_boot_fn, "image provided is incorrect size");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   int settings = zk_eeprom_peek(kFlagAddress);
   if (settings < 0) {
     ZK_LOGE_AS(g.pre_boot_fn, "could not read zirko memory");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   ZK_LOGI_AS(g.pre_boot_fn, "settings: %02X", settings);
-  if (zk_eeprom_poke(kFlagAddress, settings | kUpgradeFlag) < 0) return -13;
+  if (zk_eeprom_poke(kFlagAddress, settings | kUpgradeFlag) < 0) return ZK_ERR_UPGRADE;
   return 0;
 }
 
@@ -76,7 +76,7 @@ int write_buf(const Generation &g, const unsigned char *image, int size, void *c
   for (int i = 0; i < pages; ++i) {
     if (g.send_page(image + i * kPageSize, i) < 0) {
       ZK_LOGE_AS(g.write_fn, "sending packet failed");
-      return -13;
+      return ZK_ERR_UPGRADE;
     }
     report_progress(i, pages, callback_arg, callback);
   }
@@ -91,12 +91,12 @@ int upload(const Generation &g, const unsigned char *image, int size, void *call
            zk_progress_cb callback) {
   if (pre_boot(g, image, size) < 0) {
     ZK_LOGE_AS(g.upload_fn, "could not prep device");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
-  if (write_buf(g, image, size, callback_arg, callback) < 0) return -13;
+  if (write_buf(g, image, size, callback_arg, callback) < 0) return ZK_ERR_UPGRADE;
   if (g.post_boot() < 0) {
     ZK_LOGE_AS(g.upload_fn, "could not finish post boot ops");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   return 0;
 }

@@ -14,7 +14,7 @@ constexpr int kPageOffset = 4;
 
 int zk_ver1_leave_bootloader() {
   ZK_LOGE("invalid command, please upload a new image");
-  return -12;
+  return ZK_ERR_UNSUPPORTED;
 }
 
 // This generation never clears the upgrade flag, so it cannot tell.
@@ -31,7 +31,7 @@ int zk_ver1_send_packet(const unsigned char *page, int) {
   // There is no page status to catch a short transfer later: it fails here.
   if (sent == kPacketSize) return 0;
   ZK_LOGI("error, stopping");
-  return -13;
+  return ZK_ERR_UPGRADE;
 }
 
 int zk_ver1_post_boot() {
@@ -39,7 +39,7 @@ int zk_ver1_post_boot() {
   // The receiver restarts into the new firmware instead of answering.
   if (zk_send_msg(0xC2, 9 /* leave bootloader */, 11, 0, reply, 1, kTimeoutMs) < 0) return 0;
   ZK_LOGE("could not leave bootloader");
-  return -13;
+  return ZK_ERR_UPGRADE;
 }
 
 constexpr Generation kVer1{

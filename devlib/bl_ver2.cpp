@@ -21,7 +21,7 @@ using zk::layout::kLeaveMark;
 int zk_ver2_leave_bootloader() {
   if (zk_eeprom_poke(kLeaveMarkAddress, kLeaveMark) < 0) {
     ZK_LOGD("could not write memory");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   unsigned char reply[1] = {0};
   // Ignored: the receiver restarts rather than answering.
@@ -30,9 +30,9 @@ int zk_ver2_leave_bootloader() {
 }
 
 int zk_ver2_last_upgrade_attempt() {
-  if (zk_eeprom_peek(kFlagAddress) < 0) return -1;
+  if (zk_eeprom_peek(kFlagAddress) < 0) return ZK_ERR_FAILED;
   int settings = zk_eeprom_peek(kFlagAddress);
-  if (settings < 0) return -1;
+  if (settings < 0) return ZK_ERR_FAILED;
   return settings & kUpgradeFlag ? 1 : 0;
 }
 
@@ -73,13 +73,13 @@ int zk_ver2_send_packet(const unsigned char *packet, int number) {
     ZK_LOGE("Page %d Error: ", number);
     ZK_LOGE("%s", rejection(sent, text));
     ZK_LOGE("Page failed");
-    return -1;
+    return ZK_ERR_FAILED;
   }
   ZK_LOGI("retried this many times: %d", retries);
   // Only an acceptance within the first 100 sends counts.
   if (retries == kMaxRetries) {
     ZK_LOGE("Page failed");
-    return -1;
+    return ZK_ERR_FAILED;
   }
   return 0;
 }
@@ -95,14 +95,14 @@ int send_page(const unsigned char *page, int number) {
 
 int zk_ver2_post_boot() {
   int settings = zk_eeprom_peek(kFlagAddress);
-  if (settings < 0) return -13;
+  if (settings < 0) return ZK_ERR_UPGRADE;
   if (zk_eeprom_poke(kFlagAddress, settings & ~kUpgradeFlag) < 0) {
     ZK_LOGE("crc error, wont leave bootloader");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   if (zk_ver2_leave_bootloader() < 0) {
     ZK_LOGE("could not leave bootloader");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   return 0;
 }

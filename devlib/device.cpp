@@ -24,7 +24,7 @@ template <auto Slot, typename... Args>
 int call_slot(const char *caller, int line, const char *refusal, Args... args) {
   if (current_ops && current_ops->*Slot) return (current_ops->*Slot)(args...);
   zk_log(ZK_LOG_DEBUG, "[D] %s(%d): %s\n", caller, line, refusal);
-  return -12;
+  return ZK_ERR_UNSUPPORTED;
 }
 #define ZK_DISPATCH(slot, refusal, ...) \
   call_slot<&zk_ops::slot>(__func__, __LINE__, refusal __VA_OPT__(, ) __VA_ARGS__)
@@ -39,14 +39,12 @@ void install_ops(zk_ops *ops) {
 int read_version(const char *caller, VersionReply &reply) {
   if (!current_handle) {
     ZK_LOGD_AS(caller, "invalid device");
-    return -9;
+    return ZK_ERR_NO_HANDLE;
   }
   int request = zk_fw_state() == ZK_STATE_BOOTLOADER ? 4 /* read version, bootloader */
                                                      : 1 /* read version, firmware */;
   int result = zk_send_msg(0xC2, request, 0, 0, reply.data(), reply.size(), 5000 /* ms */);
-  if (result > 0) return 0;
-  ZK_LOGD_AS(caller, "%s", zk_usb_strerror(result));
-  return -16;
+  return zk::transfer_result(caller, result, 1) < 0 ? ZK_ERR_USB : 0;
 }
 
 zk_ops *select_bootloader(const char *caller, int major, int minor) {
@@ -147,7 +145,7 @@ int _zk_open_device(int vendor_id, const char *manufacturer) {
 int refuse_device(const char *caller, const char *reason) {
   ZK_LOGE_AS(caller, "%s", reason);
   zk_close_device();
-  return -19;
+  return ZK_ERR_NOT_USABLE;
 }
 
 // Opens every `poll_ms` until a receiver answers, a dot a second on standard
@@ -163,7 +161,7 @@ int wait_for_device(int vendor_id, const char *manufacturer, int64_t limit_us, i
     if (limit_us >= 0 && waited >= limit_us) {
       fputs("\n", stdout);
       ZK_LOGE_AS("zk_wait_for_device", "no receiver within %d s", int(limit_us / 1000000));
-      return -6;
+      return ZK_ERR_NO_RECEIVER;
     }
     clock.sleep_ms(poll_ms);
     if (clock.now_us() - start >= next_dot_us) {
@@ -212,13 +210,13 @@ int zk_open_device(int vendor_id, const char *manufacturer) {
     ZK_LOGD("no device found");
     current_handle = nullptr;
     install_ops(zk_new_ops(__func__));  // every dispatch call now answers -12
-    return -6;
+    return ZK_ERR_NO_RECEIVER;
   }
   // One read gives both numbers.
   VersionReply reply{};
   const bool read = read_version("zk_major_version", reply) == 0;
-  int major = read ? reply[0] : -16;
-  int minor = read ? reply[1] : -16;
+  int major = read ? reply[0] : ZK_ERR_USB;
+  int minor = read ? reply[1] : ZK_ERR_USB;
   int type = current_device->bootloader ? ZK_STATE_BOOTLOADER : ZK_STATE_FIRMWARE;
   if (type == ZK_STATE_BOOTLOADER) {
     ZK_LOGD("Bootloader v:%d.%d", major, minor);
@@ -236,6 +234,7 @@ int zk_open_device(int vendor_id, const char *manufacturer) {
 void zk_close_device() {
   if (!current_handle) return;
   ZK_LOGI("closing device handle");
+  zk::forget_snapshot();
   zk_close_usb(current_device, zk_fw_state());
   current_handle = nullptr;
   zk_unlink_device(current_device);
@@ -259,7 +258,7 @@ int zk_wait_for_device_every(int vendor_id, const char *manufacturer, int timeou
 }
 
 int zk_fw_state() {
-  if (!current_device) return -12;
+  if (!current_device) return ZK_ERR_UNSUPPORTED;
   return current_device->bootloader ? ZK_STATE_BOOTLOADER : ZK_STATE_FIRMWARE;
 }
 
@@ -280,6 +279,14 @@ int zk_minor_version() {
   VersionReply reply{};
   int result = read_version(__func__, reply);
   return result < 0 ? result : reply[1];
+}
+
+int zk_read_version(int *major, int *minor) {
+  VersionReply reply{};
+  const int result = read_version(__func__, reply);
+  if (major) *major = result < 0 ? result : reply[0];
+  if (minor) *minor = result < 0 ? result : reply[1];
+  return result;
 }
 
 const char *zk_version_str() {

@@ -17,18 +17,21 @@ constexpr unsigned kFormatTimeoutMs = 10000;
 constexpr int kPollMs = 100;
 constexpr int kMaxWaitS = 100;
 constexpr int kMaxPathLen = 300;
+// A copy of the configuration could not be allocated; the value is the one
+// these tools have always given (it is also ZK_ERR_EXISTS).
+constexpr int kAllocationFailed = -5;
 
-// The one place where a failed transfer becomes -16.
+// The one place where a failed transfer becomes ZK_ERR_USB.
 int request(int type, int request, int value, int index, unsigned char *reply, int length,
             unsigned timeout_ms = kTimeoutMs) {
   int result = zk_send_msg(type, request, value, index, reply, length, timeout_ms);
-  return result < 0 ? -16 : result;
+  return result < 0 ? ZK_ERR_USB : result;
 }
 
 int fill_report_buffer(const char *name, uint8_t report[2]) {
   if (zk_key_report(name, report) != 1) {
     ZK_LOGE("Key does not exist");
-    return -8;
+    return ZK_ERR_INVALID;
   }
   ZK_LOGD("keyReport[0]=%d keyReport[1]=%d ", report[0], report[1]);
   return 0;
@@ -36,7 +39,7 @@ int fill_report_buffer(const char *name, uint8_t report[2]) {
 
 int read_settings_byte(int address) {
   int value = zk_eeprom_peek(address);
-  return value < 0 ? -16 : value;
+  return value < 0 ? ZK_ERR_USB : value;
 }
 
 // Read-modify-write of one settings field, then the apply-settings request.
@@ -49,7 +52,7 @@ int update_settings(const char *fn, int address, uint8_t mask, uint8_t bits) {
     return result;
   }
   unsigned char reply[1] = {0};
-  return request(0xC2, 7 /* apply settings */, 0, 0, reply, 1) < 0 ? -16 : 0;
+  return request(0xC2, 7 /* apply settings */, 0, 0, reply, 1) < 0 ? ZK_ERR_USB : 0;
 }
 
 int get_field(int address, uint8_t mask) {
@@ -63,7 +66,7 @@ int get_field(int address, uint8_t mask) {
 int read_eeprom(unsigned char *image, int size, bool progress) {
   for (int i = 0; i < size; ++i) {
     int byte = zk_eeprom_peek(i);
-    if (byte < 0) return -16;
+    if (byte < 0) return ZK_ERR_USB;
     image[i] = uint8_t(byte);
     if (progress) zk_progress_bar(float(i + 1), float(size));
   }
@@ -77,10 +80,10 @@ int write_size(int old_size, int new_size) {
   const bool known = old_size >= 0;
   if ((!known || (old_size & 0xFF) != (new_size & 0xFF)) &&
       zk_eeprom_poke(kSizeLowAddr, new_size & 0xFF) < 0)
-    return -16;
+    return ZK_ERR_USB;
   if ((!known || (old_size >> 8) != (new_size >> 8)) &&
       zk_eeprom_poke(kSizeHighAddr, new_size >> 8) < 0)
-    return -16;
+    return ZK_ERR_USB;
   return 0;
 }
 
@@ -91,20 +94,25 @@ int report_interrupted(const char *fn, bool wrote) {
                "the receiver's configuration may be incomplete: run the command again, or "
                "load a saved configuration");
   }
-  return -16;
+  return ZK_ERR_USB;
 }
 
-const char *state_error(int state) {
-  switch (state) {
-    case 4:
-      return "Error: no space left on device";
-    case 5:
-      return "Error: button already exists";
-    case 6:
-      return "Error: key not found";
-    default:
-      return nullptr;
-  }
+// The receiver's refusals of a recording or deletion and their results.
+struct Refusal {
+  int state;
+  int result;
+  const char *text;
+};
+constexpr Refusal kRefusals[] = {
+    {ZK_RX_NO_SPACE, ZK_ERR_NO_SPACE, "Error: no space left on device"},
+    {ZK_RX_EXISTS, ZK_ERR_EXISTS, "Error: button already exists"},
+    {ZK_RX_NOT_FOUND, ZK_ERR_NOT_FOUND, "Error: key not found"},
+};
+
+const Refusal *refusal_of(int state) {
+  for (const Refusal &refusal : kRefusals)
+    if (refusal.state == state) return &refusal;
+  return nullptr;
 }
 
 }  // namespace
@@ -143,34 +151,35 @@ void fill_shared_slots(zk_ops *ops) {
 
 int set_normal() {
   unsigned char reply[1] = {0};
-  return request(0xC0, 0 /* leave record/delete mode */, 0, 0, reply, 1) < 0 ? -16 : 0;
+  return request(0xC0, 0 /* leave record/delete mode */, 0, 0, reply, 1) < 0 ? ZK_ERR_USB : 0;
 }
 
 int set_delete(int wait) {
   unsigned char reply[1] = {0};
-  if (request(0xC0, 2 /* delete mode */, 1, 0, reply, 1) < 0) return -16;
+  if (request(0xC0, 2 /* delete mode */, 1, 0, reply, 1) < 0) return ZK_ERR_USB;
   return wait ? zk_set_interrupt(0) : 0;
 }
 
 int set_record_api(int modifier, int key, int timeout_s) {
   unsigned char reply[1] = {0};
-  if (request(0xC0, 1 /* record */, key, modifier, reply, 1) < 0) return -16;
+  if (request(0xC0, 1 /* record */, key, modifier, reply, 1) < 0) return ZK_ERR_USB;
   return timeout_s ? zk_set_interrupt(timeout_s) : 0;
 }
 
 int format_config() {
   unsigned char reply[1] = {0};
-  return request(0xC0, 3 /* erase buttons */, 0, 0, reply, 1, kFormatTimeoutMs) < 0 ? -16 : 0;
+  return request(0xC0, 3 /* erase buttons */, 0, 0, reply, 1, kFormatTimeoutMs) < 0 ? ZK_ERR_USB
+                                                                                    : 0;
 }
 
 int get_state() {
   unsigned char reply[1] = {0};
-  return request(0xC0, 5 /* read state */, 1, 0, reply, 1) < 0 ? -16 : reply[0];
+  return request(0xC0, 5 /* read state */, 1, 0, reply, 1) < 0 ? ZK_ERR_USB : reply[0];
 }
 
 int clear_state() {
   unsigned char reply[1] = {0};
-  return request(0xC0, 6 /* clear state */, 1, 0, reply, 1) < 0 ? -16 : reply[0];
+  return request(0xC0, 6 /* clear state */, 1, 0, reply, 1) < 0 ? ZK_ERR_USB : reply[0];
 }
 
 // The receiver leaves at once, so a failed or empty transfer is the success;
@@ -178,12 +187,12 @@ int clear_state() {
 int device_set_dfu() {
   unsigned char reply[1] = {0};
   int result = zk_send_msg(0xC2, 5 /* to bootloader */, 0x5A, 0, reply, 1, kTimeoutMs);
-  return result > 0 || result == zk::kUsbErrorPipe ? -16 : 0;
+  return result > 0 || result == zk::kUsbErrorPipe ? ZK_ERR_USB : 0;
 }
 
 int fw_scm_hash() {
   unsigned char reply[8] = {0};
-  if (request(0xC2, 12 /* scm hash */, 0, 0, reply, 8) < 0) return -16;
+  if (request(0xC2, 12 /* scm hash */, 0, 0, reply, 8) < 0) return ZK_ERR_USB;
   return int(uint32_t(reply[0]) | uint32_t(reply[1]) << 8 | uint32_t(reply[2]) << 16 |
              uint32_t(reply[3]) << 24);
 }
@@ -192,13 +201,13 @@ int set_record(const char *fn, const char *name, int timeout_s) {
   uint8_t report[2];
   if (zk_key_report(name, report) != 1) {
     ZK_LOGE_AS(fn, "Key does not exist");
-    return -8;
+    return ZK_ERR_INVALID;
   }
   // A failed transfer is -16, never a code that reads as the receiver's outcome.
   int result = zk_send_msg(0xC0, 1 /* record */, report[0], report[1], nullptr, 0, kTimeoutMs);
   if (result < 0) {
     ZK_LOGE_AS(fn, "USB transfer failed: %s", zk_usb_strerror(result));
-    return -16;
+    return ZK_ERR_USB;
   }
   if (strlen(name) == 1)
     ZK_LOGD_AS(fn, "keyReport[0]=%d keyReport[1]=%d ", report[0], report[1]);
@@ -220,7 +229,7 @@ int wait_outcome(const char *fn, int timeout_s) {
       ZK_LOGE_AS(fn, "USB transfer failed while waiting for the button");
       return state;
     }
-    if (state != 1 && state != 2) {
+    if (state != ZK_RX_RECORDING && state != ZK_RX_DELETING) {
       timed_out = false;
       break;
     }
@@ -229,12 +238,12 @@ int wait_outcome(const char *fn, int timeout_s) {
   if (timed_out) {
     ZK_LOGE_AS(fn, "timeout");
     zk_set_normal();
-    return -17;
+    return ZK_ERR_TIMEOUT;
   }
-  if (state == 3) return 0;
-  if (const char *text = state_error(state)) {
-    ZK_LOGE_AS(fn, "%s", text);
-    return -state;
+  if (state == ZK_RX_DONE) return 0;
+  if (const Refusal *refusal = refusal_of(state)) {
+    ZK_LOGE_AS(fn, "%s", refusal->text);
+    return refusal->result;
   }
   ZK_LOGE_AS(fn, "Unknown error, contact support: %d", state);
   return state;
@@ -243,9 +252,9 @@ int wait_outcome(const char *fn, int timeout_s) {
 int delete_buttons(const char *fn, const char *name) {
   ZK_LOGD_AS(fn, "deleting button: %s", name ? name : "(null)");
   uint8_t report[2];
-  if (fill_report_buffer(name, report) < 0) return -8;
+  if (fill_report_buffer(name, report) < 0) return ZK_ERR_INVALID;
   unsigned char reply[2] = {0, 0};
-  if (request(0xC0, 4 /* delete key */, report[0], report[1], reply, 2) < 0) return -16;
+  if (request(0xC0, 4 /* delete key */, report[0], report[1], reply, 2) < 0) return ZK_ERR_USB;
   return reply[0];
 }
 
@@ -255,11 +264,11 @@ int delete_index(const char *fn, int index) {
   const int size = get_size();
   if (size < 0) {
     ZK_LOGE_AS(fn, "error getting size");
-    return -1;
+    return ZK_ERR_FAILED;
   }
   if (index < 0 || int64_t(kEntrySize) * index + kEntrySize > size) {
     ZK_LOGE_AS(fn, "index invalid");
-    return -1;
+    return ZK_ERR_FAILED;
   }
   const int destination = kHeaderSize + kEntrySize * index;
   const int source = destination + kEntrySize;
@@ -275,7 +284,7 @@ int delete_index(const char *fn, int index) {
   std::vector<unsigned char> tail(destination < new_size ? size_t(size - destination) : 0);
   for (int i = 0; i < int(tail.size()); ++i) {
     int byte = zk_eeprom_peek(destination + i);
-    if (byte < 0) return -16;
+    if (byte < 0) return ZK_ERR_USB;
     tail[i] = uint8_t(byte);
   }
   ZK_LOGI_AS(fn, "new size: %d", new_size);
@@ -324,7 +333,7 @@ int get_sequence_modifiers() {
 int set_interkey_delay(const char *fn, int value) {
   if (value < 0 || value > 7) {
     ZK_LOGE_AS(fn, "invalid interkey delay, range[0-7], def 6");
-    return -8;
+    return ZK_ERR_INVALID;
   }
   return update_settings(fn, kSettingsAAddr, kInterkeyMask, uint8_t(value));
 }
@@ -332,7 +341,7 @@ int set_interkey_delay(const char *fn, int value) {
 int set_sensitivity(const char *fn, int value) {
   if (value < 0 || value > 3) {
     ZK_LOGE_AS(fn, "invalid sensitivity specified, range[0-3], def 3");
-    return -8;
+    return ZK_ERR_INVALID;
   }
   return update_settings(fn, kSettingsAAddr, kSensitivityMask, uint8_t(value << 4));
 }
@@ -341,7 +350,7 @@ int set_sensitivity(const char *fn, int value) {
 int set_noise_cancel(const char *fn, int value) {
   if (value < 0 || value > 3) {
     ZK_LOGE_AS(fn, "invalid noise canceler value, range[0-3]");
-    return -8;
+    return ZK_ERR_INVALID;
   }
   return update_settings(fn, kSettingsBAddr, kNoiseBit, (value & 1) ? kNoiseBit : 0);
 }
@@ -349,7 +358,7 @@ int set_noise_cancel(const char *fn, int value) {
 int set_builtin_profile_support(const char *fn, int value) {
   if (value != 0 && value != 1) {
     ZK_LOGE_AS(fn, "invalid value, should be 1 or 0");
-    return -8;
+    return ZK_ERR_INVALID;
   }
   return update_settings(fn, kSettingsBAddr, kProfilesOffBit, value ? 0 : kProfilesOffBit);
 }
@@ -357,7 +366,7 @@ int set_builtin_profile_support(const char *fn, int value) {
 int set_sequence_modifiers(const char *fn, int value) {
   if (value != 0 && value != 1) {
     ZK_LOGE_AS(fn, "invalid value, should be 1 or 0");
-    return -8;
+    return ZK_ERR_INVALID;
   }
   return update_settings(fn, kSettingsBAddr, kSequenceOffBit, value ? 0 : kSequenceOffBit);
 }
@@ -366,14 +375,14 @@ int set_sequence_modifiers(const char *fn, int value) {
 int set_sleep_detect(const char *fn, int value) {
   if (value != 0 && value != 1) {
     ZK_LOGE_AS(fn, "invalid argument");
-    return -8;
+    return ZK_ERR_INVALID;
   }
   int old = read_settings_byte(kSettingsBAddr);
-  if (old < 0) return -16;
+  if (old < 0) return ZK_ERR_USB;
   if (zk_eeprom_poke(kSettingsBAddr, (value ? kSleepBit : 0) | (old & ~kSleepBit & 0xFF)) < 0)
-    return -16;
+    return ZK_ERR_USB;
   unsigned char reply[1] = {0};
-  if (request(0xC0, 7 /* apply sleep detect */, value, 0, reply, 1) < 0) return -16;
+  if (request(0xC0, 7 /* apply sleep detect */, value, 0, reply, 1) < 0) return ZK_ERR_USB;
   return reply[0];
 }
 
@@ -394,7 +403,7 @@ int get_size() {
   ZK_LOGD("size: %d", size);
   if (size >= kSizeLimit) {
     ZK_LOGE("something seems wrong, please format");
-    return -1;
+    return ZK_ERR_FAILED;
   }
   return size;
 }
@@ -423,11 +432,11 @@ int display_config(const char *fn) {
   auto *image = static_cast<unsigned char *>(calloc(size_t(size) + kEntrySize, 1));
   if (!image) {
     ZK_LOGE_AS(fn, "malloc failed");
-    return -5;
+    return kAllocationFailed;
   }
   if (read_eeprom(image, size, false) < 0) {
     free(image);
-    return -16;
+    return ZK_ERR_USB;
   }
   zk_print_config(image, size);
   free(image);
@@ -437,11 +446,11 @@ int display_config(const char *fn) {
 int save_config(const char *fn, const char *path) {
   if (!path) {
     ZK_LOGE_AS(fn, "invalid file %s", "(null)");
-    return -6;
+    return ZK_ERR_FILE;
   }
   if (strlen(path) >= kMaxPathLen) {
     ZK_LOGE_AS(fn, "file name too long");
-    return -6;
+    return ZK_ERR_FILE;
   }
   ZK_LOGD_AS(fn, "saving file %s", path);
   int size = get_size();
@@ -452,15 +461,15 @@ int save_config(const char *fn, const char *path) {
   auto *image = static_cast<unsigned char *>(malloc(size_t(size) + 1));
   if (!image) {
     ZK_LOGE_AS(fn, "could not allocate memory");
-    return -5;
+    return kAllocationFailed;
   }
   if (read_eeprom(image, size, true) < 0) {
     free(image);
-    return -16;
+    return ZK_ERR_USB;
   }
   long written = buf_to_file(path, image, size, "wb");
   free(image);
-  return written < 0 ? -6 : 0;
+  return written < 0 ? ZK_ERR_FILE : 0;
 }
 
 int load_config(const char *fn, const char *path) {
@@ -468,16 +477,16 @@ int load_config(const char *fn, const char *path) {
   long length = file_to_buf(path, &data, "rb");
   if (length < 0) {
     ZK_LOGE_AS(fn, "could not open file");
-    return -6;
+    return ZK_ERR_FILE;
   }
   std::unique_ptr<unsigned char, decltype(&free)> owned(data, free);
-  if (!config_file_valid(fn, data, length)) return -6;
+  if (!config_file_valid(fn, data, length)) return ZK_ERR_FILE;
   return write_config(fn, data, int(length));
 }
 
 int write_config(const char *fn, const unsigned char *data, int length) {
   const int old_size = get_size();  // -1 for a corrupt size: both bytes are written
-  if (old_size < -1) return -16;
+  if (old_size < -1) return ZK_ERR_USB;
   // Settings and entries first, the size last: until it is written the
   // receiver still reads a whole image of the old size. A byte that already
   // holds its value is not written again: reads are cheap, EEPROM writes
@@ -516,31 +525,32 @@ const char *version_str(const char *fn) {
 namespace zk {
 int restart() {
   unsigned char reply[1] = {0};
-  return fw::request(0xC2, 6 /* restart */, 0, 0, reply, 1) < 0 ? -16 : 0;
+  return fw::request(0xC2, 6 /* restart */, 0, 0, reply, 1) < 0 ? ZK_ERR_USB : 0;
 }
 }  // namespace zk
 
 int zk_write_config_image(const unsigned char *image, int length) {
   if (zk_fw_state() != ZK_STATE_FIRMWARE) {
     ZK_LOGD("invalid operation for this device or version");
-    return -12;
+    return ZK_ERR_UNSUPPORTED;
   }
-  if (!image || !zk::fw::config_file_valid(__func__, image, length)) return -8;
+  if (!image || !zk::fw::config_file_valid(__func__, image, length)) return ZK_ERR_INVALID;
   return zk::fw::write_config(__func__, image, length);
 }
 
 int zk_read_config_image(unsigned char *image, int room) {
   if (zk_fw_state() != ZK_STATE_FIRMWARE) {
     ZK_LOGD("invalid operation for this device or version");
-    return -12;
+    return ZK_ERR_UNSUPPORTED;
   }
   using namespace zk::fw;
   const int size = get_size();
-  if (size < 0) return size == -1 ? -8 : -16;  // -1: a corrupt size, already reported
+  if (size < 0)
+    return size == -1 ? ZK_ERR_INVALID : ZK_ERR_USB;  // -1: a corrupt size, already reported
   if (size < kHeaderSize || size > kMaxImageSize || (size - kHeaderSize) % kEntrySize != 0 ||
       !image || size > room) {
     ZK_LOGE("invalid configuration image: %d bytes, expected 5 + 6 per button", size);
-    return -8;
+    return ZK_ERR_INVALID;
   }
-  return read_eeprom(image, size, false) < 0 ? -16 : size;
+  return read_eeprom(image, size, false) < 0 ? ZK_ERR_USB : size;
 }

@@ -46,8 +46,11 @@ int zk_ver1_keys_remaining() {
 
 // The outcome is never polled on this generation.
 int zk_ver1_get_state() {
-  return 0;
+  return ZK_RX_NORMAL;
 }
+
+// This generation's outcome byte, in its own codes.
+enum Outcome : unsigned char { kRecorded = 0, kNoSpace = 1, kExists = 2, kKeyNotFound = 3 };
 
 // Waits for the receiver's outcome byte: at most timeout_s seconds, or
 // without limit for 0 (the desktop application's worker). A wait that ends
@@ -62,22 +65,22 @@ int zk_ver1_set_interrupt(int timeout_s) {
   if (result == zk::kUsbErrorTimeout) {
     ZK_LOGE("timeout");
     zk_set_normal();
-    return -17;
+    return ZK_ERR_TIMEOUT;
   }
   // An empty read carries no outcome; it must not pass for success.
-  if (result < 0 || transferred < 1) return -7;
+  if (result < 0 || transferred < 1) return ZK_ERR_NO_OUTCOME;
   switch (outcome[0]) {
-    case 0:
-      return 0;
-    case 1:
+    case kRecorded:
+      return ZK_OK;
+    case kNoSpace:
       ZK_LOGE("error: no space on device");
-      return -4;
-    case 2:
+      return ZK_ERR_NO_SPACE;
+    case kExists:
       ZK_LOGE("error: button exists");
-      return -5;
-    case 3:
+      return ZK_ERR_EXISTS;
+    case kKeyNotFound:
       ZK_LOGE("error: key not found");
-      return -6;
+      return ZK_ERR_NOT_FOUND;
     default:
       return outcome[0];
   }

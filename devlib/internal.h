@@ -188,6 +188,15 @@ int restart();
 // comes first on the bus.
 void follow_bus_position(const std::string &position);
 
+// A transfer's result as the library's calls report it: the byte count, or,
+// when the transfer failed or brought fewer than `least` bytes, ZK_ERR_USB
+// after a debug line under `caller` with the USB error text ("Success" for a
+// short reply).
+int transfer_result(const char *caller, int result, int least);
+
+// Drops the bytes of an open EEPROM snapshot: the receiver is going away.
+void forget_snapshot();
+
 // Clock of every wait the library makes (outcomes, receivers coming and
 // going), replaceable so tests can run long limits without sleeping.
 struct WaitClock {

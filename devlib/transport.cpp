@@ -177,6 +177,12 @@ void set_device_allocator(DeviceAllocator allocator) {
 }
 }  // namespace zk
 
+int zk::transfer_result(const char *caller, int result, int least) {
+  if (result >= least) return result;
+  ZK_LOGD_AS(caller, "%s", zk_usb_strerror(result < 0 ? result : 0));
+  return ZK_ERR_USB;
+}
+
 const char *zk_usb_strerror(int code) {
   switch (code) {
     case zk::kUsbSuccess: return "Success";
@@ -221,7 +227,7 @@ int zk_send_msg(int request_type, int request, int value, int index, unsigned ch
                 int length, unsigned int timeout_ms) {
   if (!current_handle) {
     ZK_LOGD("pointer to handle is invalid");
-    return -19;
+    return ZK_ERR_NOT_USABLE;
   }
   int result = zk::usb_backend().control_transfer(
       current_handle, uint8_t(request_type), uint8_t(request), uint16_t(value), uint16_t(index),
@@ -233,7 +239,7 @@ int zk_set_interrupt_ep(int endpoint, unsigned char *data, int length, int *tran
                         unsigned int timeout_ms) {
   if (!current_handle) {
     ZK_LOGD("pointer to handle is invalid");
-    return -19;
+    return ZK_ERR_NOT_USABLE;
   }
   int result = zk::usb_backend().interrupt_transfer(current_handle, uint8_t(endpoint), data,
                                                     length, transferred, timeout_ms);

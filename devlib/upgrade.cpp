@@ -49,7 +49,7 @@ int enter_bootloader(int vendor_id) {
   zk_print_device_line("Setting DFU\n");
   if (zk_device_set_dfu() < 0 || !wait_until_left()) {
     ZK_LOGE_AS(kUpgrade, "the receiver did not switch to its bootloader; nothing was changed");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   zk_close_device();
   ZK_LOGI_AS(kUpgrade, "waiting for bootloader");
@@ -72,7 +72,7 @@ int return_to_firmware(int vendor_id) {
     return 0;
   }
   zk_print_device_line("Failed\n");
-  return -13;
+  return ZK_ERR_UPGRADE;
 }
 
 // Follows the receiver being upgraded, and no other, through its
@@ -92,29 +92,29 @@ class FollowReceiver {
 int zk_check_fw_image(const unsigned char *image, long length) {
   if (!image || length <= 0) {
     ZK_LOGE("firmware image is empty");
-    return -8;
+    return ZK_ERR_INVALID;
   }
   if (length % zk::bl::kPageSize != 0) {
     ZK_LOGE("firmware image of %ld bytes: its size must be a multiple of %d", length,
             zk::bl::kPageSize);
-    return -8;
+    return ZK_ERR_INVALID;
   }
   if (length > kMaxFirmwareSize) {
     ZK_LOGE("firmware image of %ld bytes: larger than the receiver's %ld bytes of flash", length,
             kMaxFirmwareSize);
-    return -8;
+    return ZK_ERR_INVALID;
   }
   return 0;
 }
 
 int zk_enter_bootloader(int vendor_id) {
   if (zk_fw_state() == ZK_STATE_BOOTLOADER) return ZK_STATE_BOOTLOADER;
-  if (zk_fw_state() != ZK_STATE_FIRMWARE) return -19;
+  if (zk_fw_state() != ZK_STATE_FIRMWARE) return ZK_ERR_NOT_USABLE;
   FollowReceiver follow(current_device);
   int result = enter_bootloader(vendor_id);
   if (result == ZK_STATE_FIRMWARE) {  // came back without switching
     ZK_LOGE_AS(kUpgrade, "the receiver did not switch to its bootloader; nothing was changed");
-    return -13;
+    return ZK_ERR_UPGRADE;
   }
   return result;
 }
@@ -125,7 +125,7 @@ int zk_upgrade_fw(const char *path, int vendor_id, const char *manufacturer, voi
   long length = file_to_buf(path, &image, "rb");
   if (length < 0) {
     ZK_LOGE("could not open file");
-    return -9;
+    return ZK_ERR_FILE_IO;
   }
   // A file beyond INT_MAX is far too large for any receiver; the check refuses it.
   int result = zk_upgrade_fw_ext(image, length > INT_MAX ? INT_MAX : int(length), vendor_id,
@@ -137,7 +137,7 @@ int zk_upgrade_fw(const char *path, int vendor_id, const char *manufacturer, voi
 int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
                       const char *manufacturer, void *callback_arg, zk_progress_cb callback) {
   if (!current_handle && zk_wait_for_device_for(vendor_id, manufacturer, kReturnTimeoutMs) < 0)
-    return -13;
+    return ZK_ERR_UPGRADE;
   FollowReceiver follow(current_device);
   if (zk_fw_state() == ZK_STATE_BOOTLOADER) {
     ZK_LOGI("bootloader open");
@@ -146,14 +146,14 @@ int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
     // A bad image is refused while the receiver still runs its firmware: a
     // generation-1 bootloader cannot leave without a good one. In its
     // bootloader the receiver's own size check applies.
-    if (zk_check_fw_image(image, length) < 0) return -13;
-    if (enter_bootloader(vendor_id) < 0) return -13;
+    if (zk_check_fw_image(image, length) < 0) return ZK_ERR_UPGRADE;
+    if (enter_bootloader(vendor_id) < 0) return ZK_ERR_UPGRADE;
   }
   // A receiver that came back in firmware mode has no upload (-12).
   if (zk_upload_fw(image, length, callback_arg, callback) < 0) {
     ZK_LOGE("upload firmware failed");
     zk_close_device();
-    return -1;
+    return ZK_ERR_FAILED;
   }
   return return_to_firmware(vendor_id);
 }

@@ -77,7 +77,7 @@ void zk_progress_bar(float done, float total) {
 long file_to_buf(const char *path, unsigned char **out, const char *mode) {
   if (!path) {
     ZK_LOGE("invalid file");
-    return -14;
+    return ZK_ERR_FILE_READ;
   }
   // Opened without blocking, so a FIFO cannot hang the caller; only a
   // regular file of a size some receiver could take is read.
@@ -86,36 +86,36 @@ long file_to_buf(const char *path, unsigned char **out, const char *mode) {
   if (fd < 0 || fstat(fd, &info) != 0) {
     if (fd >= 0) close(fd);
     ZK_LOGE("file %s not found\n", path);
-    return -14;
+    return ZK_ERR_FILE_READ;
   }
   if (!S_ISREG(info.st_mode)) {
     close(fd);
     ZK_LOGE("file %s is not a regular file", path);
-    return -14;
+    return ZK_ERR_FILE_READ;
   }
   if (info.st_size > kMaxFileSize) {
     close(fd);
     ZK_LOGE("file %s is too large: %lld bytes, at most %ld", path, (long long)info.st_size,
             kMaxFileSize);
-    return -14;
+    return ZK_ERR_FILE_READ;
   }
   File file(fdopen(fd, mode));
   if (!file) {
     close(fd);
     ZK_LOGE("file %s not found\n", path);
-    return -14;
+    return ZK_ERR_FILE_READ;
   }
   const long length = long(info.st_size);
   // One spare byte, so that an empty file still yields a buffer.
   auto *buffer = static_cast<unsigned char *>(malloc(size_t(length) + 1));
   if (!buffer) {
     ZK_LOGE("could not allocate memory");
-    return -12;
+    return ZK_ERR_NO_MEMORY;
   }
   if (fread(buffer, 1, size_t(length), file.get()) != size_t(length)) {
     ZK_LOGE("error reading file");
     free(buffer);
-    return -14;
+    return ZK_ERR_FILE_READ;
   }
   *out = buffer;
   return length;
@@ -124,24 +124,24 @@ long file_to_buf(const char *path, unsigned char **out, const char *mode) {
 long buf_to_file(const char *path, const unsigned char *buffer, long length, const char *mode) {
   if (!path) {
     ZK_LOGE("file %s could not be opened", "(null)");
-    return -9;
+    return ZK_ERR_FILE_IO;
   }
   if (!buffer) {
     ZK_LOGE("invalid buffer");
-    return -9;
+    return ZK_ERR_FILE_IO;
   }
   if (!mode) {
     ZK_LOGE("invalid file operations");
-    return -9;
+    return ZK_ERR_FILE_IO;
   }
   File file(fopen(path, mode));
   if (!file) {
     ZK_LOGE("file %s could not be opened", path);
-    return -9;
+    return ZK_ERR_FILE_IO;
   }
   if (fwrite(buffer, 1, length, file.get()) != static_cast<size_t>(length)) {
     ZK_LOGE("file could not be saved");
-    return -9;
+    return ZK_ERR_FILE_IO;
   }
   return length;
 }
@@ -179,4 +179,26 @@ float zk_timestamp() {
   time_t seconds = now.tv_sec;
   localtime_r(&seconds, &local);
   return local.tm_min * 100 + local.tm_sec + now.tv_usec / 1000000.0f;
+}
+
+const char *zk_result_text(int result) {
+  switch (result) {
+    case ZK_ERR_NO_SPACE:
+      return "no space left on the receiver";
+    case ZK_ERR_EXISTS:
+      return "button exists";
+    case ZK_ERR_NO_OUTCOME:
+    case ZK_ERR_USB:
+      return "USB transfer failed";
+    case ZK_ERR_INVALID:
+      return "invalid value";
+    case ZK_ERR_UNSUPPORTED:
+      return "not supported by this receiver";
+    case ZK_ERR_TIMEOUT:
+      return "timed out waiting for a button";
+    case ZK_ERR_NOT_USABLE:
+      return "receiver not usable";
+    default:
+      return "device operation failed";
+  }
 }

@@ -9,19 +9,19 @@ void zirko_interrupt::run() {
   if (rc < 0) ZK_GUI_LOGE("error");
   ZK_GUI_LOGD("running interrupt thread");
   switch (rc) {
-    case 0:
+    case ZK_OK:
       ZK_GUI_LOGD("recorded succesfully");
       emit record_success();
       break;
-    case -4:
+    case ZK_ERR_NO_SPACE:
       ZK_GUI_LOGE("no space on device");
       emit record_failed_no_space();
       break;
-    case -5:
+    case ZK_ERR_EXISTS:
       ZK_GUI_LOGE("button already exists");
       emit record_failed_exists();
       break;
-    case -6:
+    case ZK_ERR_NOT_FOUND:
       ZK_GUI_LOGE("key not found");
       emit erase_failed_nobutton();
       break;

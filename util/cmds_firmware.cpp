@@ -97,8 +97,8 @@ int version(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (argc > 0) printf("%s", kVersionHistory);
   int state = zk_fw_state();
   if (state < 0) return argc;
-  int major = zk_major_version();
-  int minor = zk_minor_version();
+  int major, minor;
+  zk_read_version(&major, &minor);
   unsigned hash = static_cast<unsigned>(zk_fw_scm_hash());
   if (state == ZK_STATE_FIRMWARE)
     printf("  Firmware:");

@@ -48,30 +48,24 @@ bool key_known(const char *name) {
 // Says why a recording failed. The receiver's own refusals keep their texts;
 // a failed transfer is never reported as one of them.
 int recording_failed(int rc) {
-  const char *text = nullptr;
   switch (rc) {
-    case -5:
-      text = "Error, button exists";
+    case ZK_ERR_NO_SPACE:
+    case ZK_ERR_EXISTS:
+    case ZK_ERR_TIMEOUT:
+      printf("Error, %s\n", zk_result_text(rc));
       break;
-    case -4:
-      text = "Error, no space left on the receiver";
+    case ZK_ERR_NOT_FOUND:
+      printf("Error, key not found by the receiver\n");
       break;
-    case -6:
-      text = "Error, key not found by the receiver";
+    case ZK_ERR_INVALID:
+      printf("Error, unknown key name\n");
       break;
-    case -8:
-      text = "Error, unknown key name";
-      break;
-    case -17:
-      text = "Error, timed out waiting for a button";
-      break;
-    case kNotSupported:
-      text = "Error, recording not supported by this receiver";
+    case ZK_ERR_UNSUPPORTED:
+      printf("Error, recording %s\n", zk_result_text(rc));
       break;
     default:
       return device_failed(rc);
   }
-  printf("%s\n", text);
   return CMD_FAILED;
 }
 
@@ -113,11 +107,11 @@ int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
   // Delete mode, then the wait for the button with the time asked for.
   int rc = zk_set_delete(0);
   if (rc == 0) rc = zk_set_interrupt(seconds);
-  if (rc == -6) {
+  if (rc == ZK_ERR_NOT_FOUND) {
     printf("Error, that button is not recorded\n");
     return CMD_FAILED;
   }
-  if (rc == -17) return recording_failed(rc);
+  if (rc == ZK_ERR_TIMEOUT) return recording_failed(rc);
   if (rc != 0) return device_failed(rc);
   printf("  Button Deleted Successfully\n");
   return argc;

@@ -14,22 +14,6 @@ namespace {
 int failures = 0;
 bool json_mode = false;
 
-const char *failure_text(int code) {
-  switch (code) {
-    case kNotSupported:
-      return "not supported by this receiver";
-    case -16:
-    case -7:  // generation 1's read of an outcome
-      return "USB transfer failed";
-    case -19:
-      return "receiver not usable";
-    case -8:
-      return "invalid value";
-    default:
-      return "device operation failed";
-  }
-}
-
 }  // namespace
 
 void print_program_version() {
@@ -49,7 +33,7 @@ bool parse_int(const char *cmd_name, const char *text, int base, int *value) {
 }
 
 bool read_failed(int code) {
-  if (code == kNotSupported) return false;
+  if (code == ZK_ERR_UNSUPPORTED) return false;
   ++failures;
   return true;
 }
@@ -61,11 +45,11 @@ int device_failures() {
 int device_failed(int code) {
   read_failed(code);
   if (json_mode) {
-    print_json_error(failure_text(code), code);
+    print_json_error(zk_result_text(code), code);
     return CMD_FAILED;
   }
   end_progress_line();
-  printf("Error: %s (%d)\n", failure_text(code), code);
+  printf("Error: %s (%d)\n", zk_result_text(code), code);
   return CMD_FAILED;
 }
 

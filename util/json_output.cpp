@@ -32,7 +32,7 @@ class reader {
  private:
   bool usable(int value) {
     if (value >= 0) return true;
-    if (value != kNotSupported && !failure) failure = value;
+    if (value != ZK_ERR_UNSUPPORTED && !failure) failure = value;
     return false;
   }
 };
@@ -44,8 +44,10 @@ const char *mode_name(int state) {
 json receiver_version(int state) {
   json receiver;
   receiver["mode"] = mode_name(state);
-  receiver["major"] = zk_major_version() & 0xFF;
-  receiver["minor"] = zk_minor_version() & 0xFF;
+  int major, minor;
+  zk_read_version(&major, &minor);
+  receiver["major"] = major & 0xFF;
+  receiver["minor"] = minor & 0xFF;
   // Bootloaders have no source-control hash.
   receiver["scm_hash"] =
       state == ZK_STATE_FIRMWARE ? json(hex8(uint32_t(zk_fw_scm_hash()))) : nullptr;
@@ -108,7 +110,7 @@ json_result keys_json() {
   json object = {{"keys", nullptr}};
   std::vector<unsigned char> image;
   const int rc = zk::map::read_receiver_image(image);
-  if (rc == kNotSupported) return {object, 0};
+  if (rc == ZK_ERR_UNSUPPORTED) return {object, 0};
   if (rc < 0) return {object, rc};
   json keys = json::array();
   int index = 0;

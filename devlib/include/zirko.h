@@ -24,6 +24,38 @@ extern "C" {
 #define ZK_STATE_BOOTLOADER 1
 #define ZK_STATE_FIRMWARE 2
 
+/* Results. Success is 0 or more; the failures below keep the values the
+ * receiver's tools have always used, so a few values carry two meanings,
+ * told apart by the call that returns them. */
+#define ZK_OK 0
+#define ZK_ERR_FAILED -1       /* corrupt size header; a failed step */
+#define ZK_ERR_NO_SPACE -4     /* recording refused: the receiver is full */
+#define ZK_ERR_EXISTS -5       /* recording refused: the button is known */
+#define ZK_ERR_NOT_FOUND -6    /* the receiver lacks the key or button */
+#define ZK_ERR_NO_RECEIVER -6  /* zk_open_device: no receiver on the bus */
+#define ZK_ERR_FILE -6         /* configuration file unusable */
+#define ZK_ERR_NO_OUTCOME -7   /* generation 1: the outcome read failed */
+#define ZK_ERR_INVALID -8      /* invalid argument or unknown key name */
+#define ZK_ERR_NO_HANDLE -9    /* version query with no receiver open */
+#define ZK_ERR_FILE_IO -9      /* a file could not be written (zk_upgrade_fw: read) */
+#define ZK_ERR_UNSUPPORTED -12 /* this receiver has no such operation */
+#define ZK_ERR_NO_MEMORY -12   /* file_to_buf: no memory for the file */
+#define ZK_ERR_UPGRADE -13     /* a firmware upgrade step failed */
+#define ZK_ERR_FILE_READ -14   /* a file could not be read */
+#define ZK_ERR_USB -16         /* a control transfer failed */
+#define ZK_ERR_TIMEOUT -17     /* no button was pressed in time */
+#define ZK_ERR_NOT_USABLE -19  /* no receiver open, or it cannot be used */
+
+/* State codes that firmware of generation 2 and later reports for a
+ * recording or deletion (zk_get_state). */
+#define ZK_RX_NORMAL 0
+#define ZK_RX_RECORDING 1
+#define ZK_RX_DELETING 2
+#define ZK_RX_DONE 3
+#define ZK_RX_NO_SPACE 4
+#define ZK_RX_EXISTS 5
+#define ZK_RX_NOT_FOUND 6
+
 /* Log levels: a line is written when its level is at most the threshold. */
 #define ZK_LOG_ERROR 1
 #define ZK_LOG_WARNING 2
@@ -63,6 +95,10 @@ int zk_timed_out(const struct timeval *then, int64_t limit_us);
 float zk_timestamp(void);
 /* Text of a libusb-style result code ("Pipe error", "Unknown error"...). */
 const char *zk_usb_strerror(int code);
+/* What a failed call's result means to a user ("USB transfer failed",
+ * "not supported by this receiver"...); "device operation failed" for a
+ * result whose meaning depends on the call (ZK_ERR_NOT_FOUND among them). */
+const char *zk_result_text(int result);
 
 /* ---- USB discovery and transport ---- */
 
@@ -111,6 +147,9 @@ int zk_fw_state(void);
 float zk_version(void);
 int zk_major_version(void);
 int zk_minor_version(void);
+/* Both numbers from one version read: 0, or -9 with no receiver open, or
+ * -16; on failure both numbers are set to that code, as the single calls give. */
+int zk_read_version(int *major, int *minor);
 const char *zk_version_str(void);
 
 int zk_leave_bootloader(void);
@@ -182,6 +221,11 @@ int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
 
 int zk_eeprom_peek(int address);
 int zk_eeprom_poke(int address, int value);
+/* Between these calls each EEPROM byte is fetched from the receiver at most
+ * once, so a listing shows one moment at one read per byte. The calls nest;
+ * a write, and closing the receiver, forget what was read. */
+void zk_begin_snapshot(void);
+void zk_end_snapshot(void);
 int zk_product_type(void);
 int zk_set_product_corvane(void);
 int zk_initialize_product(int type);

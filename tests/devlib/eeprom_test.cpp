@@ -53,6 +53,37 @@ TEST_F(EepromAccess, EmptyPeekReplyIsAFailure) {
   EXPECT_TRUE(Contains(log.text(), "): Success\n"));
 }
 
+TEST_F(EepromAccess, SnapshotReadsEachByteOnceUntilAWriteOrTheEnd) {
+  SetEeprom(7, 0x11);
+  zk_begin_snapshot();
+  zk_begin_snapshot();  // nested, as a listing inside a listing
+  EXPECT_EQ(zk_eeprom_peek(7), 0x11);
+  SetEeprom(7, 0x22);
+  EXPECT_EQ(zk_eeprom_peek(7), 0x11);  // one moment, one read
+  zk_end_snapshot();
+  EXPECT_EQ(zk_eeprom_peek(7), 0x11);  // the outer snapshot still holds
+  EXPECT_EQ(Requests(0xC2, 2).size(), 1u);
+  ASSERT_EQ(zk_eeprom_poke(8, 1), 0);
+  EXPECT_EQ(zk_eeprom_peek(7), 0x22);  // a write forgets
+  zk_end_snapshot();
+  EXPECT_EQ(zk_eeprom_peek(7), 0x22);
+  EXPECT_EQ(Requests(0xC2, 2).size(), 3u);  // ended: every peek reads
+}
+
+TEST_F(EepromAccess, SnapshotKeepsNeitherFailedReadsNorAClosedReceiversBytes) {
+  zk_begin_snapshot();
+  FailRequest(0xC2, 2, zk::kUsbErrorPipe);
+  EXPECT_EQ(zk_eeprom_peek(5), -16);
+  bus().clear_faults();
+  SetEeprom(5, 0x33);
+  EXPECT_EQ(zk_eeprom_peek(5), 0x33);
+  zk_close_device();
+  SetEeprom(5, 0x44);
+  ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
+  EXPECT_EQ(zk_eeprom_peek(5), 0x44);
+  zk_end_snapshot();
+}
+
 TEST(EepromWithoutDevice, EveryCallRefuses) {
   CapturedLog log;
   EXPECT_EQ(zk_eeprom_peek(3), -19);
