@@ -177,6 +177,15 @@ void set_device_allocator(DeviceAllocator allocator) {
 }
 }  // namespace zk
 
+int zk_bus_changed(int vendor_id) {
+  static long seen = -1;
+  const long changes = zk::usb_backend().bus_changes(vendor_id);
+  if (changes < 0) return 1;
+  const bool changed = changes != seen;
+  seen = changes;
+  return changed;
+}
+
 int zk::transfer_result(const char *caller, int result, int least) {
   if (result >= least) return result;
   ZK_LOGD_AS(caller, "%s", zk_usb_strerror(result < 0 ? result : 0));

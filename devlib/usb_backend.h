@@ -70,6 +70,9 @@ class UsbBackend {
   // Where the device is plugged in ("bus-port.port"), which stays the same
   // when the device enumerates again; empty when the backend cannot tell.
   virtual std::string bus_position(zk_usb_device *) { return {}; }
+  // How many devices of the vendor have arrived or left so far, counted from
+  // the first call; -1 when the backend cannot tell (every poll must scan).
+  virtual long bus_changes(int /* vendor_id */) { return -1; }
 };
 
 // The backend in use: an installed one (tests), else the virtual bus when

@@ -2,6 +2,8 @@
 // handle types are libusb's own, reinterpreted.
 #include <libusb.h>
 
+#include <atomic>
+
 #include "usb_backend.h"
 
 namespace zk {
@@ -11,6 +13,28 @@ namespace {
 libusb_device *to_libusb(zk_usb_device *dev) { return reinterpret_cast<libusb_device *>(dev); }
 libusb_device_handle *to_libusb(zk_usb_handle *handle) {
   return reinterpret_cast<libusb_device_handle *>(handle);
+}
+
+// Arrivals and departures counted by the hotplug callback, which runs in
+// whichever thread handles libusb's events.
+std::atomic<long> hotplug_events{0};
+
+int LIBUSB_CALL count_hotplug_event(libusb_context *, libusb_device *, libusb_hotplug_event,
+                                    void *) {
+  ++hotplug_events;
+  return 0;  // stay registered
+}
+
+// Registers the callback for the process's life; false where the platform
+// sends no hotplug events.
+bool watch_vendor(int vendor_id) {
+  if (libusb_init(nullptr) < 0) return false;  // the watch's own reference
+  if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) return false;
+  const auto events = static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                                        LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
+  return libusb_hotplug_register_callback(nullptr, events, LIBUSB_HOTPLUG_NO_FLAGS, vendor_id,
+                                          LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                                          count_hotplug_event, nullptr, nullptr) == 0;
 }
 
 class LibusbBackend final : public UsbBackend {
@@ -100,6 +124,14 @@ class LibusbBackend final : public UsbBackend {
 
   int reset_device(zk_usb_handle *handle) override {
     return libusb_reset_device(to_libusb(handle));
+  }
+
+  long bus_changes(int vendor_id) override {
+    static const bool watching = watch_vendor(vendor_id);
+    if (!watching) return -1;
+    timeval no_wait{0, 0};  // only the events already queued
+    libusb_handle_events_timeout_completed(nullptr, &no_wait, nullptr);
+    return hotplug_events.load();
   }
 };
 

@@ -348,4 +348,26 @@ TEST_F(Scan, ListOfOneEntry) {
   EXPECT_EQ(zk_device_at_end(), 1);
 }
 
+// A bus that counts arrivals and departures as libusb's hotplug events do.
+class HotplugBus : public zk::virt::Bus {
+ public:
+  long changes = 1000;
+  long bus_changes(int vendor_id) override { return vendor_id == ZK_VENDOR_ID ? changes : -1; }
+};
+
+TEST(BusChanged, SaysSoOncePerChangeAndAlwaysWhereTheBusCannotTell) {
+  HotplugBus hotplug;
+  zk::set_usb_backend(&hotplug);
+  EXPECT_EQ(zk_bus_changed(ZK_VENDOR_ID), 1);  // nothing seen yet
+  EXPECT_EQ(zk_bus_changed(ZK_VENDOR_ID), 0);
+  hotplug.changes += 2;  // a receiver left and came back
+  EXPECT_EQ(zk_bus_changed(ZK_VENDOR_ID), 1);
+  EXPECT_EQ(zk_bus_changed(ZK_VENDOR_ID), 0);
+  zk::virt::Bus plain;
+  zk::set_usb_backend(&plain);
+  EXPECT_EQ(zk_bus_changed(ZK_VENDOR_ID), 1);
+  EXPECT_EQ(zk_bus_changed(ZK_VENDOR_ID), 1);
+  zk::set_usb_backend(nullptr);
+}
+
 }  // namespace
