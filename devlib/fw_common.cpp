@@ -73,6 +73,20 @@ int read_eeprom(unsigned char *image, int size, bool progress) {
   return 0;
 }
 
+using Image = std::unique_ptr<unsigned char[]>;
+
+// The first `size` EEPROM bytes into a new zeroed copy `spare` bytes longer:
+// 0, kAllocationFailed after `no_memory` is logged under `fn`, or ZK_ERR_USB.
+int copy_eeprom(const char *fn, int size, int spare, bool progress, const char *no_memory,
+                Image &image) {
+  image.reset(new (std::nothrow) unsigned char[size_t(size) + size_t(spare)]());
+  if (!image) {
+    ZK_LOGE_AS(fn, "%s", no_memory);
+    return kAllocationFailed;
+  }
+  return read_eeprom(image.get(), size, progress) < 0 ? ZK_ERR_USB : 0;
+}
+
 // Writes the size header, low byte first: a write cut off between the two
 // leaves a size that never hides an entry below the new size. With the old
 // size known (not negative), only the bytes that change are written.
@@ -429,17 +443,9 @@ int display_config(const char *fn) {
   }
   // Zeroed room for one more entry: a size that ends inside an entry never
   // lets the listing read past the copy.
-  auto *image = static_cast<unsigned char *>(calloc(size_t(size) + kEntrySize, 1));
-  if (!image) {
-    ZK_LOGE_AS(fn, "malloc failed");
-    return kAllocationFailed;
-  }
-  if (read_eeprom(image, size, false) < 0) {
-    free(image);
-    return ZK_ERR_USB;
-  }
-  zk_print_config(image, size);
-  free(image);
+  Image image;
+  if (int rc = copy_eeprom(fn, size, kEntrySize, false, "malloc failed", image)) return rc;
+  zk_print_config(image.get(), size);
   return 0;
 }
 
@@ -458,18 +464,9 @@ int save_config(const char *fn, const char *path) {
     ZK_LOGE_AS(fn, "could not determine size");
     return size;
   }
-  auto *image = static_cast<unsigned char *>(malloc(size_t(size) + 1));
-  if (!image) {
-    ZK_LOGE_AS(fn, "could not allocate memory");
-    return kAllocationFailed;
-  }
-  if (read_eeprom(image, size, true) < 0) {
-    free(image);
-    return ZK_ERR_USB;
-  }
-  long written = buf_to_file(path, image, size, "wb");
-  free(image);
-  return written < 0 ? ZK_ERR_FILE : 0;
+  Image image;
+  if (int rc = copy_eeprom(fn, size, 1, true, "could not allocate memory", image)) return rc;
+  return buf_to_file(path, image.get(), size, "wb") < 0 ? ZK_ERR_FILE : 0;
 }
 
 int load_config(const char *fn, const char *path) {

@@ -43,6 +43,24 @@ int write_error(const std::string &path) {
   return access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
+// The words of a configuration copy's heading and closing line.
+struct config_move {
+  const char *verb;
+  const char *destination;
+  const char *outcome;
+};
+
+// Copies the whole configuration between the receiver and a file, between a
+// heading and a closing line; the progress bar runs in between.
+int move_config(int (*copy)(const char *path), const std::string &path, const config_move &words,
+                int argc) {
+  printf("\n%s Configuration File '%s' to %s\n", words.verb, path.c_str(), words.destination);
+  fflush(stdout);
+  if (int rc = copy(path.c_str()); rc != 0) return device_failed(rc);
+  printf("\n\nConfiguration File %s\n", words.outcome);
+  return argc;
+}
+
 int saveconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
   size_t longest = kPathSize - 1 - strlen(kExtension);
   if (strlen(argv[0]) > longest) {
@@ -51,12 +69,7 @@ int saveconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
   }
   const std::string path = argv[0] + std::string(kExtension);
   if (int error = write_error(path)) return file_failed(path.c_str(), error);
-  printf("\nSaving Configuration File '%s' to Disk\n", path.c_str());
-  fflush(stdout);
-  int rc = zk_save_config(path.c_str());
-  if (rc != 0) return device_failed(rc);
-  printf("\n\nConfiguration File saved\n");
-  return argc;
+  return move_config(zk_save_config, path, {"Saving", "Disk", "saved"}, argc);
 }
 
 // The file is the name as typed or, when there is no such file, the name with
@@ -69,12 +82,7 @@ int loadconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
     error = 0;
   }
   if (error) return file_failed(argv[0], error);
-  printf("\nLoading Configuration File '%s' to Device\n", path.c_str());
-  fflush(stdout);
-  int rc = zk_load_config(path.c_str());
-  if (rc != 0) return device_failed(rc);
-  printf("\n\nConfiguration File Loaded Successfully\n");
-  return argc;
+  return move_config(zk_load_config, path, {"Loading", "Device", "Loaded Successfully"}, argc);
 }
 
 // A button map named "-" is standard input or output.
