@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "captured_output.h"
 #include "emulated_fixture.h"
 #include "image.h"
 
@@ -44,9 +45,9 @@ TEST_F(Scan, KeepsOnlyReceiversOfTheAskedRowInEnumerationOrder) {
   legacy.firmware_product_id = 0x0002;
   bus().add_receiver(legacy);
 
-  testing::internal::CaptureStderr();
+  zk::test::CapturedOutput scan_log(stderr);
   ASSERT_EQ(scan(ZK_MANUFACTURER), 2);
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = scan_log.text();
   EXPECT_NE(err.find("manufacturer string doesn't match"), std::string::npos) << err;
   EXPECT_NE(err.find("Cannot query device, is the GUI open?"), std::string::npos) << err;
   // The order is libusb's own; the indexes follow it.
@@ -60,9 +61,9 @@ TEST_F(Scan, KeepsOnlyReceiversOfTheAskedRowInEnumerationOrder) {
   EXPECT_FALSE(Contains(bus().events(), "claim 0 = 0"));
   TearDown();
 
-  testing::internal::CaptureStderr();
+  zk::test::CapturedOutput legacy_scan(stderr);
   ASSERT_EQ(scan(ZK_MANUFACTURER_LEGACY), 1);
-  testing::internal::GetCapturedStderr();
+  legacy_scan.text();
   EXPECT_EQ(first()->product_id, 0x0002);
   EXPECT_EQ(first()->iface, 0);
   EXPECT_EQ(first()->bootloader, 0);
@@ -141,12 +142,12 @@ TEST_P(Operations, SettingsAndConfigurationSurviveSaveFormatAndLoad) {
   ASSERT_EQ(Record("F5", 0xCAFE0002), 0);
   const std::vector<uint8_t> before = Image();
   const std::string path = testing::TempDir() + "emulated_" + std::to_string(getpid()) + ".zcfg";
-  testing::internal::CaptureStdout();  // progress bars
+  zk::test::CapturedOutput out(stdout);  // progress bars
   const int saved = zk_save_config(path.c_str());
   const int formatted = zk_format_config();
   const int left = zk_keys_recorded();
   const int loaded = zk_load_config(path.c_str());
-  testing::internal::GetCapturedStdout();
+  out.text();
   ASSERT_EQ(saved, 0);
   ASSERT_EQ(formatted, 0);
   EXPECT_EQ(left, 0);
@@ -161,10 +162,10 @@ INSTANTIATE_TEST_SUITE_P(Generations, Operations, testing::Values(1, 2, 3));
 class Reenumeration : public zk::test::EmulatedReceiverTest {
  protected:
   int Upgrade(const std::vector<uint8_t> &image) {
-    testing::internal::CaptureStdout();
+    zk::test::CapturedOutput out(stdout);
     const int result = zk_upgrade_fw_ext(image.data(), static_cast<int>(image.size()), ZK_VENDOR_ID,
                                          ZK_MANUFACTURER, nullptr, nullptr);
-    out_ = testing::internal::GetCapturedStdout();
+    out_ = out.text();
     return result;
   }
   static std::vector<uint8_t> Image39() {
