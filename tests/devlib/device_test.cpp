@@ -11,8 +11,8 @@
 
 #include "captured_output.h"
 #include "internal.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
 namespace {
 

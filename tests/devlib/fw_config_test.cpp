@@ -8,8 +8,8 @@
 #include <string>
 
 #include "captured_output.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
 using zk::test::CapturedOutput;
 using zk::test::Contains;

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "captured_output.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
 using zk::test::Contains;
 using zk::test::Lacks;

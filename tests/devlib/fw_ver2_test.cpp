@@ -5,8 +5,8 @@
 #include "captured_output.h"
 #include "fake_clock.h"
 #include "fw_common.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
 using zk::test::CapturedOutput;
 using zk::test::Contains;

@@ -13,7 +13,7 @@
 #include "captured_output.h"
 #include "fake_clock.h"
 #include "image.h"
-#include "virtual_receiver_fixture.h"
+#include "receiver_test.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "captured_output.h"
 #include "fake_clock.h"
 #include "image.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
 namespace {
 

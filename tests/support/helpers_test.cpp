@@ -1,4 +1,4 @@
-// The suites' own helpers.
+// The suites' own helpers: output capture and the receiver rig.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +8,10 @@
 #include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "captured_output.h"
+#include "receiver_rig.h"
 
 namespace {
 
@@ -52,6 +54,23 @@ TEST(CapturedOutput, GivesTheStreamBackAfterTheCodeReopenedIt) {
   text << file.rdbuf();
   EXPECT_EQ(text.str(), "into the file\n");
   std::remove(path.c_str());
+}
+
+TEST(VirtualRig, IsTheLibrarysReceiverForItsLifeOnly) {
+  const zk::UsbBackend *outside = &zk::usb_backend();
+  {
+    zk::test::VirtualRig rig;
+    EXPECT_EQ(&zk::usb_backend(), &rig.bus());
+    rig.AddEntry(0xA1, 0x02, 0x04);
+    rig.AddEntry(0xA2, 0x00, 0x28);
+    ASSERT_EQ(rig.OpenReceiver(), ZK_STATE_FIRMWARE);
+    EXPECT_EQ(zk_keys_recorded(), 2);
+    EXPECT_EQ(rig.Entries(), (std::vector<std::pair<int, int>>{{0x02, 0x04}, {0x00, 0x28}}));
+    EXPECT_EQ(rig.ImageSize(), 5 + 2 * 6);
+    EXPECT_GT(rig.RequestCount(0xC2, 1), 0);  // versions are read at open
+  }
+  EXPECT_EQ(&zk::usb_backend(), outside);
+  EXPECT_EQ(zk_fw_state(), -12);  // closed with the rig
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include "captured_output.h"
 #include "fake_clock.h"
 #include "image.h"
+#include "receiver_test.h"
 #include "state_file.h"
-#include "virtual_receiver_fixture.h"
 
 namespace {
 
