@@ -11,20 +11,22 @@
 #include <thread>
 
 #include "captured_output.h"
-#include "emulated_fixture.h"
+#include "emulated_rig.h"
 #include "image.h"
+#include "receiver_test.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using zk::virt::ForeignDevice;
 using zk::virt::ReceiverState;
+class EmulatedReceiverTest : public zk::test::ReceiverTest<zk::test::EmulatedRig> {};
 
 bool Contains(const std::vector<std::string> &events, const std::string &event) {
   return std::find(events.begin(), events.end(), event) != events.end();
 }
 
-class Scan : public zk::test::EmulatedReceiverTest {
+class Scan : public EmulatedReceiverTest {
  protected:
   static zk_device *list() { return zk_get_device_list(); }
   static zk_device *first() { return list()->next; }
@@ -70,7 +72,7 @@ TEST_F(Scan, KeepsOnlyReceiversOfTheAskedRowInEnumerationOrder) {
   EXPECT_TRUE(Contains(bus().events(), "claim 0 = 0"));
 }
 
-class Open : public zk::test::EmulatedReceiverTest, public testing::WithParamInterface<int> {};
+class Open : public EmulatedReceiverTest, public testing::WithParamInterface<int> {};
 
 TEST_P(Open, GenerationFollowsTheVersionAndCloseGoesThroughLibusbReset) {
   static constexpr int kMinor[] = {0, 4, 6, 8};
@@ -98,7 +100,7 @@ TEST_P(Open, GenerationFollowsTheVersionAndCloseGoesThroughLibusbReset) {
 
 INSTANTIATE_TEST_SUITE_P(Generations, Open, testing::Values(1, 2, 3));
 
-class Operations : public zk::test::EmulatedReceiverTest, public testing::WithParamInterface<int> {
+class Operations : public EmulatedReceiverTest, public testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
     static constexpr int kMinor[] = {0, 4, 6, 8};
@@ -159,7 +161,7 @@ TEST_P(Operations, SettingsAndConfigurationSurviveSaveFormatAndLoad) {
 
 INSTANTIATE_TEST_SUITE_P(Generations, Operations, testing::Values(1, 2, 3));
 
-class Reenumeration : public zk::test::EmulatedReceiverTest {
+class Reenumeration : public EmulatedReceiverTest {
  protected:
   int Upgrade(const std::vector<uint8_t> &image) {
     zk::test::CapturedOutput out(stdout);
