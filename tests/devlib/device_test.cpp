@@ -9,15 +9,15 @@
 #include <thread>
 #include <vector>
 
+#include "captured_output.h"
 #include "internal.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 using zk::test::CapturedLog;
+using zk::test::CapturedOutput;
 using zk::test::Contains;
 using zk::test::Lacks;
 using zk::virt::ReceiverState;
@@ -120,9 +120,9 @@ TEST_F(Open, CloseTwiceIsHarmless) {
 }
 
 TEST_F(Open, WaitingForAPresentReceiverPrintsWaitingAndDetected) {
-  CaptureStdout();
+  CapturedOutput out(stdout);
   EXPECT_EQ(zk_wait_for_device(ZK_VENDOR_ID, ZK_MANUFACTURER), ZK_STATE_FIRMWARE);
-  EXPECT_EQ(GetCapturedStdout(), "[DEVICE]        Waiting\n[DEVICE]        FW Detected\n");
+  EXPECT_EQ(out.text(), "[DEVICE]        Waiting\n[DEVICE]        FW Detected\n");
 }
 
 TEST_F(Open, WaitingPrintsADotPerSecondUntilTheReceiverArrives) {
@@ -132,9 +132,9 @@ TEST_F(Open, WaitingPrintsADotPerSecondUntilTheReceiverArrives) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     Plug();
   });
-  CaptureStdout();
+  CapturedOutput printed(stdout);
   int result = zk_wait_for_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
-  std::string out = GetCapturedStdout();
+  std::string out = printed.text();
   plugger.join();
   EXPECT_EQ(result, ZK_STATE_BOOTLOADER);
   EXPECT_TRUE(Contains(out, "[DEVICE]        Waiting.."));

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "internal.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
 namespace {
 

@@ -7,13 +7,11 @@
 #include <fstream>
 #include <string>
 
+#include "captured_output.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using zk::test::CapturedOutput;
 using zk::test::Contains;
 
 namespace {
@@ -57,9 +55,9 @@ class ConfigTest : public zk::test::VirtualReceiverTest {
     VirtualReceiverTest::TearDown();
   }
   std::string Listing() {
-    CaptureStdout();
+    CapturedOutput out(stdout);
     EXPECT_EQ(zk_display_config(), 0);
-    return GetCapturedStdout();
+    return out.text();
   }
   int Record(uint32_t hash, const char *name) {
     QueuePress(hash);
@@ -127,10 +125,10 @@ TEST_F(ConfigTest, DeleteIndexLeavesTheEepromAsAWholeRewriteWould) {
 
   SetImage(ImageOf(2));
   ClearTranscript();
-  CaptureStderr();
+  CapturedOutput err(stderr);
   EXPECT_EQ(zk_delete_index(2), -1);
   EXPECT_EQ(zk_delete_index(-1), -1);
-  EXPECT_TRUE(Contains(GetCapturedStderr(), "index invalid"));
+  EXPECT_TRUE(Contains(err.text(), "index invalid"));
   FailTransfer(7, zk::kUsbErrorPipe);  // a byte read of the copy
   EXPECT_EQ(zk_delete_index(0), -16);
   ExpectNoRequest(0xC2, 3);
@@ -148,21 +146,21 @@ TEST_F(ConfigTest, LoadRefusesFilesTheReceiverCouldNotUse) {
     WriteFile(file);
     SetImage(ImageOf(1));
     ClearTranscript();
-    CaptureStderr();
+    CapturedOutput err(stderr);
     EXPECT_EQ(zk_load_config(path_.c_str()), -6) << file.size() << " bytes";
-    EXPECT_TRUE(Contains(GetCapturedStderr(), "invalid configuration file"));
+    EXPECT_TRUE(Contains(err.text(), "invalid configuration file"));
     ExpectNoRequest(0xC2, 3);
   }
-  CaptureStderr();
+  CapturedOutput err(stderr);
   EXPECT_EQ(zk_load_config((path_ + ".missing").c_str()), -6);
-  EXPECT_TRUE(Contains(GetCapturedStderr(), "could not open file"));
+  EXPECT_TRUE(Contains(err.text(), "could not open file"));
 }
 
 TEST_F(ConfigTest, SaveAndLoadFailures) {
-  CaptureStderr();
+  CapturedOutput err(stderr);
   EXPECT_EQ(zk_save_config(nullptr), -6);
   EXPECT_EQ(zk_save_config(std::string(300, 'x').c_str()), -6);
-  const std::string log = GetCapturedStderr();
+  const std::string log = err.text();
   EXPECT_TRUE(Contains(log, "invalid file"));
   EXPECT_TRUE(Contains(log, "file name too long"));
 

@@ -8,11 +8,10 @@
 #include <string>
 #include <thread>
 
+#include "captured_output.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
 using zk::test::Contains;
 using zk::test::Lacks;
 
@@ -41,7 +40,7 @@ class Ver1Test : public zk::test::VirtualReceiverTest {
 
 TEST_F(Ver1Test, OutcomeBytesBecomeResults) {
   AddEntry(0xA1, 0, 0x04);
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   QueuePress(0xA1);
   EXPECT_EQ(zk_set_record_api(0, 0x05, 5), -5);
   QueuePress(0xEE);
@@ -49,7 +48,7 @@ TEST_F(Ver1Test, OutcomeBytesBecomeResults) {
   for (int i = 1; i < 169; ++i) AddEntry(0x100 + i, 0, 0x04);
   QueuePress(0xFF);
   EXPECT_EQ(zk_set_record("b", 5), -4);
-  std::string log = GetCapturedStderr();
+  std::string log = err.text();
   EXPECT_TRUE(Contains(log, "error: button exists"));
   EXPECT_TRUE(Contains(log, "error: key not found"));
   EXPECT_TRUE(Contains(log, "error: no space on device"));
@@ -82,9 +81,9 @@ TEST_F(Ver1Test, FailedInterruptReadGivesMinusSeven) {
 // The wait ends at its time-out, like later generations', and the receiver
 // leaves record mode; 0 keeps the wait without limit.
 TEST_F(Ver1Test, RecordingWaitEndsAtItsTimeout) {
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(zk_set_record("a", 1), -17);
-  EXPECT_TRUE(Contains(GetCapturedStderr(), "[E] zk_ver1_set_interrupt("));
+  EXPECT_TRUE(Contains(err.text(), "[E] zk_ver1_set_interrupt("));
   ExpectRequest(0xC0, 0, 0, 0, 1);
   EXPECT_FALSE(receiver().waiting_for_button());
   const auto reads = Transcript();
@@ -105,12 +104,12 @@ TEST_F(Ver1Test, LacksStateRequestIndexDeletionAndNewerSwitches) {
 
 TEST_F(Ver1Test, LogsUnderGenerationOneNames) {
   FailRequest(0xC2, 3, zk::kUsbErrorPipe);
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(zk_set_sensitivity(1), -16);
   EXPECT_EQ(zk_set_record("nokey", 5), -8);
   SetEeprom(0, 0x10);
   EXPECT_EQ(zk_display_config(), -1);
-  const std::string log = GetCapturedStderr();
+  const std::string log = err.text();
   EXPECT_TRUE(Contains(log, "[E] zk_ver1_set_sensitivity("));
   EXPECT_TRUE(Contains(log, "): failed to update settings\n"));
   EXPECT_TRUE(Contains(log, "[E] zk_ver1_set_record("));

@@ -2,15 +2,13 @@
 // deleting, the wait's time-out rules, settings, listing, version text.
 #include <gtest/gtest.h>
 
+#include "captured_output.h"
 #include "fake_clock.h"
 #include "fw_common.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using zk::test::CapturedOutput;
 using zk::test::Contains;
 
 namespace {
@@ -27,7 +25,7 @@ class FwTest : public zk::test::VirtualReceiverTest {
 
 TEST_F(FwTest, RecordingAndDeletingOutcomes) {
   AddEntry(0xA1, 0, 0x04);
-  CaptureStderr();
+  CapturedOutput err(stderr);
   QueuePress(0xA1);
   EXPECT_EQ(zk_set_record("b", 5), -5);
   QueuePress(0xEE);
@@ -36,7 +34,7 @@ TEST_F(FwTest, RecordingAndDeletingOutcomes) {
   EXPECT_EQ(zk_delete_buttons("nokey"), -8);
   EXPECT_EQ(zk_clear_state(), 0);
   EXPECT_EQ(zk_set_interrupt(5), 0);  // state code 0 is no known outcome
-  const std::string log = GetCapturedStderr();
+  const std::string log = err.text();
   EXPECT_TRUE(Contains(log, "Error: button already exists"));
   EXPECT_TRUE(Contains(log, "Error: key not found"));
   EXPECT_TRUE(Contains(log, "[E] zk_ver2_set_record("));
@@ -55,9 +53,9 @@ TEST_F(FwTest, FullImageRefusesTheNextButton) {
   EXPECT_EQ(zk_keys_recorded(), 169);
   EXPECT_EQ(zk_keys_remaining(), 0);
   QueuePress(0xFFFF);
-  CaptureStderr();
+  CapturedOutput err(stderr);
   EXPECT_EQ(zk_set_record_api(0, 0x1D, 5), -4);
-  EXPECT_TRUE(Contains(GetCapturedStderr(), "Error: no space left on device"));
+  EXPECT_TRUE(Contains(err.text(), "Error: no space left on device"));
 }
 
 struct WaitCase {
@@ -67,10 +65,10 @@ class WaitTimeoutTest : public FwTest, public testing::WithParamInterface<WaitCa
 
 TEST_P(WaitTimeoutTest, TimesOutAndSendsTheReceiverBackToNormal) {
   ASSERT_EQ(zk_set_record("a", 0), 0);
-  CaptureStderr();
+  CapturedOutput err(stderr);
   const int64_t start_ms = zk::test::FakeClock::now_ms();
   EXPECT_EQ(zk_set_interrupt(GetParam().timeout_s), -17);
-  EXPECT_TRUE(Contains(GetCapturedStderr(), "timeout"));
+  EXPECT_TRUE(Contains(err.text(), "timeout"));
   EXPECT_EQ(zk::test::FakeClock::now_ms() - start_ms, GetParam().waited_s * int64_t(1000));
   EXPECT_EQ(Requests(0xC0, 5).size(), size_t(GetParam().waited_s * 10));  // every 100 ms
   ExpectRequest(0xC0, 0, 0, 0, 1);
@@ -114,14 +112,14 @@ TEST_F(FwTest, SettersChangeOnlyTheirFieldAndApply) {
 }
 
 TEST_F(FwTest, SettingsRejectionsAndFailures) {
-  CaptureStderr();
+  CapturedOutput rejections(stderr);
   for (auto setter :
        {zk_set_interkey_delay, zk_set_sensitivity, zk_set_noise_cancel,
         zk_set_builtin_profile_support, zk_set_sequence_modifiers, zk_set_sleep_detect}) {
     EXPECT_EQ(setter(8), -8);
   }
   EXPECT_EQ(zk_set_interkey_delay(-1), -8);
-  std::string log = GetCapturedStderr();
+  std::string log = rejections.text();
   ExpectNoTransfers();
   EXPECT_TRUE(Contains(log, "invalid interkey delay, range[0-7], def 6"));
   EXPECT_TRUE(Contains(log, "invalid noise canceler value, range[0-3]"));
@@ -131,9 +129,9 @@ TEST_F(FwTest, SettingsRejectionsAndFailures) {
             log.rfind("invalid sensitivity"));  // not reused for the noise canceler
 
   FailRequest(0xC2, 3, zk::kUsbErrorPipe);
-  CaptureStderr();
+  CapturedOutput failure(stderr);
   EXPECT_EQ(zk_set_sensitivity(1), -16);
-  log = GetCapturedStderr();
+  log = failure.text();
   EXPECT_TRUE(Contains(log, "[E] zk_ver2_set_sensitivity("));
   EXPECT_TRUE(Contains(log, "failed to update settings"));
   ExpectNoRequest(0xC2, 7);
@@ -143,23 +141,23 @@ TEST_F(FwTest, SettingsRejectionsAndFailures) {
 
 TEST_F(FwTest, ListsUnknownEntriesAndShortImages) {
   AddEntry(0xE5, 0x00, 0x99);
-  CaptureStdout();
+  CapturedOutput one(stdout);
   EXPECT_EQ(zk_display_config(), 0);
   const std::string heading = "\nRecorded Keys:\nIndex  hash        key\n-----  ---------   ---\n";
-  EXPECT_EQ(GetCapturedStdout(), heading + "    0  E5     !\n");
+  EXPECT_EQ(one.text(), heading + "    0  E5     !\n");
   SetEeprom(1, 5);
-  CaptureStdout();
+  CapturedOutput none(stdout);
   EXPECT_EQ(zk_display_config(), 0);
-  EXPECT_EQ(GetCapturedStdout(), "No Keys Found\n");
+  EXPECT_EQ(none.text(), "No Keys Found\n");
   EXPECT_EQ(zk_keys_remaining(), 169);
   SetEeprom(1, 4);
-  CaptureStdout();
+  CapturedOutput header_only(stdout);
   EXPECT_EQ(zk_display_config(), 0);
-  EXPECT_EQ(GetCapturedStdout(), heading);
+  EXPECT_EQ(header_only.text(), heading);
   SetEeprom(0, 4);  // 1028
-  CaptureStderr();
+  CapturedOutput err(stderr);
   EXPECT_EQ(zk_keys_recorded(), -1);
-  EXPECT_TRUE(Contains(GetCapturedStderr(), "something seems wrong, please format"));
+  EXPECT_TRUE(Contains(err.text(), "something seems wrong, please format"));
 }
 
 TEST_F(FwTest, VersionTextFormatSwitchAndRestart) {
@@ -178,9 +176,9 @@ TEST_F(FwTest, VersionTextFormatSwitchAndRestart) {
   EXPECT_EQ(zk_device_set_dfu(), 0);
   ExpectRequest(0xC2, 5, 0x5A, 0, 1);
   EXPECT_EQ(zk_reboot(), -16);
-  CaptureStderr();
+  CapturedOutput err(stderr);
   EXPECT_EQ(zk_version_str(), nullptr);
-  EXPECT_TRUE(Contains(GetCapturedStderr(), "usb tx result > 0: -4"));
+  EXPECT_TRUE(Contains(err.text(), "usb tx result > 0: -4"));
 }
 
 }  // namespace

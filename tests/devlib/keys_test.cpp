@@ -4,12 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "captured_output.h"
 #include "internal.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using zk::test::CapturedOutput;
 
 namespace {
 
@@ -42,9 +40,9 @@ std::vector<unsigned char> image_of(const std::vector<Entry> &entries) {
 }
 
 std::string listing(const std::vector<unsigned char> &image, int size) {
-  CaptureStdout();
+  CapturedOutput out(stdout);
   EXPECT_EQ(zk_print_config(image.data(), size), 0);
-  return GetCapturedStdout();
+  return out.text();
 }
 
 }  // namespace
@@ -75,14 +73,14 @@ TEST(Lookup, KnownNamesGiveTheirReportSilently) {
                {"{", 0x2F, 2}, {"}", 0x30, 2}, {"0", 0x27, 0}, {"print_screen", 0x46, 0},
                {"fast_forward", 0x66, 0xB3}, {"vol_up", 0x66, 0xE9}, {"browser_back", 0x68, 0x80}};
   // clang-format on
-  CaptureStderr();
+  CapturedOutput err(stderr);
   for (const Case &k : cases) {
     uint8_t report[2] = {0xAA, 0xAA};
     EXPECT_EQ(zk_key_report(k.name, report), 1) << k.name;
     EXPECT_EQ(report[0], k.code) << k.name;
     EXPECT_EQ(report[1], k.second) << k.name;
   }
-  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(err.text(), "");
 }
 
 TEST(Lookup, UnknownNamesClearTheReportAndPrintUsage) {
@@ -99,11 +97,11 @@ TEST(Lookup, UnknownNamesClearTheReportAndPrintUsage) {
                {longname, -22, "Not a valid word: " + longname.substr(0, 255) + "\n\n"}};
   for (const Case &k : cases) {
     uint8_t report[2] = {0xAA, 0xAA};
-    CaptureStdout();
-    CaptureStderr();
+    CapturedOutput out(stdout);
+    CapturedOutput err(stderr);
     EXPECT_EQ(zk_key_report(k.name.c_str(), report), k.result) << k.name;
-    EXPECT_EQ(GetCapturedStderr(), k.message);
-    EXPECT_EQ(GetCapturedStdout(), kUsage);
+    EXPECT_EQ(err.text(), k.message);
+    EXPECT_EQ(out.text(), kUsage);
     EXPECT_EQ(report[0] | report[1], 0) << k.name;
   }
 }

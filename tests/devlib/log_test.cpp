@@ -3,14 +3,12 @@
 
 #include <string>
 
+#include "captured_output.h"
 #include "internal.h"
 
 namespace {
 
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using zk::test::CapturedOutput;
 
 // Restores the default threshold that every program starts with.
 class Log : public testing::Test {
@@ -18,9 +16,9 @@ class Log : public testing::Test {
   void TearDown() override { zk_set_log_level(ZK_LOG_WARNING); }
 
   static std::string logged(int level) {
-    CaptureStderr();
+    CapturedOutput err(stderr);
     zk_log(level, "[X] %s(%d): level %d\n", "caller", 7, level);
-    return GetCapturedStderr();
+    return err.text();
   }
 };
 
@@ -31,18 +29,18 @@ TEST_F(Log, DefaultThresholdWritesWarningsButNotInformation) {
 }
 
 TEST_F(Log, MacroPrefixCarriesLetterFunctionAndLine) {
-  CaptureStderr();
+  CapturedOutput err(stderr);
   int line = __LINE__ + 1;
   ZK_LOGE("invalid device, can't initialize, closing");
-  EXPECT_EQ(GetCapturedStderr(),
-            "[E] TestBody(" + std::to_string(line) + "): invalid device, can't initialize, closing\n");
+  EXPECT_EQ(err.text(), "[E] TestBody(" + std::to_string(line) +
+                            "): invalid device, can't initialize, closing\n");
 }
 
 TEST_F(Log, NamedCallerReplacesFunctionName) {
   zk_set_log_level(ZK_LOG_DEBUG);
-  CaptureStderr();
+  CapturedOutput err(stderr);
   ZK_LOGD_AS("determine_iface", "fw_state: %s", "firmware");
-  EXPECT_EQ(GetCapturedStderr().rfind("[D] determine_iface(", 0), 0u);
+  EXPECT_EQ(err.text().rfind("[D] determine_iface(", 0), 0u);
 }
 
 TEST_F(Log, ThresholdAboveFiveIsStoredAsFive) {
@@ -61,9 +59,9 @@ TEST_F(Log, ZeroOrNegativeThresholdSilencesEverything) {
 TEST_F(Log, EveryLevelGoesToStandardErrorNotStandardOutput) {
   zk_set_log_level(ZK_LOG_VERBOSE);
   for (int level = ZK_LOG_ERROR; level <= ZK_LOG_VERBOSE; ++level) {
-    CaptureStdout();
+    CapturedOutput out(stdout);
     EXPECT_NE(logged(level), "") << level;
-    EXPECT_EQ(GetCapturedStdout(), "") << level;
+    EXPECT_EQ(out.text(), "") << level;
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "captured_output.h"
 #include "zirko.h"
 
 namespace zk::test {
@@ -24,26 +25,23 @@ inline testing::AssertionResult Lacks(const std::string &text, const std::string
 // the default threshold (warnings) comes back with it.
 class CapturedLog {
  public:
-  explicit CapturedLog(int level = ZK_LOG_VERBOSE) {
-    zk_set_log_level(level);
-    testing::internal::CaptureStderr();
-  }
+  explicit CapturedLog(int level = ZK_LOG_VERBOSE) { zk_set_log_level(level); }
   ~CapturedLog() { text(); }
   CapturedLog(const CapturedLog &) = delete;
   CapturedLog &operator=(const CapturedLog &) = delete;
 
   const std::string &text() {
     if (!taken_) {
-      text_ = testing::internal::GetCapturedStderr();
+      err_.text();
       zk_set_log_level(ZK_LOG_WARNING);
       taken_ = true;
     }
-    return text_;
+    return err_.text();
   }
 
  private:
+  CapturedOutput err_{stderr};
   bool taken_ = false;
-  std::string text_;
 };
 
 }  // namespace zk::test

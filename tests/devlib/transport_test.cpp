@@ -7,8 +7,8 @@
 #include <string>
 
 #include "internal.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
 namespace {
 
@@ -23,10 +23,7 @@ class Scan : public zk::test::VirtualReceiverTest {
  protected:
   void TearDown() override {
     zk::set_device_allocator(nullptr);
-    while (!list_empty()) {
-      zk_first_device();
-      zk_close_device();
-    }
+    zk::test::CloseEveryRecord();
     VirtualReceiverTest::TearDown();
   }
 

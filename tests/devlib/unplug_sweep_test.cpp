@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "captured_output.h"
 #include "fake_clock.h"
 #include "image.h"
-#include "virtual_receiver_fixture.h"
+#include "receiver_test.h"
 
 namespace {
 
@@ -83,11 +84,11 @@ class UnplugSweep : public zk::test::VirtualReceiverTest {
     EXPECT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
     ClearTranscript();
     if (nth) DisconnectAt(nth);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+    zk::test::CapturedOutput out(stdout);
+    zk::test::CapturedOutput err(stderr);
     const int result = op.run(receiver());
-    testing::internal::GetCapturedStdout();
-    stderr_ = testing::internal::GetCapturedStderr();
+    out.text();
+    stderr_ = err.text();
     if (transfers) *transfers = Transcript().size();
     zk_close_device();
     bus().clear_faults();
@@ -110,14 +111,14 @@ class UnplugSweep : public zk::test::VirtualReceiverTest {
       const int state = OpenReceiver();
       ASSERT_GT(state, 0) << "the receiver does not open again";
       if (state == ZK_STATE_FIRMWARE) {
-        testing::internal::CaptureStdout();
+        zk::test::CapturedOutput out(stdout);
         EXPECT_EQ(zk_display_config(), 0);
-        testing::internal::GetCapturedStdout();
+        out.text();
         EXPECT_TRUE(op.acceptable(before, after, ReadBack())) << stderr_;
       }
-      testing::internal::CaptureStdout();
+      zk::test::CapturedOutput out(stdout);
       const int redo = op.run(receiver());
-      testing::internal::GetCapturedStdout();
+      out.text();
       EXPECT_TRUE(redo == 0 || (redo == -5 && Image() == after)) << "redo gave " << redo;
       EXPECT_EQ(zk_fw_state(), ZK_STATE_FIRMWARE);
       if (HasFailure()) return;

@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "captured_output.h"
 #include "fake_clock.h"
 #include "image.h"
+#include "receiver_test.h"
 #include "text_assert.h"
-#include "virtual_receiver_fixture.h"
 
 namespace {
 
@@ -52,10 +53,10 @@ class Upgrade : public zk::test::VirtualReceiverTest {
   }
   // Runs the upgrade; its standard output lands in out_.
   int Run(const std::vector<uint8_t> &image) {
-    testing::internal::CaptureStdout();
+    zk::test::CapturedOutput out(stdout);
     int result = zk_upgrade_fw_ext(image.data(), int(image.size()), ZK_VENDOR_ID, ZK_MANUFACTURER,
                                    &percents_, Record);
-    out_ = testing::internal::GetCapturedStdout();
+    out_ = out.text();
     return result;
   }
   static void Record(int percent, void *arg) {
@@ -86,9 +87,9 @@ TEST_P(UpgradeBothGenerations,
   FILE *f = fopen(path.c_str(), "wb");
   ASSERT_TRUE(f && fwrite(image.data(), 1, image.size(), f) == image.size());
   fclose(f);
-  testing::internal::CaptureStdout();
+  zk::test::CapturedOutput out(stdout);
   EXPECT_EQ(zk_upgrade_fw(path.c_str(), ZK_VENDOR_ID, ZK_MANUFACTURER, nullptr, nullptr), 0);
-  out_ = testing::internal::GetCapturedStdout();
+  out_ = out.text();
   remove(path.c_str());
 
   EXPECT_TRUE(Contains(out_, "[DEVICE]        Setting DFU\n"));

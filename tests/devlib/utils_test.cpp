@@ -8,21 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "captured_output.h"
 #include "internal.h"
 #include "text_assert.h"
 
 namespace {
 
 using zk::test::Contains;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 std::string bar(float done, float total) {
-  CaptureStdout();
+  zk::test::CapturedOutput out(stdout);
   zk_progress_bar(done, total);
-  return GetCapturedStdout();
+  return out.text();
 }
 
 TEST(ProgressBar, ThirdDoneShowsFourteenSignsAnd33Percent) {
@@ -76,9 +73,9 @@ TEST_F(Files, EmptyFileGivesZeroAndAOneByteBuffer) {
 
 TEST_F(Files, MissingFileLogsItsNameAndGivesMinus14) {
   unsigned char *read = nullptr;
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(file_to_buf(path("missing").c_str(), &read, "rb"), -14);
-  std::string log = GetCapturedStderr();
+  std::string log = err.text();
   EXPECT_TRUE(Contains(log, "[E] file_to_buf("));
   EXPECT_TRUE(Contains(log, "file " + path("missing") + " not found\n\n"));
   EXPECT_EQ(read, nullptr);
@@ -86,9 +83,9 @@ TEST_F(Files, MissingFileLogsItsNameAndGivesMinus14) {
 
 TEST_F(Files, NoPathToReadLogsInvalidFile) {
   unsigned char *read = nullptr;
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(file_to_buf(nullptr, &read, "rb"), -14);
-  EXPECT_TRUE(Contains(GetCapturedStderr(), "): invalid file\n"));
+  EXPECT_TRUE(Contains(err.text(), "): invalid file\n"));
 }
 
 TEST_F(Files, WriteRefusalsEachGiveMinus9WithTheirText) {
@@ -107,23 +104,23 @@ TEST_F(Files, WriteRefusalsEachGiveMinus9WithTheirText) {
       {unopenable.c_str(), &byte, "wb", "file " + unopenable + " could not be opened"},
   };
   for (const Case &c : cases) {
-    CaptureStderr();
+    zk::test::CapturedOutput err(stderr);
     EXPECT_EQ(buf_to_file(c.path, c.buffer, 1, c.mode), -9) << c.text;
-    EXPECT_TRUE(Contains(GetCapturedStderr(), "[E] buf_to_file(")) << c.text;
+    EXPECT_TRUE(Contains(err.text(), "[E] buf_to_file(")) << c.text;
   }
   for (const Case &c : cases) {
-    CaptureStderr();
+    zk::test::CapturedOutput err(stderr);
     buf_to_file(c.path, c.buffer, 1, c.mode);
-    EXPECT_TRUE(Contains(GetCapturedStderr(), c.text + "\n"));
+    EXPECT_TRUE(Contains(err.text(), c.text + "\n"));
   }
 }
 
 TEST_F(Files, ShortWriteLogsCouldNotBeSaved) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   std::vector<unsigned char> big(1 << 20, 0xAA);  // larger than any stdio buffer
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(buf_to_file("/dev/full", big.data(), long(big.size()), "wb"), -9);
-  EXPECT_TRUE(Contains(GetCapturedStderr(), "file could not be saved\n"));
+  EXPECT_TRUE(Contains(err.text(), "file could not be saved\n"));
 }
 
 const unsigned char *text(const char *s) { return reinterpret_cast<const unsigned char *>(s); }

@@ -10,20 +10,23 @@
 #include <string>
 #include <thread>
 
-#include "emulated_fixture.h"
+#include "captured_output.h"
+#include "emulated_rig.h"
 #include "image.h"
+#include "receiver_test.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using zk::virt::ForeignDevice;
 using zk::virt::ReceiverState;
+class EmulatedReceiverTest : public zk::test::ReceiverTest<zk::test::EmulatedRig> {};
 
 bool Contains(const std::vector<std::string> &events, const std::string &event) {
   return std::find(events.begin(), events.end(), event) != events.end();
 }
 
-class Scan : public zk::test::EmulatedReceiverTest {
+class Scan : public EmulatedReceiverTest {
  protected:
   static zk_device *list() { return zk_get_device_list(); }
   static zk_device *first() { return list()->next; }
@@ -44,9 +47,9 @@ TEST_F(Scan, KeepsOnlyReceiversOfTheAskedRowInEnumerationOrder) {
   legacy.firmware_product_id = 0x0002;
   bus().add_receiver(legacy);
 
-  testing::internal::CaptureStderr();
+  zk::test::CapturedOutput scan_log(stderr);
   ASSERT_EQ(scan(ZK_MANUFACTURER), 2);
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = scan_log.text();
   EXPECT_NE(err.find("manufacturer string doesn't match"), std::string::npos) << err;
   EXPECT_NE(err.find("Cannot query device, is the GUI open?"), std::string::npos) << err;
   // The order is libusb's own; the indexes follow it.
@@ -60,16 +63,16 @@ TEST_F(Scan, KeepsOnlyReceiversOfTheAskedRowInEnumerationOrder) {
   EXPECT_FALSE(Contains(bus().events(), "claim 0 = 0"));
   TearDown();
 
-  testing::internal::CaptureStderr();
+  zk::test::CapturedOutput legacy_scan(stderr);
   ASSERT_EQ(scan(ZK_MANUFACTURER_LEGACY), 1);
-  testing::internal::GetCapturedStderr();
+  legacy_scan.text();
   EXPECT_EQ(first()->product_id, 0x0002);
   EXPECT_EQ(first()->iface, 0);
   EXPECT_EQ(first()->bootloader, 0);
   EXPECT_TRUE(Contains(bus().events(), "claim 0 = 0"));
 }
 
-class Open : public zk::test::EmulatedReceiverTest, public testing::WithParamInterface<int> {};
+class Open : public EmulatedReceiverTest, public testing::WithParamInterface<int> {};
 
 TEST_P(Open, GenerationFollowsTheVersionAndCloseGoesThroughLibusbReset) {
   static constexpr int kMinor[] = {0, 4, 6, 8};
@@ -97,7 +100,7 @@ TEST_P(Open, GenerationFollowsTheVersionAndCloseGoesThroughLibusbReset) {
 
 INSTANTIATE_TEST_SUITE_P(Generations, Open, testing::Values(1, 2, 3));
 
-class Operations : public zk::test::EmulatedReceiverTest, public testing::WithParamInterface<int> {
+class Operations : public EmulatedReceiverTest, public testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
     static constexpr int kMinor[] = {0, 4, 6, 8};
@@ -141,12 +144,12 @@ TEST_P(Operations, SettingsAndConfigurationSurviveSaveFormatAndLoad) {
   ASSERT_EQ(Record("F5", 0xCAFE0002), 0);
   const std::vector<uint8_t> before = Image();
   const std::string path = testing::TempDir() + "emulated_" + std::to_string(getpid()) + ".zcfg";
-  testing::internal::CaptureStdout();  // progress bars
+  zk::test::CapturedOutput out(stdout);  // progress bars
   const int saved = zk_save_config(path.c_str());
   const int formatted = zk_format_config();
   const int left = zk_keys_recorded();
   const int loaded = zk_load_config(path.c_str());
-  testing::internal::GetCapturedStdout();
+  out.text();
   ASSERT_EQ(saved, 0);
   ASSERT_EQ(formatted, 0);
   EXPECT_EQ(left, 0);
@@ -158,13 +161,13 @@ TEST_P(Operations, SettingsAndConfigurationSurviveSaveFormatAndLoad) {
 
 INSTANTIATE_TEST_SUITE_P(Generations, Operations, testing::Values(1, 2, 3));
 
-class Reenumeration : public zk::test::EmulatedReceiverTest {
+class Reenumeration : public EmulatedReceiverTest {
  protected:
   int Upgrade(const std::vector<uint8_t> &image) {
-    testing::internal::CaptureStdout();
+    zk::test::CapturedOutput out(stdout);
     const int result = zk_upgrade_fw_ext(image.data(), static_cast<int>(image.size()), ZK_VENDOR_ID,
                                          ZK_MANUFACTURER, nullptr, nullptr);
-    out_ = testing::internal::GetCapturedStdout();
+    out_ = out.text();
     return result;
   }
   static std::vector<uint8_t> Image39() {

@@ -7,7 +7,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "virtual_rig.h"
+#include "receiver_rig.h"
 #include "zirkobutton.h"
 
 namespace {
@@ -19,7 +19,7 @@ constexpr uint8_t kEepromWrite = 3;  // 0xC2/3: one settings byte
 class AdvancedWindowTest : public QObject {
   Q_OBJECT
 
-  std::unique_ptr<VirtualRig> rig;
+  std::unique_ptr<zk::test::VirtualRig> rig;
   std::unique_ptr<AdvancedWindow> window;
 
   template <typename T>
@@ -28,15 +28,15 @@ class AdvancedWindowTest : public QObject {
   }
   QCheckBox *box(const char *name) { return control<QCheckBox>(name); }
   QComboBox *combo() { return control<QComboBox>("delayCombo"); }
-  int writes() { return rig->count(0xC2, kEepromWrite); }
+  int writes() { return rig->RequestCount(0xC2, kEepromWrite); }
   void open(int major, int minor) {
-    rig->setFirmware(major, minor);
+    rig->SetFirmwareVersion(major, minor);
     QCOMPARE(zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER), ZK_STATE_FIRMWARE);
   }
 
  private slots:
   void init() {
-    rig = std::make_unique<VirtualRig>();
+    rig = std::make_unique<zk::test::VirtualRig>();
     window = std::make_unique<AdvancedWindow>();
   }
   void cleanup() {

@@ -30,16 +30,16 @@ class ButtonMapMenuTest : public QObject {
  private slots:
   void init() {
     h = std::make_unique<WindowHarness>();
-    h->rig->addEntry(0xA1, 0, 0x04);     // a
-    h->rig->addEntry(0xA2, 0x01, 0x28);  // control with return
-    h->rig->addEntry(0xA3, 0x05, 0x66);  // a raw consumer usage
+    h->rig->AddEntry(0xA1, 0, 0x04);     // a
+    h->rig->AddEntry(0xA2, 0x01, 0x28);  // control with return
+    h->rig->AddEntry(0xA3, 0x05, 0x66);  // a raw consumer usage
     h->poll();
     QVERIFY(h->window->isConnected());
   }
   void cleanup() { h.reset(); }
 
   void exportClearImportBringsTheButtonsBack() {
-    const auto before = h->rig->entries();
+    const auto before = h->rig->Entries();
     h->chosenFiles << dir.filePath("remote.zmap");
     trigger("Export Button Map...");
     QCOMPARE(h->status(), QString("Exported 3 buttons"));
@@ -47,14 +47,14 @@ class ButtonMapMenuTest : public QObject {
 
     h->answers << "OK";
     h->window->menuFormatDevice();
-    QVERIFY(h->rig->entries().empty());
+    QVERIFY(h->rig->Entries().empty());
 
     h->chosenFiles << dir.filePath("remote.zmap");
     h->answers << "Replace";
     trigger("Import Button Map...");
     QCOMPARE(h->asked.last().buttons, (QStringList{"Replace", "Merge", "Cancel"}));
     QCOMPARE(h->status(), QString("Button map imported"));
-    QCOMPARE(h->rig->entries(), before);
+    QCOMPARE(h->rig->Entries(), before);
   }
 
   // The same checks and messages as zirko_util import.
@@ -66,7 +66,7 @@ class ButtonMapMenuTest : public QObject {
     QCOMPARE(h->asked[0].text, QString("bad.zmap was not imported; the receiver was not changed"));
     QCOMPARE(h->asked[0].detailedText, QString("bad.zmap:2: unknown key name: 'retrun'"));
     QCOMPARE(h->status(), QString("Button map not imported"));
-    QCOMPARE(h->rig->imageSize(), 5 + 3 * 6);
+    QCOMPARE(h->rig->ImageSize(), 5 + 3 * 6);
   }
 
   void mergeKeepsTheReceiversKeysAndSaysSo() {
@@ -76,8 +76,8 @@ class ButtonMapMenuTest : public QObject {
     trigger("Import Button Map...");
     QCOMPARE(h->status(), QString("Button map imported"));
     QCOMPARE(h->asked.last().detailedText, QString("kept 000000A1 as a (the map has b)"));
-    QCOMPARE(h->rig->entries().back(), (std::pair<int, int>{0, 0x3E}));
-    QCOMPARE(h->rig->entries().front(), (std::pair<int, int>{0, 0x04}));
+    QCOMPARE(h->rig->Entries().back(), (std::pair<int, int>{0, 0x3E}));
+    QCOMPARE(h->rig->Entries().front(), (std::pair<int, int>{0, 0x04}));
   }
 };
 

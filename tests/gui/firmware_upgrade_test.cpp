@@ -64,7 +64,7 @@ class FirmwareUpgradeTest : public QObject {
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.8"));
     QVERIFY(h->flash() == WindowHarness::resource(image));
-    const auto firmware = h->rig->rx.snapshot().firmware;
+    const auto firmware = h->rig->receiver().snapshot().firmware;
     QCOMPARE(int(firmware.major), 3);
     QCOMPARE(int(firmware.minor), 8);
     QVERIFY(h->window->widgets().progressBar->isHidden());
@@ -92,7 +92,7 @@ class FirmwareUpgradeTest : public QObject {
     QFETCH(int, major);
     QFETCH(int, minor);
     QFETCH(QString, title);
-    h->rig->setFirmware(major, minor);
+    h->rig->SetFirmwareVersion(major, minor);
     h->poll();
     QCOMPARE(h->title(), title);
     QVERIFY(h->asked.isEmpty());
@@ -101,7 +101,7 @@ class FirmwareUpgradeTest : public QObject {
 
   // Declined, the offer is not repeated when the receiver comes back.
   void olderFirmwareIsOfferedOnce() {
-    h->rig->setFirmware(3, 7);
+    h->rig->SetFirmwareVersion(3, 7);
     h->answers << "No";
     h->poll();
     QCOMPARE(h->asked.size(), 1);
@@ -114,9 +114,9 @@ class FirmwareUpgradeTest : public QObject {
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.7"));
 
-    h->rig->rx.unplug();
+    h->rig->receiver().unplug();
     h->poll();
-    h->rig->rx.plug();
+    h->rig->receiver().plug();
     h->poll();
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
     QCOMPARE(h->asked.size(), 1);
@@ -124,7 +124,7 @@ class FirmwareUpgradeTest : public QObject {
   }
 
   void acceptedOfferUpgradesToEmbedded() {
-    h->rig->setFirmware(3, 7);
+    h->rig->SetFirmwareVersion(3, 7);
     h->answers << "Yes";
     QSignalSpy progress(h->window->widgets().progressBar, &QProgressBar::valueChanged);
     h->poll();
@@ -150,7 +150,7 @@ class FirmwareUpgradeTest : public QObject {
     QFETCH(int, major);
     QFETCH(int, minor);
     QFETCH(int, questions);
-    h->rig->setFirmware(major, minor);
+    h->rig->SetFirmwareVersion(major, minor);
     h->answers << "No";
     h->poll();
     QVERIFY(h->awaitUpgrade());
@@ -175,9 +175,9 @@ class FirmwareUpgradeTest : public QObject {
     QFETCH(int, bootloaderMinor);
     QFETCH(bool, corvane);
     QFETCH(QString, image);
-    h->rig->setBootloader(bootloaderMajor, bootloaderMinor);
-    if (corvane) h->rig->setCorvane();
-    h->rig->rx.reenumerate(zk::virt::Mode::kBootloader);
+    h->rig->SetBootloaderVersion(bootloaderMajor, bootloaderMinor);
+    if (corvane) h->rig->SetCorvane();
+    h->rig->receiver().reenumerate(zk::virt::Mode::kBootloader);
     h->poll();
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
     QCOMPARE(h->pagesSent(), 0);
@@ -189,17 +189,17 @@ class FirmwareUpgradeTest : public QObject {
   }
 
   void failedUpgradeIsRetriedByTheNextPoll() {
-    h->rig->rx.edit([](zk::virt::ReceiverState &s) {
+    h->rig->receiver().edit([](zk::virt::ReceiverState &s) {
       s.bootloader_faults.reject_page = 5;
       s.bootloader_faults.reject_times = 101;  // beyond the library's retries
     });
-    h->rig->rx.reenumerate(zk::virt::Mode::kBootloader);
+    h->rig->receiver().reenumerate(zk::virt::Mode::kBootloader);
     h->poll();
     h->poll();
     QVERIFY(h->awaitUpgrade());
     QCOMPARE(h->status(), QString("Could not upgrade firmware. Contact support."));
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
-    QCOMPARE(h->rig->bus.open_handles(), 0);
+    QCOMPARE(h->rig->bus().open_handles(), 0);
     QVERIFY(h->window->widgets().progressBar->isHidden());
 
     h->poll();
@@ -210,8 +210,8 @@ class FirmwareUpgradeTest : public QObject {
   // A receiver that stays in its firmware is never given an image chosen by
   // its firmware version; it is shown as it is.
   void receiverThatStaysInFirmwareIsNotFlashed() {
-    h->rig->setFirmware(3, 7);
-    h->rig->bus.fail_request(0xC2, 5, zk::kUsbErrorPipe);
+    h->rig->SetFirmwareVersion(3, 7);
+    h->rig->bus().fail_request(0xC2, 5, zk::kUsbErrorPipe);
     h->answers << "Yes";
     h->poll();
     QVERIFY(h->awaitUpgrade());
@@ -221,7 +221,7 @@ class FirmwareUpgradeTest : public QObject {
     QCOMPARE(h->bootloaderRequests(), 1);  // no upgrade was started on it
     QCOMPARE(h->pagesSent(), 0);
 
-    h->rig->bus.clear_faults();
+    h->rig->bus().clear_faults();
     h->poll();
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.7"));
@@ -230,7 +230,7 @@ class FirmwareUpgradeTest : public QObject {
 
   // The advanced window's button: the window is gone before the question.
   void forcedUpgradeFromTheAdvancedWindow() {
-    h->rig->setFirmware(3, 7);
+    h->rig->SetFirmwareVersion(3, 7);
     h->answers << "No";
     h->poll();
     AdvancedWindow *advanced = h->window->advancedWindow();
@@ -271,7 +271,7 @@ class FirmwareUpgradeTest : public QObject {
   // user can still upgrade it from a file.
   void realReceiverIsNeverGivenPlaceholderImages() {
     h->window->setBusProbe([] { return false; });
-    h->rig->setFirmware(3, 7);
+    h->rig->SetFirmwareVersion(3, 7);
     h->poll();
     QVERIFY(h->asked.isEmpty());
     QCOMPARE(h->status(), QString("No built-in firmware for this receiver"));
@@ -280,7 +280,7 @@ class FirmwareUpgradeTest : public QObject {
     QVERIFY(h->asked.isEmpty());
     QCOMPARE(h->bootloaderRequests(), 0);
 
-    h->rig->rx.reenumerate(zk::virt::Mode::kBootloader);
+    h->rig->receiver().reenumerate(zk::virt::Mode::kBootloader);
     for (int i = 0; i < 3; ++i) h->poll();
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected [DFU]"));
     QCOMPARE(h->status(), QString("No built-in firmware for this receiver"));
@@ -350,7 +350,7 @@ class FirmwareUpgradeTest : public QObject {
     QCOMPARE(h->bootloaderRequests(), bootloaderRequests);
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
     QCOMPARE(h->version(), version);
-    QCOMPARE(h->rig->rx.snapshot().mode, zk::virt::Mode::kFirmware);
+    QCOMPARE(h->rig->receiver().snapshot().mode, zk::virt::Mode::kFirmware);
     QVERIFY(h->window->pollTimer()->isActive());
     if (kind == "corrupt") QVERIFY(h->flash() == WindowHarness::resource(kStandardNew));
   }
@@ -359,7 +359,7 @@ class FirmwareUpgradeTest : public QObject {
   // poll, and can be brought back to a known version from a file.
   void newerFirmwareCanBeUpgradedFromAFile() {
     const QString newer = "Firmware v3.9 is newer than this application; update Zirko";
-    h->rig->setFirmware(3, 9);
+    h->rig->SetFirmwareVersion(3, 9);
     h->poll();
     QSignalSpy titles(h->window.get(), &QWidget::windowTitleChanged);
     h->window->menuSaveConfig();
@@ -382,8 +382,8 @@ class FirmwareUpgradeTest : public QObject {
   // loop runs all along, shows the progress, and the wait ends in a message.
   void windowAnswersWhileTheReceiverStaysAway() {
     QuickWaitClock clock;
-    h->rig->setFirmware(3, 7);
-    h->rig->rx.edit(
+    h->rig->SetFirmwareVersion(3, 7);
+    h->rig->receiver().edit(
         [](zk::virt::ReceiverState &s) { s.bootloader_faults.stay_away_after_leave = true; });
     int ticks = 0;
     QTimer ticker;
@@ -413,7 +413,7 @@ class FirmwareUpgradeTest : public QObject {
     QCOMPARE(h->version(), QString());
     QVERIFY(h->window->pollTimer()->isActive());
 
-    h->rig->rx.plug();
+    h->rig->receiver().plug();
     h->poll();
     QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.8"));

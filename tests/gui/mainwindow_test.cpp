@@ -11,7 +11,7 @@
 #include "graphicskey.h"
 #include "graphicskeyboard.h"
 #include "keyboardgview.h"
-#include "virtual_rig.h"
+#include "receiver_rig.h"
 #include "zirko_interrupt.h"
 #include "zirkobutton.h"
 
@@ -31,7 +31,7 @@ const QStringList kMinimalistUsages = {"up", "left", "down", "right", "enter", "
 class MainWindowTest : public QObject {
   Q_OBJECT
 
-  std::unique_ptr<VirtualRig> rig;
+  std::unique_ptr<zk::test::VirtualRig> rig;
   std::unique_ptr<zirko_interrupt> worker;
   std::unique_ptr<MainWindow> window;
   QList<Question> asked;
@@ -70,7 +70,7 @@ class MainWindowTest : public QObject {
 
  private slots:
   void init() {
-    rig = std::make_unique<VirtualRig>();
+    rig = std::make_unique<zk::test::VirtualRig>();
     worker = std::make_unique<zirko_interrupt>();
     window = std::make_unique<MainWindow>(worker.get());
     asked.clear();
@@ -83,7 +83,7 @@ class MainWindowTest : public QObject {
   }
 
   void cleanup() {
-    if (worker->isRunning()) rig->rx.unplug();  // ends a wait nobody answered
+    if (worker->isRunning()) rig->receiver().unplug();  // ends a wait nobody answered
     QVERIFY(worker->wait(5000));
     QCoreApplication::processEvents();
     window.reset();
@@ -94,7 +94,7 @@ class MainWindowTest : public QObject {
   void startsDisconnectedAndRefusesDeviceOperations() {
     QCOMPARE(window->pollTimer()->interval(), 1);
     QVERIFY(window->pollTimer()->isActive());
-    rig->rx.unplug();
+    rig->receiver().unplug();
     poll();
     expectDisconnected();
     QCOMPARE(window->pollTimer()->interval(), 250);
@@ -109,7 +109,7 @@ class MainWindowTest : public QObject {
     window->on_erase_clicked();
     QCOMPARE(status(), QString("Please connect zirko"));
     QCOMPARE(window->currentOperation(), int(MainWindow::kIdle));
-    QCOMPARE(rig->count(kVendorIn, kRecordRequest), 0);
+    QCOMPARE(rig->RequestCount(kVendorIn, kRecordRequest), 0);
   }
 
   void attachedReceiverShowsConnectedAndControllersMenu() {
@@ -144,7 +144,7 @@ class MainWindowTest : public QObject {
     layout()->keyClicked(key("a"));
     QCOMPARE(window->currentOperation(), int(MainWindow::kRecording));
     QCOMPARE(status(), QString("Press the button to be paired with 'Shift+a'"));
-    auto record = rig->requests(kVendorIn, kRecordRequest);
+    auto record = rig->Requests(kVendorIn, kRecordRequest);
     QCOMPARE(record.size(), size_t(1));
     QCOMPARE(int(record[0].value), 0x04);
     QCOMPARE(int(record[0].index), kShift);
@@ -152,10 +152,10 @@ class MainWindowTest : public QObject {
 
     poll();  // still waiting for the remote
     QCOMPARE(window->currentOperation(), int(MainWindow::kRecording));
-    rig->rx.press(0xA1);
+    rig->receiver().press(0xA1);
     poll();
     expectIdleWith("Recorded successfully");
-    QCOMPARE(rig->entries(), (std::vector<std::pair<int, int>>{{kShift, 0x04}}));
+    QCOMPARE(rig->Entries(), (std::vector<std::pair<int, int>>{{kShift, 0x04}}));
     QVERIFY(!key("lshift")->getHighlighted());
     QVERIFY(!window->blinkingTimer()->isActive());
   }
@@ -179,11 +179,11 @@ class MainWindowTest : public QObject {
     QFETCH(QString, statusAfter);
     QFETCH(int, operationAfter);
     QFETCH(int, recordRequests);
-    rig->addEntry(0xA1, 0, 0x05);
+    rig->AddEntry(0xA1, 0, 0x05);
     connectReceiver();
     window->selectKeyboard("Windows_us101");
     layout()->keyClicked(key("a"));
-    rig->rx.press(0xA1);
+    rig->receiver().press(0xA1);
     answers << answer;
     poll();
 
@@ -194,17 +194,17 @@ class MainWindowTest : public QObject {
     QCOMPARE(asked[0].iconPath, QString(":/images/exclamation.png"));
     QCOMPARE(status(), statusAfter);
     QCOMPARE(window->currentOperation(), operationAfter);
-    QCOMPARE(rig->count(kVendorIn, kRecordRequest), recordRequests);
-    QCOMPARE(rig->imageSize(), 5 + 6);
+    QCOMPARE(rig->RequestCount(kVendorIn, kRecordRequest), recordRequests);
+    QCOMPARE(rig->ImageSize(), 5 + 6);
   }
 
   void fullMemoryReportsNoSpace() {
     const int room = (zk::virt::kImageRoom - zk::virt::kHeaderSize) / zk::virt::kEntrySize;
-    for (int i = 0; i < room; ++i) rig->addEntry(0x100 + i, 0, 0x04);
+    for (int i = 0; i < room; ++i) rig->AddEntry(0x100 + i, 0, 0x04);
     connectReceiver();
     window->selectKeyboard("Windows_us101");
     layout()->keyClicked(key("b"));
-    rig->rx.press(0xFFFF);
+    rig->receiver().press(0xFFFF);
     poll();
     expectIdleWith("No more space for new buttons");
   }
@@ -222,7 +222,7 @@ class MainWindowTest : public QObject {
       QCOMPARE(layout()->getSelectedKey()->getName(), kMinimalistUsages[i]);
       const bool duplicate = i == 3;  // the remote's first button again
       if (duplicate) answers << "Skip";
-      rig->rx.press(duplicate ? 0xC0 : 0xC0 + i);
+      rig->receiver().press(duplicate ? 0xC0 : 0xC0 + i);
       poll();
       QCOMPARE(status(), QString(duplicate ? "Skipped" : "Recorded successfully"));
       QCOMPARE(window->currentOperation(), int(MainWindow::kAutomatedRun));
@@ -233,7 +233,7 @@ class MainWindowTest : public QObject {
     expectIdleWith("Congratulations, you're all done!");
     QCOMPARE(asked.size(), 1);
     QCOMPARE(asked[0].buttons, (QStringList{"Start over", "Skip", "Redo"}));
-    QCOMPARE(rig->entries(), (std::vector<std::pair<int, int>>{
+    QCOMPARE(rig->Entries(), (std::vector<std::pair<int, int>>{
                                  {0, 0x52}, {0, 0x50}, {0, 0x51}, {0, 0x28}, {0, 0x29}}));
     QVERIFY(layout()->getSelectedKey() == nullptr);
   }
@@ -252,17 +252,17 @@ class MainWindowTest : public QObject {
     QFETCH(QString, confirmation);
     QFETCH(QString, statusAfter);
     QFETCH(int, sizeAfter);
-    rig->addEntry(0xD1, 0, 0x04);
-    rig->addEntry(0xD2, 0, 0x05);
+    rig->AddEntry(0xD1, 0, 0x04);
+    rig->AddEntry(0xD2, 0, 0x05);
     connectReceiver();
     window->on_go_clicked();
     answers << "Start over" << confirmation;
-    rig->rx.press(0xD2);
+    rig->receiver().press(0xD2);
     poll();
     expectIdleWith(statusAfter);
     QCOMPARE(asked.size(), 2);
     QCOMPARE(asked[1].text, QString("Are you sure you want to remove all saved data?"));
-    QCOMPARE(rig->imageSize(), sizeAfter);
+    QCOMPARE(rig->ImageSize(), sizeAfter);
   }
 
   // Modifiers read as keyboards print them, and a status too long for the
@@ -317,13 +317,13 @@ class MainWindowTest : public QObject {
     QFETCH(QString, title);
     QFETCH(QString, picture);
     QFETCH(QString, version);
-    if (receiver == "3.9") rig->setFirmware(3, 9);
-    if (receiver == "none") rig->rx.unplug();
+    if (receiver == "3.9") rig->SetFirmwareVersion(3, 9);
+    if (receiver == "none") rig->receiver().unplug();
     if (receiver == "bootloader") {
       // On the real bus the bootloader is held, not upgraded with our images.
       window->setBusProbe([] { return false; });
-      rig->setBootloader(2, 1);
-      rig->rx.reenumerate(zk::virt::Mode::kBootloader);
+      rig->SetBootloaderVersion(2, 1);
+      rig->receiver().reenumerate(zk::virt::Mode::kBootloader);
       poll();
     }
     poll();
@@ -339,7 +339,7 @@ class MainWindowTest : public QObject {
   void failedStateReadsShowNotAnsweringOnce() {
     connectReceiver();
     QSignalSpy titles(window.get(), &QWidget::windowTitleChanged);
-    rig->bus.fail_request(kVendorIn, kStateRequest, zk::kUsbErrorPipe);
+    rig->bus().fail_request(kVendorIn, kStateRequest, zk::kUsbErrorPipe);
     poll();
     poll();
     QCOMPARE(titles.size(), 0);
@@ -350,7 +350,7 @@ class MainWindowTest : public QObject {
     window->on_go_clicked();
     QCOMPARE(status(), QString("zirko is not answering; unplug it and plug it in again"));
 
-    rig->bus.clear_faults();
+    rig->bus().clear_faults();
     poll();
     QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
     QCOMPARE(window->indicatorPicture(), QString(":/images/bottom_connected.png"));
@@ -359,21 +359,21 @@ class MainWindowTest : public QObject {
   // A key clicked while no receiver is there is not left lit, and go then
   // starts at the first key of the sequence.
   void refusedClickLeavesNothingSelected() {
-    rig->rx.unplug();
+    rig->receiver().unplug();
     poll();
     layout()->keyClicked(key("up"));
     QCOMPARE(status(), QString("Please connect zirko"));
     QVERIFY(layout()->getSelectedKey() == nullptr);
     QVERIFY(!key("up")->getHighlighted());
 
-    rig->rx.plug();
+    rig->receiver().plug();
     connectReceiver();
     window->on_go_clicked();
     QCOMPARE(layout()->getSelectedKey()->getName(), QString("up"));
     QCOMPARE(status(), QString("Press the button to be paired with 'up'"));
-    rig->rx.press(0xB7);
+    rig->receiver().press(0xB7);
     poll();
-    QCOMPARE(rig->entries(), (std::vector<std::pair<int, int>>{{0, 0x52}}));
+    QCOMPARE(rig->Entries(), (std::vector<std::pair<int, int>>{{0, 0x52}}));
   }
 
   void keyPreviewLightsForOneTick() {
@@ -404,9 +404,9 @@ class MainWindowTest : public QObject {
     layout()->keyClicked(key("up"));
     window->advancedWindow()->show();
     window->close();
-    QVERIFY(!rig->rx.waiting_for_button());
+    QVERIFY(!rig->receiver().waiting_for_button());
     QVERIFY(!window->pollTimer()->isActive());
-    QCOMPARE(rig->bus.open_handles(), 0);
+    QCOMPARE(rig->bus().open_handles(), 0);
     QVERIFY(!window->advancedWindow()->isVisible());
   }
 };

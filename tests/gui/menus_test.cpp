@@ -53,8 +53,8 @@ class MenusTest : public QObject {
     QFETCH(QString, answer);
     QFETCH(QString, statusAfter);
     QFETCH(int, sizeAfter);
-    h->rig->addEntry(0xA1, 0, 0x04);
-    h->rig->addEntry(0xA2, 0x02, 0x05);
+    h->rig->AddEntry(0xA1, 0, 0x04);
+    h->rig->AddEntry(0xA2, 0x02, 0x05);
     connectReceiver();
     h->answers << answer;
     h->window->menuFormatDevice();
@@ -64,16 +64,16 @@ class MenusTest : public QObject {
     QCOMPARE(h->asked[0].buttons, (QStringList{"OK", "Cancel"}));
     QCOMPARE(h->asked[0].defaultButton, QString("Cancel"));
     QCOMPARE(h->status(), statusAfter);
-    QCOMPARE(h->rig->imageSize(), sizeAfter);
+    QCOMPARE(h->rig->ImageSize(), sizeAfter);
   }
 
   // Backup, clear and restore bring the same buttons back, through a folder
   // whose name is neither ASCII nor Latin-1.
   void backupClearRestoreRoundTrip() {
-    h->rig->addEntry(0xB1, 0, 0x04);
-    h->rig->addEntry(0xB2, 0x02, 0x1E);
-    h->rig->addEntry(0xB3, 0, 0x28);
-    const auto before = h->rig->entries();
+    h->rig->AddEntry(0xB1, 0, 0x04);
+    h->rig->AddEntry(0xB2, 0x02, 0x1E);
+    h->rig->AddEntry(0xB3, 0, 0x28);
+    const auto before = h->rig->Entries();
     connectReceiver();
     QTemporaryDir dir;
     const QString folder = dir.filePath(QString::fromUtf8("Рабочий стол 設定"));
@@ -92,14 +92,14 @@ class MenusTest : public QObject {
 
     h->answers << "OK";
     h->window->menuFormatDevice();
-    QVERIFY(h->rig->entries().empty());
+    QVERIFY(h->rig->Entries().empty());
 
     h->chosenFiles << file;
     h->window->menuLoadConfig();
     QCOMPARE(h->status(), QString("File restored"));
     QCOMPARE(h->fileRequests.last().mode, FileRequest::kOpen);
     QCOMPARE(h->fileRequests.last().title, QString("Open File"));
-    QCOMPARE(h->rig->entries(), before);
+    QCOMPARE(h->rig->Entries(), before);
   }
 
   void failedOrCancelledFilesAreReported() {
@@ -109,11 +109,11 @@ class MenusTest : public QObject {
     h->window->menuSaveConfig();
     QCOMPARE(h->status(), QString("Could not save file"));
 
-    h->rig->addEntry(0xC1, 0, 0x04);
+    h->rig->AddEntry(0xC1, 0, 0x04);
     h->chosenFiles << dir.filePath("no such backup.zcfg");
     h->window->menuLoadConfig();
     QCOMPARE(h->status(), QString("Could not restore file"));
-    QCOMPARE(h->rig->imageSize(), 5 + 6);
+    QCOMPARE(h->rig->ImageSize(), 5 + 6);
 
     h->window->menuLoadConfig();
     QCOMPARE(h->status(), QString("Canceled"));
@@ -147,7 +147,7 @@ class MenusTest : public QObject {
   }
 
   void everyDeviceItemRefusesWithoutAReceiver() {
-    h->rig->rx.unplug();
+    h->rig->receiver().unplug();
     h->poll();
     h->chosenFiles << "/tmp/unused.zcfg";
     for (auto item : {&MainWindow::menuFormatDevice, &MainWindow::menuSaveConfig,
@@ -171,13 +171,13 @@ class MenusTest : public QObject {
     for (GraphicsKey *k : layout->getKeys())
       if (k->getName() == "a") layout->keyClicked(k);
     QCOMPARE(h->window->currentOperation(), int(MainWindow::kRecording));
-    const int normalBefore = h->rig->count(0xC0, 0);
+    const int normalBefore = h->rig->RequestCount(0xC0, 0);
 
     current->trigger();  // the entry already chosen
     QVERIFY(current->isChecked());
     QCOMPARE(h->window->shownKeyboard(), layout);
     QCOMPARE(h->window->currentOperation(), int(MainWindow::kRecording));
-    QCOMPARE(h->rig->count(0xC0, 0), normalBefore);
+    QCOMPARE(h->rig->RequestCount(0xC0, 0), normalBefore);
 
     other->trigger();
     QList<QAction *> checked;
@@ -185,8 +185,8 @@ class MenusTest : public QObject {
       if (action->isChecked()) checked << action;
     QCOMPARE(checked, QList<QAction *>{other});
     QCOMPARE(h->window->currentOperation(), int(MainWindow::kIdle));
-    QCOMPARE(h->rig->count(0xC0, 0), normalBefore + 1);
-    QVERIFY(!h->rig->rx.waiting_for_button());
+    QCOMPARE(h->rig->RequestCount(0xC0, 0), normalBefore + 1);
+    QVERIFY(!h->rig->receiver().waiting_for_button());
     QCOMPARE(h->window->shownKeyboard()->getName(), QString("Kodi"));
   }
 

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <QFile>
 #include <QLockFile>
 #include <QProcess>
@@ -10,31 +8,24 @@
 #include <QtTest>
 #include <cstdio>
 
+#include "captured_output.h"
 #include "settings.h"
 #include "single_instance.h"
 #include "zirko.h"
 
 namespace {
 
-// Points standard error back at the test's own stream afterwards, whatever
-// the settings loader reopened it onto.
-class StderrGuard {
+// Captures standard error and points it back at the test's own stream
+// afterwards, whatever the settings loader reopened it onto; the logging
+// settings go back to their defaults with it.
+class StderrGuard : public zk::test::CapturedOutput {
  public:
-  StderrGuard() {
-    std::fflush(stderr);
-    m_saved = dup(2);
-  }
+  StderrGuard() : CapturedOutput(stderr) {}
   ~StderrGuard() {
-    std::fflush(stderr);
-    dup2(m_saved, 2);
-    close(m_saved);
-    std::clearerr(stderr);
+    text();
     zk_set_log_level(ZK_LOG_WARNING);
     zk_set_libusb_debug(0);
   }
-
- private:
-  int m_saved;
 };
 
 QByteArray readFile(const QString &path) {
@@ -88,17 +79,14 @@ class StartupTest : public QObject {
 
   void logLevelWithoutFileWritesToStandardError() {
     writeFile(ini(), "[logging]\nloglevel=4\n");
-    const QString captured = exeDir.filePath("captured.txt");
     StderrGuard guard;
-    std::fflush(stderr);
-    FILE *capture = std::freopen(captured.toLocal8Bit().constData(), "w", stderr);
-    QVERIFY(capture);
     FILE *logFile = nullptr;
     QCOMPARE(load(&logFile), 0);
     QVERIFY(logFile == nullptr);
     logEveryLevel();
-    QCOMPARE(readFile(captured), QByteArray("[E] test(1): one\n[W] test(2): two\n"
-                                            "[I] test(3): three\n[D] test(4): four\n"));
+    QCOMPARE(QByteArray::fromStdString(guard.text()),
+             QByteArray("[E] test(1): one\n[W] test(2): two\n"
+                        "[I] test(3): three\n[D] test(4): four\n"));
     QVERIFY(!QFile::exists(logBeside()));
   }
 

@@ -13,11 +13,11 @@
 #include <memory>
 
 #include "mainwindow.h"
-#include "virtual_rig.h"
+#include "receiver_rig.h"
 #include "zirko_interrupt.h"
 
 struct WindowHarness {
-  std::unique_ptr<VirtualRig> rig = std::make_unique<VirtualRig>();
+  std::unique_ptr<zk::test::VirtualRig> rig = std::make_unique<zk::test::VirtualRig>();
   std::unique_ptr<zirko_interrupt> worker = std::make_unique<zirko_interrupt>();
   std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(worker.get());
   QList<Question> asked;
@@ -54,9 +54,9 @@ struct WindowHarness {
   QString status() const { return window->widgets().Notification->text(); }
   QString title() const { return window->windowTitle(); }
   QString version() const { return window->widgets().version->text(); }
-  int pagesSent() { return rig->count(0x42, 9); }
-  int bootloaderRequests() { return rig->count(0xC2, 5); }
-  std::vector<uint8_t> flash() { return rig->rx.snapshot().flash; }
+  int pagesSent() { return rig->RequestCount(0x42, 9); }
+  int bootloaderRequests() { return rig->RequestCount(0xC2, 5); }
+  std::vector<uint8_t> flash() { return rig->receiver().snapshot().flash; }
   static std::vector<uint8_t> resource(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};

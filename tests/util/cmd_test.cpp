@@ -9,10 +9,7 @@
 #include <string>
 #include <vector>
 
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+#include "captured_output.h"
 
 namespace {
 
@@ -122,14 +119,14 @@ TEST_F(Framework, TokenizerSplitsOnRunsOfSpacesAndTabs) {
 }
 
 TEST_F(Framework, TokenizerEscapes) {
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(tokenize(R"(my\ file a\\b \	tab end\)"),
             (std::vector<std::string>{"my file", "a\\b", "\ttab", "end\\"}));
-  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(err.text(), "");
 
-  CaptureStderr();
+  zk::test::CapturedOutput warning(stderr);
   EXPECT_EQ(tokenize(R"(x\ny)"), (std::vector<std::string>{"x\\ny"}));
-  EXPECT_EQ(without_lines(GetCapturedStderr()),
+  EXPECT_EQ(without_lines(warning.text()),
             "[W] tokenize_cmd_string(#): invalid escape character: n\n");
 }
 
@@ -143,9 +140,9 @@ TEST_F(Framework, TokenizerKeepsTheRestOfALongLineInItsLastWord) {
 }
 
 TEST_F(Framework, EmptyLineIsRejected) {
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(run_cmd_line(" \t  ", nullptr), CMD_EINVAL);
-  EXPECT_EQ(without_lines(GetCapturedStderr()), "[E] run_cmd_line(#): command line empty\n");
+  EXPECT_EQ(without_lines(err.text()), "[E] run_cmd_line(#): command line empty\n");
   EXPECT_TRUE(calls.empty());
 }
 
@@ -154,18 +151,17 @@ TEST_F(Framework, RunCmdLinePassesEscapedWords) {
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].args, (std::vector<std::string>{"one two", "three"}));
   EXPECT_EQ(run_cmd_line("tst_fail", nullptr), 1);
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(run_cmd_line("nosuch", nullptr), CMD_ENOSYS);
-  EXPECT_EQ(without_lines(GetCapturedStderr()),
-            "[E] run_cmd(#): could not find command 'nosuch'\n");
+  EXPECT_EQ(without_lines(err.text()), "[E] run_cmd(#): could not find command 'nosuch'\n");
 }
 
 TEST_F(Framework, UnknownOptionsAreReportedAndDropped) {
   consume = 2;
   Words w({"tst_a", "-x", "--foo=bar", "--", "100", "-y"});
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr), 0);
-  EXPECT_EQ(without_lines(GetCapturedStderr()),
+  EXPECT_EQ(without_lines(err.text()),
             "[W] handle_shortopt(#): `tst_a' doesn not take '-x' option\n"
             "[W] handle_longopt(#): `tst_a' doesn not take '--foo' option\n"
             "[W] handle_longopt(#): `tst_a' doesn not take '--' option\n");
@@ -177,9 +173,9 @@ TEST_F(Framework, UnknownOptionsAreReportedAndDropped) {
 TEST_F(Framework, KnownOptionsReachTheHandler) {
   consume = 2;
   Words w({"tst_opts", "-qv", "--color=red", "--color=blue=ish", "-", "--verbose"});
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr), 0);
-  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(err.text(), "");
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_TRUE(calls[0].verbose);
   EXPECT_EQ(calls[0].color, "blue=ish");  // the later value wins
@@ -226,24 +222,23 @@ TEST_F(Framework, ChainFollowsConsumedWordCounts) {
 TEST_F(Framework, FailedChainReportsWhereItStopped) {
   Words w({"tst_a", "tst_opts", "-v", "tst_fail", "-q", "tst_a"});
   int failed_at = -5;
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr, &failed_at), 5);
-  GetCapturedStderr();
+  err.text();
   EXPECT_EQ(failed_at, 3);
   ASSERT_EQ(calls.size(), 3u);  // the last tst_a never runs
 
   Words m({"tst_a", "nosuch", "tst_a"});
-  CaptureStderr();
+  zk::test::CapturedOutput missing(stderr);
   EXPECT_EQ(run_cmds(m.argc(), m.argv(), nullptr, &failed_at), CMD_ENOSYS);
-  EXPECT_EQ(without_lines(GetCapturedStderr()),
-            "[E] run_cmds(#): could not find command 'nosuch'\n");
+  EXPECT_EQ(without_lines(missing.text()), "[E] run_cmds(#): could not find command 'nosuch'\n");
   EXPECT_EQ(failed_at, 1);
 }
 
 TEST_F(Framework, HelpListAlignsSummariesAtColumn18) {
-  CaptureStdout();
+  zk::test::CapturedOutput printed(stdout);
   EXPECT_EQ(run_cmd_line("help", nullptr), 0);
-  std::string out = GetCapturedStdout();
+  std::string out = printed.text();
   EXPECT_EQ(out.substr(0, 10), "Commands:\n");
   EXPECT_NE(out.find("\n  tst_a          first\n  tst_a_very_long_name long\n  tst_b          "
                      "second\n"),
@@ -252,10 +247,10 @@ TEST_F(Framework, HelpListAlignsSummariesAtColumn18) {
 }
 
 TEST_F(Framework, HelpForOneCommand) {
-  CaptureStdout();
+  zk::test::CapturedOutput out(stdout);
   Words w({"help", "tst_opts"});
   EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr), 0);
-  EXPECT_EQ(GetCapturedStdout(),
+  EXPECT_EQ(out.text(),
             "Help for `tst_opts' command:\nusage: tst_opts\n"
             "OPTIONS:\n"
             "  -v, --verbose        talk more\n"
@@ -264,9 +259,9 @@ TEST_F(Framework, HelpForOneCommand) {
   EXPECT_TRUE(calls.empty());
 
   Words m({"help", "nosuch"});
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(run_cmds(m.argc(), m.argv(), nullptr), 1);
-  EXPECT_EQ(without_lines(GetCapturedStderr()), "[E] help(#): help: command `nosuch' not found.\n");
+  EXPECT_EQ(without_lines(err.text()), "[E] help(#): help: command `nosuch' not found.\n");
   EXPECT_TRUE(calls.empty());
 }
 
@@ -285,9 +280,9 @@ TEST_F(Framework, OptionValuesFollowTheOptionOrJoinIt) {
   }
   calls.clear();
   Words missing({"tst_write", "x", "-w"});  // after the argument: not an option
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(run_cmds(missing.argc(), missing.argv(), nullptr), CMD_EINVAL);
-  GetCapturedStderr();
+  err.text();
   EXPECT_TRUE(calls.empty());
 }
 
@@ -323,11 +318,11 @@ TEST_F(Framework, LineIsCheckedBeforeAnythingRuns) {
   for (const Case &c : cases) {
     calls.clear();
     Words w(c.words);
-    CaptureStdout();
-    CaptureStderr();
+    zk::test::CapturedOutput out(stdout);
+    zk::test::CapturedOutput err(stderr);
     EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr), c.result) << c.words.back();
-    EXPECT_EQ(GetCapturedStdout().substr(0, c.out_start.size()), c.out_start);
-    EXPECT_EQ(without_lines(GetCapturedStderr()), c.err);
+    EXPECT_EQ(out.text().substr(0, c.out_start.size()), c.out_start);
+    EXPECT_EQ(without_lines(err.text()), c.err);
     EXPECT_TRUE(calls.empty()) << c.words.back();
   }
 }
@@ -341,9 +336,9 @@ TEST_F(Framework, DeclaredChainsGoOnAfterTheWordsUsed) {
 
   // Alone (a command link), words a command does not use are refused.
   calls.clear();
-  CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(run_cmd("tst_chain", 2, w.argv() + 1, nullptr), 2);
-  GetCapturedStderr();
+  err.text();
   EXPECT_TRUE(calls.empty());
 }
 

@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
+#include "captured_output.h"
 
 namespace {
 
@@ -158,17 +157,17 @@ TEST(DictDeserialize, MalformedBuffersAreRejected) {
       {"key with an inner NUL", record(3, 3, std::string("k\0k", 3))},
   };
   for (const Case &c : cases) {
-    CaptureStderr();
+    zk::test::CapturedOutput err(stderr);
     EXPECT_EQ(dict_deserialize(c.buffer.data(), c.buffer.size()), nullptr) << c.what;
-    std::string log = GetCapturedStderr();
+    std::string log = err.text();
     EXPECT_EQ(log.rfind("[E] dict_deserialize(", 0), 0u) << log;
     EXPECT_NE(log.find("): deserialize sanity check failed\n"), std::string::npos) << log;
 
     released = 0;
-    CaptureStderr();
+    zk::test::CapturedOutput refusal(stderr);
     Bytes copy = c.buffer;
     EXPECT_EQ(dict_for_buf(copy.data(), copy.size(), count_release), nullptr) << c.what;
-    EXPECT_EQ(GetCapturedStderr().rfind("[E] dict_for_buf(", 0), 0u);
+    EXPECT_EQ(refusal.text().rfind("[E] dict_for_buf(", 0), 0u);
     EXPECT_EQ(released, 0) << c.what << ": a rejected buffer stays the caller's";
   }
 }

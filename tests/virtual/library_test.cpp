@@ -7,10 +7,11 @@
 #include <cstdlib>
 #include <future>
 
+#include "captured_output.h"
 #include "fake_clock.h"
 #include "image.h"
+#include "receiver_test.h"
 #include "state_file.h"
-#include "virtual_receiver_fixture.h"
 
 namespace {
 
@@ -79,10 +80,10 @@ class LibraryMeetsHardwareTime : public zk::test::VirtualReceiverTest {
     SetBootloaderVersion(bootloader_generation, 1);
     const auto image = zk::virt::make_image({{3, 9, {6, 1, 24}}, 0, 0x12345678}, 4096);
     if (OpenReceiver() != ZK_STATE_FIRMWARE) return -1000;
-    testing::internal::CaptureStdout();
+    zk::test::CapturedOutput out(stdout);
     const int result = zk_upgrade_fw_ext(image.data(), int(image.size()), ZK_VENDOR_ID,
                                          ZK_MANUFACTURER, nullptr, nullptr);
-    testing::internal::GetCapturedStdout();
+    out.text();
     return result;
   }
 
@@ -130,9 +131,9 @@ TEST_F(LibraryMeetsHardwareTime, BusyAndUnknownStateCodes) {
   for (const auto &c : cases) {
     receiver().edit([&](zk::virt::ReceiverState &s) { s.report_state_code = c.code; });
     QueuePress(0xC0DE + c.code);
-    testing::internal::CaptureStderr();
+    zk::test::CapturedOutput err(stderr);
     EXPECT_EQ(zk_set_record("b", 5), c.result) << c.code;
-    EXPECT_NE(testing::internal::GetCapturedStderr().find(c.log), std::string::npos) << c.code;
+    EXPECT_NE(err.text().find(c.log), std::string::npos) << c.code;
   }
 }
 

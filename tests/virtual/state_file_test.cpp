@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "bus_host.h"
+#include "captured_output.h"
 #include "quiet_receiver.h"
 #include "state_file_bus.h"
 #include "temp_folder.h"
@@ -112,9 +113,9 @@ TEST_F(StateFileTest, MalformedLinesAreNamed) {
 TEST_F(StateFileTest, MalformedFileLeavesNoReceiverAndIsNotOverwritten) {
   const std::string bad = "mode = firmware\nfirmware_version = x.y\n";
   Write(bad);
-  ::testing::internal::CaptureStderr();
+  zk::test::CapturedOutput log(stderr);
   StateFileBus files(path);
-  const std::string err = ::testing::internal::GetCapturedStderr();
+  const std::string err = log.text();
   EXPECT_NE(err.find(path + ":2: "), std::string::npos) << err;
   EXPECT_EQ(Receivers(files.bus()), 0);
   EXPECT_EQ(Read(), bad);
@@ -200,11 +201,10 @@ TEST_F(StateFileTest, AnythingButARegularFileIsRefusedAndLeftAsItIs) {
   cases.push_back({"to-fifo", "a FIFO (" + dir + "/fifo)", S_IFLNK});
   for (const Case &c : cases) {
     const std::string p = dir + "/" + c.name;
-    testing::internal::CaptureStderr();
+    zk::test::CapturedOutput err(stderr);
     StateFileBus files(p);
-    EXPECT_EQ(
-        testing::internal::GetCapturedStderr(),
-        "zirko virtual: " + p + ": is " + c.kind + "; the state file must be a regular file\n");
+    EXPECT_EQ(err.text(), "zirko virtual: " + p + ": is " + c.kind +
+                              "; the state file must be a regular file\n");
     EXPECT_EQ(files.receiver(), nullptr) << c.name;
     EXPECT_EQ(Receivers(files.bus()), 0) << c.name;
     EXPECT_EQ(Kind(p), c.mode) << c.name;
@@ -217,10 +217,9 @@ TEST_F(StateFileTest, AnythingButARegularFileIsRefusedAndLeftAsItIs) {
   ASSERT_TRUE(host.open());
   ASSERT_EQ(rename(path.c_str(), (path + ".away").c_str()), 0);
   ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
-  testing::internal::CaptureStderr();
+  zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(host.peek(1), kUsbErrorNoDevice);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "zirko virtual: " + path + ": is a FIFO, not a state file\n");
+  EXPECT_EQ(err.text(), "zirko virtual: " + path + ": is a FIFO, not a state file\n");
   ASSERT_EQ(rename((path + ".away").c_str(), path.c_str()), 0);
   EXPECT_EQ(Receivers(files.bus()), 1);
 }

@@ -1,27 +1,23 @@
-// Test fixture: a fresh virtual bus with one receiver (current generation,
-// firmware 3.8, firmware mode, empty configuration, no automatic presses,
-// prompt re-enumeration) installed as the library's USB backend.
+// One virtual receiver for a test to drive (firmware 3.8, firmware mode,
+// empty configuration, no automatic presses, prompt re-enumeration), on a
+// bus of the suite's kind: what a test sets on it before the code under test
+// opens it, and what it reads back afterwards. Plain C++ with no test
+// framework, so that the GoogleTest suites (receiver_test.h) and the Qt
+// Test suites share it.
 //
-//   class RecordTest : public zk::test::VirtualReceiverTest {};
-//   TEST_F(RecordTest, ...) {
-//     SetFirmwareVersion(2, 6);
-//     ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
-//     QueuePress(0xCAFE0001);  // delivered once the receiver waits
-//     EXPECT_EQ(zk_set_record("a", 5), 0);
-//     ExpectRequest(0xC0, 1, 0x04, 0, 0);
-//   }
-//
-// TearDown closes the library's device and restores the default backend.
+//   zk::test::VirtualRig rig;  // the library's USB backend while it lives
+//   rig.SetFirmwareVersion(2, 6);
+//   rig.AddEntry(0xCAFE0001, 0, 0x04);
+//   ...the code under test opens the receiver and deletes the button...
+//   check rig.Entries().empty() and rig.RequestCount(0xC0, 4) == 1
 #pragma once
-
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bus.h"
@@ -31,27 +27,32 @@
 
 namespace zk::test {
 
-class VirtualReceiverTest : public ::testing::Test {
- protected:
+// Closes every record the library's scans left in its list, and the open
+// device with them.
+inline void CloseEveryRecord() {
+  zk_device *list = zk_get_device_list();
+  while (list->next != list) {
+    zk_first_device();
+    zk_close_device();
+  }
+  zk_close_device();
+}
+
+// BusT owns the receivers added to it and keeps a transcript of what they
+// saw: zk::virt::Bus in-process, or the emulated kernel interface's bus.
+template <class BusT>
+class ReceiverRig {
+ public:
   using Transfer = zk::virt::Transfer;
 
-  VirtualReceiverTest() : receiver_(bus_.add_receiver(DefaultState())) {}
-
-  void SetUp() override { zk::set_usb_backend(&bus_); }
-  void TearDown() override {
-    zk_close_device();
-    zk::set_usb_backend(nullptr);
-  }
+  ReceiverRig() : receiver_(bus_.add_receiver(DefaultState())) {}
+  ReceiverRig(const ReceiverRig &) = delete;
+  ReceiverRig &operator=(const ReceiverRig &) = delete;
 
   static zk::virt::ReceiverState DefaultState() { return QuietReceiverState(); }
 
-  zk::virt::Bus &bus() { return bus_; }
+  BusT &bus() { return bus_; }
   zk::virt::Receiver &receiver() { return receiver_; }
-
-  // A file name of this test process's own: CTest runs tests side by side.
-  static std::string TempPath(const std::string &name) {
-    return testing::TempDir() + "zirko_" + std::to_string(getpid()) + "_" + name;
-  }
 
   // ---- configuration (before opening: versions are read at open) ----
 
@@ -80,6 +81,10 @@ class VirtualReceiverTest : public ::testing::Test {
   void SetScmHash(uint32_t hash) {
     receiver_.edit([&](zk::virt::ReceiverState &s) { s.scm_hash = hash; });
   }
+  // Product variant bits 1-2 of EEPROM byte 3: Corvane is bit 2 alone.
+  void SetCorvane() {
+    receiver_.edit([](zk::virt::ReceiverState &s) { s.eeprom[3] = (s.eeprom[3] & ~0x06) | 0x04; });
+  }
 
   // ---- EEPROM ----
 
@@ -99,6 +104,7 @@ class VirtualReceiverTest : public ::testing::Test {
     const int size = std::min(s.image_size(), zk::virt::kEepromSize);
     return {s.eeprom.begin(), s.eeprom.begin() + size};
   }
+  int ImageSize() { return receiver_.snapshot().image_size(); }
   // Appends a recorded button directly (hash, modifier byte, key code).
   void AddEntry(uint32_t hash, uint8_t modifier, uint8_t key) {
     receiver_.edit([&](zk::virt::ReceiverState &s) {
@@ -109,8 +115,17 @@ class VirtualReceiverTest : public ::testing::Test {
       s.set_image_size(size + zk::virt::kEntrySize);
     });
   }
+  // (modifier, key) of every stored button, in memory order.
+  std::vector<std::pair<int, int>> Entries() {
+    auto s = receiver_.snapshot();
+    std::vector<std::pair<int, int>> found;
+    for (int at = zk::virt::kHeaderSize; at + zk::virt::kEntrySize <= s.image_size();
+         at += zk::virt::kEntrySize)
+      found.emplace_back(s.eeprom[at + 4], s.eeprom[at + 5]);
+    return found;
+  }
 
-  // ---- remote buttons ----
+  // ---- remote buttons and presence ----
 
   // Presses now: completes a waiting record or delete, or types the key.
   void Press(uint32_t hash) { receiver_.press(hash); }
@@ -124,36 +139,31 @@ class VirtualReceiverTest : public ::testing::Test {
     });
   }
   std::vector<zk::virt::KeyReport> KeyReports() { return receiver_.key_reports(); }
-
-  // ---- faults (n counts transfers from now: 1 is the next one) ----
-
-  void FailTransfer(int nth, int error) { bus_.fail_transfer(nth, error); }
-  void FailRequest(uint8_t request_type, uint8_t request, int error) {
-    bus_.fail_request(request_type, request, error);
-  }
-  void TimeOutRequest(uint8_t request_type, uint8_t request) {
-    bus_.fail_request(request_type, request, zk::kUsbErrorTimeout);
-  }
-  void DisconnectAt(int nth) { bus_.disconnect_at(nth); }
-  void ReplyLength(uint8_t request_type, uint8_t request, int length) {
-    bus_.reply_length(request_type, request, length);
-  }
   void Unplug() { receiver_.unplug(); }
   void Plug() { receiver_.plug(); }
 
   // ---- opening and the transcript ----
 
-  int OpenReceiver() { return zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER); }
+  static int OpenReceiver() { return zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER); }
   void ClearTranscript() { bus_.clear_transcript(); }
   std::vector<Transfer> Transcript() { return bus_.transcript(); }
   // Control transfers with this type and request, in order.
   std::vector<Transfer> Requests(uint8_t request_type, uint8_t request) {
     std::vector<Transfer> found;
-    for (auto &t : bus_.transcript()) {
+    for (const Transfer &t : bus_.transcript()) {
       if (t.kind == Transfer::Kind::kControl && t.request_type == request_type &&
-          t.request == request) {
+          t.request == request)
         found.push_back(t);
-      }
+    }
+    return found;
+  }
+  int RequestCount(uint8_t request_type, uint8_t request) {
+    return static_cast<int>(Requests(request_type, request).size());
+  }
+  std::vector<Transfer> InterruptReads() {
+    std::vector<Transfer> found;
+    for (const Transfer &t : bus_.transcript()) {
+      if (t.kind == Transfer::Kind::kInterrupt) found.push_back(t);
     }
     return found;
   }
@@ -171,44 +181,45 @@ class VirtualReceiverTest : public ::testing::Test {
   }
   std::string DescribeTranscript() {
     std::string out;
-    for (auto &t : bus_.transcript()) out += "  " + Describe(t) + "\n";
+    for (const Transfer &t : bus_.transcript()) out += "  " + Describe(t) + "\n";
     return out;
   }
 
-  // Some control transfer in the transcript has exactly these fields
-  // (timeout_ms < 0: any timeout).
-  ::testing::AssertionResult HasRequest(uint8_t request_type, uint8_t request, uint16_t value,
-                                        uint16_t index, int length, long timeout_ms = -1) {
-    for (auto &t : bus_.transcript()) {
-      if (t.kind == Transfer::Kind::kControl && t.request_type == request_type &&
-          t.request == request && t.value == value && t.index == index && t.length == length &&
-          (timeout_ms < 0 || t.timeout_ms == static_cast<unsigned long>(timeout_ms))) {
-        return ::testing::AssertionSuccess();
-      }
-    }
-    char want[80];
-    std::snprintf(want, sizeof want, "0x%02X/%d value 0x%X index 0x%X len %d", request_type,
-                  request, value, index, length);
-    return ::testing::AssertionFailure() << "no request " << want << " in the transcript:\n"
-                                         << DescribeTranscript();
-  }
-  void ExpectRequest(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index,
-                     int length, long timeout_ms = -1) {
-    EXPECT_TRUE(HasRequest(request_type, request, value, index, length, timeout_ms));
-  }
-  void ExpectNoRequest(uint8_t request_type, uint8_t request) {
-    EXPECT_TRUE(Requests(request_type, request).empty())
-        << "unexpected request 0x" << std::hex << int{request_type} << "/" << std::dec
-        << int{request} << ":\n"
-        << DescribeTranscript();
-  }
-  void ExpectNoTransfers() {
-    EXPECT_TRUE(bus_.transcript().empty()) << "transfers:\n" << DescribeTranscript();
-  }
+ protected:
+  ~ReceiverRig() = default;
 
  private:
-  zk::virt::Bus bus_;
+  BusT bus_;
   zk::virt::Receiver &receiver_;
+};
+
+// The rig on the in-process virtual bus, which is the library's USB backend
+// for as long as the rig lives.
+class VirtualRig : public ReceiverRig<zk::virt::Bus> {
+ public:
+  VirtualRig() { zk::set_usb_backend(&bus()); }
+  ~VirtualRig() { Close(); }
+
+  // Closes the library's device and gives it its default backend back, so
+  // that tests stay independent of each other.
+  static void Close() {
+    zk_close_device();
+    zk::set_usb_backend(nullptr);
+  }
+
+  // ---- faults (n counts transfers from now: 1 is the next one) ----
+
+  void FailTransfer(int nth, int error) { bus().fail_transfer(nth, error); }
+  void FailRequest(uint8_t request_type, uint8_t request, int error) {
+    bus().fail_request(request_type, request, error);
+  }
+  void TimeOutRequest(uint8_t request_type, uint8_t request) {
+    bus().fail_request(request_type, request, zk::kUsbErrorTimeout);
+  }
+  void DisconnectAt(int nth) { bus().disconnect_at(nth); }
+  void ReplyLength(uint8_t request_type, uint8_t request, int length) {
+    bus().reply_length(request_type, request, length);
+  }
 };
 
 }  // namespace zk::test
