@@ -178,6 +178,13 @@ class MainWindow : public QMainWindow {
   void takeBootloader();
   void showReceiverAsFound();
 
+  // Set-up (mainwindow_setup.cpp), in the order the constructor runs it.
+  void connectControls();
+  void createOperationTimers();
+  void setupView();
+  void startPolling();
+  void connectWorkers();
+
   void startWorker();
   void clearLayoutSelection();
   bool confirmErasingAll();
