@@ -209,6 +209,7 @@ void MainWindow::beginUpgrade(const UpgradeJob &job, const QString &installing) 
   if (operation != kIdle) stopCurrentOperation();
   statusTimer->stop();
   m_upgrading = true;
+  m_needsInterruptWorker = false;  // the upgrade may bring back another firmware
   m_installing = installing;
   advanced->refreshSettings(false);
   ui.progressBar->setValue(0);

@@ -130,13 +130,14 @@ void MainWindow::followReceiverState() {
 // one that is still there is opened anew and shows as not answering only
 // after a few failures in a row, once, instead of flipping between states.
 void MainWindow::receiverStoppedAnswering() {
-  zk_close_device();
+  closeReceiver();
   if (zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER) != ZK_STATE_FIRMWARE) {
-    zk_close_device();
+    closeReceiver();
     showDisconnected();
     return;
   }
   deviceMode = ZK_STATE_FIRMWARE;  // usable again once a read succeeds
+  decideInterruptWorker();
   if (++m_failedReads >= kFailedReadsShown) showNotAnswering();
 }
 
@@ -144,7 +145,7 @@ void MainWindow::receiverStoppedAnswering() {
 // is watched for.
 void MainWindow::followNewerReceiver() {
   if (zk_major_version() >= 0) return;
-  zk_close_device();
+  closeReceiver();
   showDisconnected();
 }
 
@@ -152,7 +153,7 @@ void MainWindow::lookForReceiver() {
   // A receiver an earlier poll opened but didn't take into use (a
   // bootloader on its first finding, an unusable firmware) is still open:
   // opening it again on top would pile up handles every 250 ms.
-  zk_close_device();
+  closeReceiver();
   const int r = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
   if (r < 0) {
     showDisconnected();
@@ -202,6 +203,17 @@ void MainWindow::showReceiverAsFound() {
     showDisconnected();
 }
 
+// Asked once for each receiver taken into use: every check of the version
+// is a request to the receiver.
+void MainWindow::decideInterruptWorker() {
+  m_needsInterruptWorker = zk_major_version() == 1;
+}
+
+void MainWindow::closeReceiver() {
+  zk_close_device();
+  m_needsInterruptWorker = false;
+}
+
 void MainWindow::display_fw_version() {
   const int f = zk_fw_state();
   ZK_GUI_LOGD("fw state %d", f);
@@ -232,6 +244,7 @@ void MainWindow::showConnected() {
   deviceMode = ZK_STATE_FIRMWARE;
   m_failedReads = 0;
   m_notAnswering = false;
+  decideInterruptWorker();
   advanced->refreshSettings(true);
   setTitle("Connected");
   setIndicator(kConnectedPicture);
@@ -271,7 +284,7 @@ void MainWindow::showNewerFirmware() {
 }
 
 void MainWindow::showNotAnswering() {
-  zk_close_device();
+  closeReceiver();
   connected = false;
   deviceMode = 0;
   m_notAnswering = true;
@@ -405,7 +418,7 @@ void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifie
              "'");
   // Timeout 0: only start recording; the poll or the worker reads the outcome.
   zk_set_record_api(key->getModifier() | held, key->getUsb(), 0);
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGD("version 1.0");
     startWorker();
   } else {
@@ -460,7 +473,7 @@ void MainWindow::on_erase_clicked() {
     showStatus(tr("Click the button on your remote to be erased"));
     operation = kErasing;
     ui.erase->setImages(kStopHover, kStopNormal, true);
-    if (zk_major_version() == 1) {
+    if (needsInterruptWorker()) {
       ZK_GUI_LOGI("version 1.0");
       startWorker();
     }
@@ -522,7 +535,7 @@ void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifier
 void MainWindow::recordSuccess() {
   ZK_GUI_LOGV("sucessfully recorded key");
   blinkTimer->stop();
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGI("version 1.0 firmware, starting thread");
     statusTimer->start();
   }
@@ -547,7 +560,7 @@ void MainWindow::recordSuccess() {
 
 void MainWindow::record_failed_no_space() {
   ZK_GUI_LOGV("no space left on device");
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGI("version 1.0");
     statusTimer->start();
   }
@@ -557,7 +570,7 @@ void MainWindow::record_failed_no_space() {
 
 void MainWindow::transfer_failed() {
   ZK_GUI_LOGV("transfer failed");
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGI("version 1.0");
     statusTimer->start();
   }
@@ -571,7 +584,7 @@ void MainWindow::transfer_failed() {
 
 void MainWindow::erase_failed_nobutton() {
   ZK_GUI_LOGV("erase failed");
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGI("version 1.0");
     statusTimer->start();
   }
@@ -583,7 +596,7 @@ void MainWindow::erase_failed_nobutton() {
 
 void MainWindow::record_failed_exists() {
   ZK_GUI_LOGV("failed, key exists");
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGI("version 1.0");
     statusTimer->start();
   }
@@ -677,7 +690,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
   }
   zk_set_normal();
   statusTimer->stop();
-  zk_close_device();
+  closeReceiver();
   // A shown settings window would otherwise keep the application running.
   advanced->close();
   event->accept();

@@ -185,6 +185,13 @@ class MainWindow : public QMainWindow {
   void startPolling();
   void connectWorkers();
 
+  // Generation-1 firmware tells how a recording or erase ended only on its
+  // interrupt endpoint, which the worker thread waits on. Decided when a
+  // receiver is taken into use, forgotten when it is closed or handed to an
+  // upgrade.
+  bool needsInterruptWorker() const { return m_needsInterruptWorker; }
+  void decideInterruptWorker();
+  void closeReceiver();
   void startWorker();
   void clearLayoutSelection();
   bool confirmErasingAll();
@@ -215,6 +222,7 @@ class MainWindow : public QMainWindow {
   QSignalMapper *controllerMapper = nullptr;
   UpgradeWorker *m_upgrader;
   bool m_upgrading = false;
+  bool m_needsInterruptWorker = false;
   QString m_installing;  // what the running upgrade installs, as the user knows it
   QString m_indicatorPicture;
   // Failed state reads in a row; past a few the receiver shows as not answering.
