@@ -169,25 +169,27 @@ void MainWindow::lookForReceiver() {
       showConnected();
     else if (verdict == kNewer)
       showNewerFirmware();
-  } else if (r == ZK_STATE_BOOTLOADER && !firstPoll) {
-    // The first poll that finds a bootloader leaves it be: a receiver that
-    // is just passing through its bootloader gets its chance.
-    takeBootloader();
+  } else if (r == ZK_STATE_BOOTLOADER) {
+    takeBootloader(m_upgradePolicy.onBootloader(firstPoll));
   }
   firstPoll = false;
 }
 
-void MainWindow::takeBootloader() {
-  if (!embeddedImagesFit()) {
-    // Stays in bootloader mode, so that the user can upgrade from a file.
-    if (deviceMode != ZK_STATE_BOOTLOADER) {
+void MainWindow::takeBootloader(UpgradePolicy::BootloaderStep step) {
+  switch (step) {
+    case UpgradePolicy::BootloaderStep::kWait:
+      break;
+    case UpgradePolicy::BootloaderStep::kHold:
+      if (deviceMode != ZK_STATE_BOOTLOADER) {
+        showBootloader();
+        refuseEmbeddedUpgrade();
+      }
+      break;
+    case UpgradePolicy::BootloaderStep::kUpgrade:
       showBootloader();
-      refuseEmbeddedUpgrade();
-    }
-    return;
+      do_embedded_upgrade();
+      break;
   }
-  showBootloader();
-  do_embedded_upgrade();
 }
 
 // The receiver as an upgrade left it.

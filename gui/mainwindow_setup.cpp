@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "advancedwindow.h"
+#include "firmware_upgrade.h"
 #include "graphicskeyboard.h"
 #include "keyboardgview.h"
 #include "mainwindow.h"
@@ -163,7 +164,7 @@ void MainWindowUi::retranslateUi(QMainWindow *window) {
 }
 
 MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
-    : QMainWindow(parent), worker(worker) {
+    : QMainWindow(parent), worker(worker), m_upgradePolicy(firmware::placeholderImages()) {
   ui.setupUi(this);
   connectControls();
   createOperationTimers();
