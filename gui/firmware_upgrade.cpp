@@ -1,7 +1,7 @@
-// Upgrades: the rules that decide when the firmware the application carries
-// is installed, the explicit upgrade of the advanced window, the check of a
-// chosen image, and the window's side of an upgrade that runs on its worker:
-// its start, its progress and what it ended with.
+// Upgrades as the window carries out what UpgradePolicy decides: the offer,
+// the explicit upgrade of the advanced window, the check of a chosen image,
+// and the window's side of an upgrade that runs on its worker: its start,
+// its progress and what it ended with.
 #include "firmware_upgrade.h"
 
 #include <QFile>
@@ -12,6 +12,7 @@
 #include "advancedwindow.h"
 #include "gui_log.h"
 #include "mainwindow.h"
+#include "upgrade_policy.h"
 #include "upgrade_worker.h"
 #include "zirko.h"
 
@@ -70,10 +71,6 @@ float MainWindow::GetEmbeddedFirmwareVersion() {
   return firmware::readVersionText(firmware::versionTextPath(zk_product_type()));
 }
 
-bool MainWindow::embeddedImagesFit() {
-  return !firmware::placeholderImages() || m_busIsVirtual();
-}
-
 void MainWindow::refuseEmbeddedUpgrade() {
   ZK_GUI_LOG(ZK_LOG_WARNING, "W",
              "built-in firmware is made for the virtual receiver, not offered to a real one");
@@ -81,61 +78,44 @@ void MainWindow::refuseEmbeddedUpgrade() {
 }
 
 bool MainWindow::firmwareNewerThanOurs() {
-  return zk_version() > GetEmbeddedFirmwareVersion();
+  return UpgradePolicy::isNewer(zk_version(), GetEmbeddedFirmwareVersion());
 }
 
 MainWindow::FirmwareVerdict MainWindow::CheckFirmwareVersion() {
   ZK_GUI_LOGV("checking firmware version");
-  const float hw = zk_version();
-  const int major = zk_major_version();
-  const int minor = zk_minor_version();
-  const float emb = GetEmbeddedFirmwareVersion();
-  ZK_GUI_LOGI("hw version: %d.%d", major, minor);
-  ZK_GUI_LOGI("emb version: %f", emb);
-  // Firmware newer than ours may speak a protocol we don't know.
-  const FirmwareVerdict asItIs = hw <= emb ? kUsable : kNewer;
+  const FoundFirmware found{.version = zk_version(),
+                            .major = zk_major_version(),
+                            .minor = zk_minor_version(),
+                            .inBootloader = zk_fw_state() == ZK_STATE_BOOTLOADER,
+                            .builtIn = GetEmbeddedFirmwareVersion()};
+  ZK_GUI_LOGI("hw version: %d.%d", found.major, found.minor);
+  ZK_GUI_LOGI("emb version: %f", found.builtIn);
+  const FirmwareDecision decision = m_upgradePolicy.onFirmware(found);
+  if (decision.refuse) refuseEmbeddedUpgrade();
+  const bool accepted = decision.offer && offerEmbeddedUpgrade();
+  if ((accepted || decision.upgrade) && do_embedded_upgrade()) return kUpgrading;
+  return decision.newer ? kNewer : kUsable;
+}
 
-  const bool releaseCandidate = major == 255 && minor <= 14;
-  const bool mislabeled = major == 1 && minor == 4;  // shipped as 1.4, is older firmware
-  if (!embeddedImagesFit()) {
-    if (emb > hw || releaseCandidate || mislabeled) refuseEmbeddedUpgrade();
-    return asItIs;
-  }
-
-  if (offerUpgrade && zk_fw_state() == ZK_STATE_BOOTLOADER) {
-    ZK_GUI_LOGD("bootloader detected on first boot, forcing upgrade");
-    return do_embedded_upgrade() ? kUpgrading : asItIs;
-  }
-  if (emb > hw && offerUpgrade) {
-    offerUpgrade = false;  // asked once per run of the application
-    Question box;
-    box.text = tr("Firmware Upgrade Available");
-    box.informativeText = tr("\nDo you want to upgrade?");
-    box.buttons = QStringList{"Yes", "No"};
-    box.defaultButton = "No";
-    box.standardButtons = true;
-    box.iconPath = kExclamation;
-    if (m_ask(this, box) == "Yes" && do_embedded_upgrade()) return kUpgrading;
-  }
-  if (releaseCandidate) {
-    ZK_GUI_LOGI("supported rc fw detected, upgrading");
-    if (do_embedded_upgrade()) return kUpgrading;
-  }
-  if (mislabeled) {
-    ZK_GUI_LOGI("mislabeled fw found, upgrading");
-    if (do_embedded_upgrade()) return kUpgrading;
-  }
-  return asItIs;
+bool MainWindow::offerEmbeddedUpgrade() {
+  Question box;
+  box.text = tr("Firmware Upgrade Available");
+  box.informativeText = tr("\nDo you want to upgrade?");
+  box.buttons = QStringList{"Yes", "No"};
+  box.defaultButton = "No";
+  box.standardButtons = true;
+  box.iconPath = kExclamation;
+  return m_ask(this, box) == "Yes";
 }
 
 bool MainWindow::do_embedded_upgrade() {
   ZK_GUI_LOGV("do embedded upgrade");
-  if (!embeddedImagesFit()) {
+  if (!m_upgradePolicy.builtInFits()) {
     refuseEmbeddedUpgrade();
     return false;
   }
   const QString version = QString::number(GetEmbeddedFirmwareVersion(), 'f', 1);
-  beginUpgrade(UpgradeJob{}, tr("firmware v%1").arg(version));
+  beginUpgrade(UpgradePolicy::builtInJob(), tr("firmware v%1").arg(version));
   return true;
 }
 
@@ -147,7 +127,7 @@ void MainWindow::force_update() {
     refuseWithoutReceiver();
     return;
   }
-  if (!embeddedImagesFit()) {
+  if (!m_upgradePolicy.builtInFits()) {
     refuseEmbeddedUpgrade();
     return;
   }
@@ -201,7 +181,7 @@ bool MainWindow::upgradeFromImage(const QString &path) {
     showStatus(tr("%1 was not installed: %2").arg(name, problem));
     return false;
   }
-  beginUpgrade(UpgradeJob{image, embeddedImagesFit()}, name);
+  beginUpgrade(m_upgradePolicy.chosenImageJob(image), name);
   return true;
 }
 
@@ -209,6 +189,7 @@ void MainWindow::beginUpgrade(const UpgradeJob &job, const QString &installing) 
   if (operation != kIdle) stopCurrentOperation();
   statusTimer->stop();
   m_upgrading = true;
+  m_needsInterruptWorker = false;  // the upgrade may bring back another firmware
   m_installing = installing;
   advanced->refreshSettings(false);
   ui.progressBar->setValue(0);

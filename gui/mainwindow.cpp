@@ -2,18 +2,12 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFont>
-#include <QFrame>
 #include <QGraphicsScene>
 #include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QSignalMapper>
 #include <QThread>
 #include <QTimer>
@@ -24,7 +18,7 @@
 #include "gui_log.h"
 #include "keyboardgview.h"
 #include "keyboardxmlhandler.h"
-#include "upgrade_worker.h"
+#include "mainwindow_pictures.h"
 #include "zirko.h"
 #include "zirko_interrupt.h"
 #include "zirkobutton.h"
@@ -32,7 +26,6 @@
 namespace {
 
 using std::chrono::milliseconds;
-constexpr milliseconds kFirstPoll{1};
 constexpr milliseconds kPollInterval{250};
 constexpr milliseconds kBlinkInterval{400};
 constexpr milliseconds kAdvanceDelay{800};
@@ -41,226 +34,13 @@ constexpr unsigned long kTransferErrorPauseMs = 300;
 // fewer would take a passing glitch for a fault.
 constexpr int kFailedReadsShown = 3;
 
-const char *const kGoHover = ":/images/Buttons/goButtonGreen.png";
-const char *const kGoNormal = ":/images/Buttons/goButtonGray.png";
-const char *const kStopHover = ":/images/Buttons/stopButtonGreen.png";
-const char *const kStopNormal = ":/images/Buttons/stopButtonGray.png";
-const char *const kEraseHover = ":/images/Buttons/eraseButtonGreen.png";
-const char *const kEraseNormal = ":/images/Buttons/eraseButtonGray.png";
-const char *const kConnectedPicture = ":/images/bottom_connected.png";
-const char *const kDisconnectedPicture = ":/images/bottom_disconnected.png";
-const char *const kBootloaderPicture = ":/images/bottom_bootloader.png";
-const char *const kNewerPicture = ":/images/bottom_newer.png";
-const char *const kNotAnsweringPicture = ":/images/bottom_not_answering.png";
-const char *const kExclamation = ":/images/exclamation.png";
+using namespace window_pictures;
 
 const char *const kSequencedStart = "Press go to start the automated process";
 const char *const kClickToRecord = "Click a key to start recording";
 const char *const kPleaseConnect = "Please connect zirko";
 
-QLabel *makeLabel(QWidget *parent, const char *name, const QRect &geometry) {
-  auto *label = new QLabel(parent);
-  label->setObjectName(name);
-  label->setGeometry(geometry);
-  return label;
-}
-
-QAction *makeAction(QMainWindow *window, const char *name) {
-  auto *action = new QAction(window);
-  action->setObjectName(name);
-  return action;
-}
-
 }  // namespace
-
-void MainWindowUi::setupUi(QMainWindow *window) {
-  window->setObjectName("MainWindow");
-  window->resize(800, 600);
-  window->setMinimumSize(800, 600);
-  window->setMaximumSize(800, 600);
-
-  actionSaveConfiguration = makeAction(window, "actionSaveConfiguration");
-  actionLoadConfiguration = makeAction(window, "actionLoadConfiguration");
-  actionClearConfiguration = makeAction(window, "actionClearConfiguration");
-  actionUploadFirmware = makeAction(window, "actionUploadFirmware");
-  actionAdvanced = makeAction(window, "actionAdvanced");
-  actionQuit = makeAction(window, "actionQuit");
-  actionAbout = makeAction(window, "actionAbout");
-  actionSupport = makeAction(window, "actionSupport");
-  actionCheck_For_Upgrades = makeAction(window, "actionCheck_For_Upgrades");
-
-  centralWidget = new QWidget(window);
-  centralWidget->setObjectName("centralWidget");
-  BackgroundImage = makeLabel(centralWidget, "BackgroundImage", QRect(0, 0, 801, 571));
-  BackgroundImage->setPixmap(QPixmap(":/images/keyboard_back.png"));
-
-  frame_adv = new QFrame(centralWidget);
-  frame_adv->setObjectName("frame_adv");
-  frame_adv->setGeometry(0, 0, 801, 501);
-  KeyboardView = new KeyboardGView(frame_adv);
-  KeyboardView->setObjectName("KeyboardView");
-  KeyboardView->setGeometry(0, 90, 801, 401);
-  progressBar = new QProgressBar(frame_adv);
-  progressBar->setObjectName("progressBar");
-  // Wide and tall enough to be seen, with the percentage and what is installed.
-  progressBar->setGeometry(320, 34, 450, 24);
-  progressBar->setAlignment(Qt::AlignCenter);
-  progressBar->setStyleSheet(
-      "QProgressBar { border: 1px solid #3a414c; border-radius: 6px; background: #171a20; "
-      "color: #eef1f6; font-weight: bold; }"
-      "QProgressBar::chunk { border-radius: 5px; background: #1fbf7a; }");
-  Indicator = new QPushButton(frame_adv);
-  Indicator->setObjectName("Indicator");
-  Indicator->setGeometry(0, 470, 91, 32);
-  // Nothing is wired to it yet; it must not cover the version label.
-  Indicator->setFlat(true);
-  Indicator->setStyleSheet("QPushButton { background: transparent; border: none; }");
-  go = new zirkoButton(frame_adv);
-  go->setObjectName("go");
-  go->setGeometry(710, 420, 81, 61);
-  go->setPixmap(QPixmap(kGoNormal));
-  // Wide enough for "Firmware v3.8" at 14 points on a 96 dpi screen.
-  version = makeLabel(frame_adv, "version", QRect(10, 450, 181, 41));
-  version->setFont(QFont("Helvetica", 14));
-  version->setTextFormat(Qt::PlainText);
-
-  text_frame = new QFrame(centralWidget);
-  text_frame->setObjectName("text_frame");
-  text_frame->setGeometry(0, 500, 801, 80);
-  textbox = makeLabel(text_frame, "textbox", QRect(110, 0, 601, 71));
-  textbox->setPixmap(QPixmap(":/images/TextBox.png"));
-  indicator = makeLabel(text_frame, "indicator", QRect(710, 0, 91, 71));
-  indicator->setPixmap(QPixmap(kDisconnectedPicture));
-  // Long texts are shortened in the middle, never cut off at both ends.
-  Notification = new ElidedLabel(text_frame);
-  Notification->setObjectName("Notification");
-  Notification->setGeometry(110, 10, 591, 62);
-  Notification->setContentsMargins(12, 0, 12, 0);
-  Notification->setFont(QFont("Helvetica", 20));
-  Notification->setAlignment(Qt::AlignCenter);
-  erase = new zirkoButton(text_frame);
-  erase->setObjectName("erase");
-  erase->setGeometry(10, 10, 90, 61);
-  erase->setPixmap(QPixmap(kEraseNormal));
-  window->setCentralWidget(centralWidget);
-
-  menuBar = new QMenuBar(window);
-  menuBar->setObjectName("menuBar");
-  menuBar->setGeometry(0, 0, 800, 22);
-  menuFile = new QMenu(menuBar);
-  menuFile->setObjectName("menuFile");
-  menuController = new QMenu(menuBar);
-  menuController->setObjectName("menuController");
-  menuHelp = new QMenu(menuBar);
-  menuHelp->setObjectName("menuHelp");
-  window->setMenuBar(menuBar);
-
-  menuBar->addAction(menuFile->menuAction());
-  menuBar->addAction(menuController->menuAction());
-  menuBar->addAction(menuHelp->menuAction());
-  menuFile->addAction(actionSaveConfiguration);
-  menuFile->addAction(actionLoadConfiguration);
-  menuFile->addAction(actionClearConfiguration);
-  menuFile->addSeparator();
-  menuFile->addAction(actionUploadFirmware);
-  menuFile->addSeparator();
-  menuFile->addAction(actionAdvanced);
-  menuFile->addAction(actionQuit);
-  menuHelp->addAction(actionAbout);
-  menuHelp->addAction(actionSupport);
-  menuHelp->addAction(actionCheck_For_Upgrades);
-
-  retranslateUi(window);
-  QObject::connect(actionQuit, &QAction::triggered, window, &QMainWindow::close);
-}
-
-void MainWindowUi::retranslateUi(QMainWindow *window) {
-  window->setWindowTitle(MainWindow::tr("MainWindow"));
-  actionSaveConfiguration->setText(MainWindow::tr("Save Configuration"));
-  actionLoadConfiguration->setText(MainWindow::tr("Load Configuration"));
-  actionClearConfiguration->setText(MainWindow::tr("Clear Configuration"));
-  actionUploadFirmware->setText(MainWindow::tr("Upgrade Firmware"));
-  actionAdvanced->setText(MainWindow::tr("Advanced"));
-  actionQuit->setText(MainWindow::tr("Quit"));
-  actionAbout->setText(MainWindow::tr("About"));
-  actionSupport->setText(MainWindow::tr("Support"));
-  actionCheck_For_Upgrades->setText(MainWindow::tr("Check For Upgrades"));
-  Notification->setText(MainWindow::tr("Hit go to start the automated process"));
-  menuFile->setTitle(MainWindow::tr("File"));
-  menuController->setTitle(MainWindow::tr("Controllers"));
-  menuHelp->setTitle(MainWindow::tr("Help"));
-}
-
-MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
-    : QMainWindow(parent), worker(worker) {
-  ui.setupUi(this);
-  connect(ui.go, &zirkoButton::clicked, this, &MainWindow::on_go_clicked);
-  connect(ui.erase, &zirkoButton::clicked, this, &MainWindow::on_erase_clicked);
-  connectMenus();
-  advanced = new AdvancedWindow();
-  connect(advanced, &AdvancedWindow::do_forced_update, this, &MainWindow::force_update);
-
-  blinkTimer = new QTimer(this);
-  connect(blinkTimer, &QTimer::timeout, this, &MainWindow::timerTop);
-  advanceTimer = new QTimer(this);
-  connect(advanceTimer, &QTimer::timeout, this, &MainWindow::delayTimerTop);
-
-  ui.go->setMouseTracking(true);
-  setTitle("Disconnected");
-  QDir::setCurrent(QDir(QCoreApplication::applicationDirPath()).absolutePath());
-  ui.progressBar->hide();
-  ui.progressBar->setValue(0);
-
-  scene = new QGraphicsScene(this);
-  ui.KeyboardView->setStyleSheet(
-      "KeyboardGView {background: transparent;} KeyboardGView QToolTip {border: 0px solid; "
-      "background: black; color: white;}");
-  ui.KeyboardView->setScene(scene);
-  ui.KeyboardView->setMouseTracking(true);
-  ui.KeyboardView->installEventFilter(this);
-
-  ui.go->setImages(kGoHover, kGoNormal, false);
-  ui.erase->setImages(kEraseHover, kEraseNormal, false);
-
-  loadKeyboards(":/keyboards/default.xml");
-  buildControllerMenu();
-  currentKeyboard = nullptr;
-  stopCurrentOperation();
-
-  statusTimer = new QTimer(this);
-  connect(statusTimer, &QTimer::timeout, this, &MainWindow::checkHardwareStatus,
-          Qt::DirectConnection);
-  statusTimer->start(kFirstPoll);
-  showDisconnected();
-
-  // Emitted on the worker thread, so every delivery is queued to this one.
-  connect(worker, &zirko_interrupt::record_success, this, &MainWindow::recordSuccess);
-  connect(worker, &zirko_interrupt::record_failed_exists, this, &MainWindow::record_failed_exists);
-  connect(worker, &zirko_interrupt::record_failed_no_space, this,
-          &MainWindow::record_failed_no_space);
-  connect(worker, &zirko_interrupt::erase_failed_nobutton, this,
-          &MainWindow::erase_failed_nobutton);
-  connect(worker, &zirko_interrupt::transfer_failed, this, &MainWindow::transfer_failed);
-  // A stopped generation-1 wait goes on until a button is pressed; the poll
-  // resumes when it stopped the wait (stopCurrentOperation) or when it ends.
-  connect(worker, &QThread::finished, this, [this] {
-    if (!m_upgrading) statusTimer->start();
-  });
-
-  m_upgrader = new UpgradeWorker(this);
-  connect(m_upgrader, &UpgradeWorker::progress, ui.progressBar, &QProgressBar::setValue);
-  connect(m_upgrader, &UpgradeWorker::inBootloader, this, &MainWindow::showInBootloader);
-  connect(m_upgrader, &UpgradeWorker::ended, this, &MainWindow::upgradeEnded);
-}
-
-MainWindow::~MainWindow() {
-  // Every wait of an upgrade is bounded.
-  m_upgrader->wait();
-  // The layouts belong to the list, not to the scene.
-  if (currentKeyboard) scene->removeItem(currentKeyboard);
-  qDeleteAll(keyboardList);
-  delete advanced;
-}
 
 void MainWindow::setTitle(const char *state) {
   setWindowTitle(QString("Zirko v1.4.4 - ") + tr(state));
@@ -350,13 +130,14 @@ void MainWindow::followReceiverState() {
 // one that is still there is opened anew and shows as not answering only
 // after a few failures in a row, once, instead of flipping between states.
 void MainWindow::receiverStoppedAnswering() {
-  zk_close_device();
+  closeReceiver();
   if (zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER) != ZK_STATE_FIRMWARE) {
-    zk_close_device();
+    closeReceiver();
     showDisconnected();
     return;
   }
   deviceMode = ZK_STATE_FIRMWARE;  // usable again once a read succeeds
+  decideInterruptWorker();
   if (++m_failedReads >= kFailedReadsShown) showNotAnswering();
 }
 
@@ -364,7 +145,7 @@ void MainWindow::receiverStoppedAnswering() {
 // is watched for.
 void MainWindow::followNewerReceiver() {
   if (zk_major_version() >= 0) return;
-  zk_close_device();
+  closeReceiver();
   showDisconnected();
 }
 
@@ -372,7 +153,7 @@ void MainWindow::lookForReceiver() {
   // A receiver an earlier poll opened but didn't take into use (a
   // bootloader on its first finding, an unusable firmware) is still open:
   // opening it again on top would pile up handles every 250 ms.
-  zk_close_device();
+  closeReceiver();
   const int r = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
   if (r < 0) {
     showDisconnected();
@@ -388,25 +169,27 @@ void MainWindow::lookForReceiver() {
       showConnected();
     else if (verdict == kNewer)
       showNewerFirmware();
-  } else if (r == ZK_STATE_BOOTLOADER && !firstPoll) {
-    // The first poll that finds a bootloader leaves it be: a receiver that
-    // is just passing through its bootloader gets its chance.
-    takeBootloader();
+  } else if (r == ZK_STATE_BOOTLOADER) {
+    takeBootloader(m_upgradePolicy.onBootloader(firstPoll));
   }
   firstPoll = false;
 }
 
-void MainWindow::takeBootloader() {
-  if (!embeddedImagesFit()) {
-    // Stays in bootloader mode, so that the user can upgrade from a file.
-    if (deviceMode != ZK_STATE_BOOTLOADER) {
+void MainWindow::takeBootloader(UpgradePolicy::BootloaderStep step) {
+  switch (step) {
+    case UpgradePolicy::BootloaderStep::kWait:
+      break;
+    case UpgradePolicy::BootloaderStep::kHold:
+      if (deviceMode != ZK_STATE_BOOTLOADER) {
+        showBootloader();
+        refuseEmbeddedUpgrade();
+      }
+      break;
+    case UpgradePolicy::BootloaderStep::kUpgrade:
       showBootloader();
-      refuseEmbeddedUpgrade();
-    }
-    return;
+      do_embedded_upgrade();
+      break;
   }
-  showBootloader();
-  do_embedded_upgrade();
 }
 
 // The receiver as an upgrade left it.
@@ -420,6 +203,17 @@ void MainWindow::showReceiverAsFound() {
     showBootloader();
   else
     showDisconnected();
+}
+
+// Asked once for each receiver taken into use: every check of the version
+// is a request to the receiver.
+void MainWindow::decideInterruptWorker() {
+  m_needsInterruptWorker = zk_major_version() == 1;
+}
+
+void MainWindow::closeReceiver() {
+  zk_close_device();
+  m_needsInterruptWorker = false;
 }
 
 void MainWindow::display_fw_version() {
@@ -452,6 +246,7 @@ void MainWindow::showConnected() {
   deviceMode = ZK_STATE_FIRMWARE;
   m_failedReads = 0;
   m_notAnswering = false;
+  decideInterruptWorker();
   advanced->refreshSettings(true);
   setTitle("Connected");
   setIndicator(kConnectedPicture);
@@ -491,7 +286,7 @@ void MainWindow::showNewerFirmware() {
 }
 
 void MainWindow::showNotAnswering() {
-  zk_close_device();
+  closeReceiver();
   connected = false;
   deviceMode = 0;
   m_notAnswering = true;
@@ -625,7 +420,7 @@ void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifie
              "'");
   // Timeout 0: only start recording; the poll or the worker reads the outcome.
   zk_set_record_api(key->getModifier() | held, key->getUsb(), 0);
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGD("version 1.0");
     startWorker();
   } else {
@@ -680,7 +475,7 @@ void MainWindow::on_erase_clicked() {
     showStatus(tr("Click the button on your remote to be erased"));
     operation = kErasing;
     ui.erase->setImages(kStopHover, kStopNormal, true);
-    if (zk_major_version() == 1) {
+    if (needsInterruptWorker()) {
       ZK_GUI_LOGI("version 1.0");
       startWorker();
     }
@@ -742,7 +537,7 @@ void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifier
 void MainWindow::recordSuccess() {
   ZK_GUI_LOGV("sucessfully recorded key");
   blinkTimer->stop();
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGI("version 1.0 firmware, starting thread");
     statusTimer->start();
   }
@@ -767,7 +562,7 @@ void MainWindow::recordSuccess() {
 
 void MainWindow::record_failed_no_space() {
   ZK_GUI_LOGV("no space left on device");
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGI("version 1.0");
     statusTimer->start();
   }
@@ -777,7 +572,7 @@ void MainWindow::record_failed_no_space() {
 
 void MainWindow::transfer_failed() {
   ZK_GUI_LOGV("transfer failed");
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGI("version 1.0");
     statusTimer->start();
   }
@@ -791,7 +586,7 @@ void MainWindow::transfer_failed() {
 
 void MainWindow::erase_failed_nobutton() {
   ZK_GUI_LOGV("erase failed");
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGI("version 1.0");
     statusTimer->start();
   }
@@ -803,7 +598,7 @@ void MainWindow::erase_failed_nobutton() {
 
 void MainWindow::record_failed_exists() {
   ZK_GUI_LOGV("failed, key exists");
-  if (zk_major_version() == 1) {
+  if (needsInterruptWorker()) {
     ZK_GUI_LOGI("version 1.0");
     statusTimer->start();
   }
@@ -897,7 +692,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
   }
   zk_set_normal();
   statusTimer->stop();
-  zk_close_device();
+  closeReceiver();
   // A shown settings window would otherwise keep the application running.
   advanced->close();
   event->accept();

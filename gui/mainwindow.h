@@ -8,6 +8,7 @@
 
 #include "elidedlabel.h"
 #include "question.h"
+#include "upgrade_policy.h"
 #include "zirko.h"
 
 class AdvancedWindow;
@@ -86,7 +87,9 @@ class MainWindow : public QMainWindow {
   void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
   // Tells whether the receiver sits on the virtual bus; tests stand in a
   // real bus through it.
-  void setBusProbe(std::function<bool()> isVirtual) { m_busIsVirtual = std::move(isVirtual); }
+  void setBusProbe(std::function<bool()> isVirtual) {
+    m_upgradePolicy.setBusProbe(std::move(isVirtual));
+  }
 
   void showStatus(const QString &text);
   void display_fw_version();
@@ -148,16 +151,17 @@ class MainWindow : public QMainWindow {
   void showEvent(QShowEvent *event) override;
 
  private:
-  // Upgrades (firmware_upgrade.cpp). An upgrade only starts here; its end
-  // arrives in upgradeEnded, which shows the receiver as it came back.
+  // Upgrades (firmware_upgrade.cpp), as m_upgradePolicy decides them. An
+  // upgrade only starts here; its end arrives in upgradeEnded, which shows
+  // the receiver as it came back.
   enum FirmwareVerdict { kUsable, kNewer, kUpgrading };
   float GetEmbeddedFirmwareVersion();
   FirmwareVerdict CheckFirmwareVersion();
+  bool offerEmbeddedUpgrade();
   bool firmwareNewerThanOurs();
   bool do_embedded_upgrade();
   bool upgradeFromImage(const QString &path);
   QString imageProblem(const QByteArray &image);
-  bool embeddedImagesFit();
   void refuseEmbeddedUpgrade();
   void beginUpgrade(const UpgradeJob &job, const QString &installing);
   void upgradeEnded(const UpgradeResult &result);
@@ -175,9 +179,23 @@ class MainWindow : public QMainWindow {
   void receiverStoppedAnswering();
   void followNewerReceiver();
   void lookForReceiver();
-  void takeBootloader();
+  void takeBootloader(UpgradePolicy::BootloaderStep step);
   void showReceiverAsFound();
 
+  // Set-up (mainwindow_setup.cpp), in the order the constructor runs it.
+  void connectControls();
+  void createOperationTimers();
+  void setupView();
+  void startPolling();
+  void connectWorkers();
+
+  // Generation-1 firmware tells how a recording or erase ended only on its
+  // interrupt endpoint, which the worker thread waits on. Decided when a
+  // receiver is taken into use, forgotten when it is closed or handed to an
+  // upgrade.
+  bool needsInterruptWorker() const { return m_needsInterruptWorker; }
+  void decideInterruptWorker();
+  void closeReceiver();
   void startWorker();
   void clearLayoutSelection();
   bool confirmErasingAll();
@@ -192,7 +210,6 @@ class MainWindow : public QMainWindow {
   MainWindowUi ui;
   zirko_interrupt *worker;
   AdvancedWindow *advanced;
-  bool offerUpgrade = true;
   bool firstPoll = true;
   bool connected = false;
   int deviceMode = 0;
@@ -207,7 +224,9 @@ class MainWindow : public QMainWindow {
   QList<GraphicsKey *> recordingModifiers;
   QSignalMapper *controllerMapper = nullptr;
   UpgradeWorker *m_upgrader;
+  UpgradePolicy m_upgradePolicy;
   bool m_upgrading = false;
+  bool m_needsInterruptWorker = false;
   QString m_installing;  // what the running upgrade installs, as the user knows it
   QString m_indicatorPicture;
   // Failed state reads in a row; past a few the receiver shows as not answering.
@@ -215,7 +234,6 @@ class MainWindow : public QMainWindow {
   bool m_notAnswering = false;
   Asker m_ask = askWithMessageBox;
   FileChooser m_chooseFile = chooseWithFileDialog;
-  std::function<bool()> m_busIsVirtual = [] { return zk_backend_is_virtual() != 0; };
 };
 
 #endif  // ZIRKO_GUI_MAINWINDOW_H

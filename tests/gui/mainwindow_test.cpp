@@ -22,6 +22,8 @@ constexpr uint8_t kRecordRequest = 1;
 constexpr uint8_t kNormalRequest = 0;
 constexpr uint8_t kDeleteRequest = 2;
 constexpr uint8_t kStateRequest = 5;
+constexpr uint8_t kVendorInFirmware = 0xC2;
+constexpr uint8_t kVersionRequest = 1;
 constexpr int kShift = 0x02;
 
 const QStringList kMinimalistUsages = {"up", "left", "down", "right", "enter", "back"};
@@ -196,6 +198,30 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->currentOperation(), operationAfter);
     QCOMPARE(rig->RequestCount(kVendorIn, kRecordRequest), recordRequests);
     QCOMPARE(rig->ImageSize(), 5 + 6);
+  }
+
+  // A generation-1 receiver answers through the worker thread; whether it
+  // needs one is asked when it is taken into use, not at every recording,
+  // erase or outcome.
+  void generationOneAsksItsVersionOncePerConnection() {
+    rig->setFirmware(1, 2);
+    connectReceiver();
+    const int versionReads = rig->count(kVendorInFirmware, kVersionRequest);
+    window->selectKeyboard("Windows_us101");
+    layout()->keyClicked(key("a"));
+    QVERIFY(worker->isRunning());
+    QVERIFY(!window->pollTimer()->isActive());
+    rig->rx.press(0xA1);
+    settleWorker();
+    expectIdleWith("Recorded successfully");
+
+    window->on_erase_clicked();
+    QVERIFY(worker->isRunning());
+    rig->rx.press(0xA1);
+    settleWorker();
+    expectIdleWith("Erased button");
+    QVERIFY(window->pollTimer()->isActive());
+    QCOMPARE(rig->count(kVendorInFirmware, kVersionRequest), versionReads);
   }
 
   void fullMemoryReportsNoSpace() {

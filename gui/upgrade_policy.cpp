@@ -1,0 +1,52 @@
+#include "upgrade_policy.h"
+
+#include "gui_log.h"
+#include "upgrade_worker.h"
+#include "zirko.h"
+
+UpgradePolicy::UpgradePolicy(bool placeholderImages)
+    : m_placeholderImages(placeholderImages),
+      m_busIsVirtual([] { return zk_backend_is_virtual() != 0; }) {}
+
+bool UpgradePolicy::builtInFits() const {
+  return !m_placeholderImages || m_busIsVirtual();
+}
+
+FirmwareDecision UpgradePolicy::onFirmware(const FoundFirmware &found) {
+  FirmwareDecision decision;
+  decision.newer = isNewer(found.version, found.builtIn);
+  const bool older = found.builtIn > found.version;
+  const bool releaseCandidate = found.major == 255 && found.minor <= 14;
+  // Shipped as 1.4, but older firmware.
+  const bool mislabeled = found.major == 1 && found.minor == 4;
+  if (!builtInFits()) {
+    decision.refuse = older || releaseCandidate || mislabeled;
+    return decision;
+  }
+  if (m_offerPending && found.inBootloader) {
+    ZK_GUI_LOGD("bootloader detected on first boot, forcing upgrade");
+    decision.upgrade = true;
+    return decision;
+  }
+  if (older && m_offerPending) {
+    m_offerPending = false;
+    decision.offer = true;
+  }
+  if (releaseCandidate) ZK_GUI_LOGI("supported rc fw detected, upgrading");
+  if (mislabeled) ZK_GUI_LOGI("mislabeled fw found, upgrading");
+  decision.upgrade = releaseCandidate || mislabeled;
+  return decision;
+}
+
+UpgradePolicy::BootloaderStep UpgradePolicy::onBootloader(bool firstFinding) const {
+  if (firstFinding) return BootloaderStep::kWait;
+  return builtInFits() ? BootloaderStep::kUpgrade : BootloaderStep::kHold;
+}
+
+UpgradeJob UpgradePolicy::builtInJob() {
+  return UpgradeJob{};
+}
+
+UpgradeJob UpgradePolicy::chosenImageJob(const QByteArray &image) const {
+  return UpgradeJob{image, builtInFits()};
+}
