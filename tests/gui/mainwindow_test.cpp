@@ -204,24 +204,24 @@ class MainWindowTest : public QObject {
   // needs one is asked when it is taken into use, not at every recording,
   // erase or outcome.
   void generationOneAsksItsVersionOncePerConnection() {
-    rig->setFirmware(1, 2);
+    rig->SetFirmwareVersion(1, 2);
     connectReceiver();
-    const int versionReads = rig->count(kVendorInFirmware, kVersionRequest);
+    const int versionReads = rig->RequestCount(kVendorInFirmware, kVersionRequest);
     window->selectKeyboard("Windows_us101");
     layout()->keyClicked(key("a"));
     QVERIFY(worker->isRunning());
     QVERIFY(!window->pollTimer()->isActive());
-    rig->rx.press(0xA1);
+    rig->receiver().press(0xA1);
     settleWorker();
     expectIdleWith("Recorded successfully");
 
     window->on_erase_clicked();
     QVERIFY(worker->isRunning());
-    rig->rx.press(0xA1);
+    rig->receiver().press(0xA1);
     settleWorker();
     expectIdleWith("Erased button");
     QVERIFY(window->pollTimer()->isActive());
-    QCOMPARE(rig->count(kVendorInFirmware, kVersionRequest), versionReads);
+    QCOMPARE(rig->RequestCount(kVendorInFirmware, kVersionRequest), versionReads);
   }
 
   void fullMemoryReportsNoSpace() {

@@ -4,7 +4,8 @@
 
 #include "cmd.h"
 #include "commands.h"
-#include "virtual_receiver_fixture.h"
+#include "captured_output.h"
+#include "receiver_test.h"
 
 namespace {
 
@@ -25,10 +26,9 @@ TEST_P(ListingCost, EmptyReceiver) {
   set_json_output(json);
   ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
   ClearTranscript();
-  testing::internal::CaptureStdout();
+  zk::test::CapturedOutput out(stdout);
   EXPECT_GE(run_cmd_line(line, nullptr), 0);
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(Transcript().size(), transfers) << out << DescribeTranscript();
+  EXPECT_EQ(Transcript().size(), transfers) << out.text() << DescribeTranscript();
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, ListingCost,
