@@ -178,12 +178,23 @@ void set_device_allocator(DeviceAllocator allocator) {
 }  // namespace zk
 
 int zk_bus_changed(int vendor_id) {
+  // A receiver just plugged in may refuse the first opens (its permissions
+  // come a moment later), and an event can be missed: scans stay worth it
+  // for a while after a change, and now and then in any case.
+  constexpr int64_t kWorthScanningUs = 2'000'000;
   static long seen = -1;
+  static int64_t last_change_us = 0, last_yes_us = 0;
   const long changes = zk::usb_backend().bus_changes(vendor_id);
   if (changes < 0) return 1;
-  const bool changed = changes != seen;
-  seen = changes;
-  return changed;
+  const int64_t now_us = zk::wait_clock().now_us();
+  if (changes != seen) {
+    seen = changes;
+    last_change_us = now_us;
+  }
+  const bool worth =
+      now_us - last_change_us < kWorthScanningUs || now_us - last_yes_us >= kWorthScanningUs;
+  if (worth) last_yes_us = now_us;
+  return worth;
 }
 
 int zk::transfer_result(const char *caller, int result, int least) {

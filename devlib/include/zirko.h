@@ -140,9 +140,10 @@ int zk_wait_for_device(int vendor_id, const char *manufacturer);
  * or -6 when no receiver answered in time. */
 int zk_wait_for_device_for(int vendor_id, const char *manufacturer,
                            int timeout_ms);
-/* 0 when no receiver of the vendor has come or gone since the last call, 1
- * when one may have (always 1 where the bus sends no hotplug events, and on
- * the first call): a poll with no receiver can skip its scan on 0. */
+/* Whether a poll that found no receiver should scan again: 1 where the bus
+ * sends no hotplug events; otherwise 1 for 2 s after a device of the vendor
+ * came or went (a receiver may refuse its first opens) and once every 2 s
+ * in any case, 0 in between. */
 int zk_bus_changed(int vendor_id);
 /* 1 when the bus in use is the virtual receiver's (ZIRKO_VIRTUAL or a bus
  * installed by a test), 0 when it is the real USB bus. */
