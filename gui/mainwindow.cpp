@@ -43,7 +43,7 @@ const char *const kPleaseConnect = "Please connect zirko";
 }  // namespace
 
 void MainWindow::setTitle(const char *state) {
-  setWindowTitle(QString("Zirko v1.4.4 - ") + tr(state));
+  setWindowTitle(QString("Zirko v" ZIRKO_VERSION " - ") + tr(state));
 }
 
 // The poll shows the same state four times a second: the picture is loaded

@@ -182,7 +182,7 @@ void MainWindow::menuControllerItem(QObject *item) {
 
 void MainWindow::menuAbout() {
   Question box;
-  box.text = tr("Zirko GUI Version: v1.4.4");
+  box.text = tr("Zirko GUI Version: v" ZIRKO_VERSION);
   box.informativeText =
       tr("Git Version: %1\n"
          "Based on Qt %2\n\n"

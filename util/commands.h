@@ -3,9 +3,9 @@
 
 #include "cmd.h"
 
-// Build identification printed by `version`.
-constexpr const char *ZIRKO_UTIL_RELEASE = "v1.4.4";
-constexpr const char *ZIRKO_UTIL_BUILD_TAG = "v1.4.4-1-g3842eaf";
+// Build identification printed by `version`; ZIRKO_VERSION is the project's.
+constexpr const char *ZIRKO_UTIL_RELEASE = "v" ZIRKO_VERSION;
+constexpr const char *ZIRKO_UTIL_BUILD_TAG = "v" ZIRKO_VERSION "-1-g3842eaf";
 
 // "zirko_util version <release> [<build tag>]", the first line of `version`.
 void print_program_version();

@@ -125,32 +125,6 @@ std::string bad_value(const std::string &key, const std::string &value, const ch
   return "bad value " + quote(value) + " for " + key + " (expected " + expected + ")";
 }
 
-std::optional<std::string> apply_bootloader_fault(const std::string &key, const std::string &value,
-                                                  BootloaderFaults &faults) {
-  auto bad = [&](const char *expected) { return bad_value(key, value, expected); };
-  if (key == "bootloader_info_length" || key == "bootloader_reject_times") {
-    auto number = parse_number(value, 255);
-    if (!number) return bad("a number 0-255");
-    (key == "bootloader_info_length" ? faults.info_length : faults.reject_times) =
-        static_cast<int>(*number);
-  } else if (key == "bootloader_page_size") {
-    auto size = parse_number(value, 0xFFFF);
-    if (!size) return bad("a 16-bit number, 0 for 128");
-    faults.info_page_size = static_cast<int>(*size);
-  } else if (key == "bootloader_reject_page" || key == "bootloader_unplug_at_page") {
-    auto page = parse_page(value);
-    if (!page) return bad("none or a page number");
-    (key == "bootloader_reject_page" ? faults.reject_page : faults.unplug_at_page) = *page;
-  } else if (key == "bootloader_stay_away") {
-    auto flag = parse_bool(value);
-    if (!flag) return bad("yes or no");
-    faults.stay_away_after_leave = *flag;
-  } else {
-    return "unknown key " + quote(key);
-  }
-  return std::nullopt;
-}
-
 // "own" or a state code 0-255.
 bool parse_state_code(const std::string &text, int &code) {
   if (text == "own") {
@@ -163,74 +137,211 @@ bool parse_state_code(const std::string &text, int &code) {
   return true;
 }
 
-// The millisecond setting a key names, or null.
-int *delay_setting(const std::string &key, ReceiverState &state) {
-  if (key == "press_delay_ms") return &state.press_delay_ms;
-  if (key == "reenumerate_delay_ms") return &state.reenumerate_delay_ms;
-  if (key == "leave_delay_ms") return &state.leave_delay_ms;
-  if (key == "eeprom_write_ms") return &state.eeprom_write_ms;
-  if (key == "format_ms") return &state.format_ms;
-  return nullptr;
+bool set_flag(const std::string &text, bool &flag) {
+  auto value = parse_bool(text);
+  if (value) flag = *value;
+  return value.has_value();
 }
 
+template <typename T>
+bool set_number(const std::string &text, uint64_t max, T &field) {
+  auto value = parse_number(text, max);
+  if (value) field = static_cast<T>(*value);
+  return value.has_value();
+}
+
+bool set_ms(const std::string &text, int &ms) {
+  return set_number(text, 3600000, ms);
+}
+
+bool set_page(const std::string &text, int &page) {
+  auto value = parse_page(text);
+  if (value) page = *value;
+  return value.has_value();
+}
+
+// The first of two words gives false, the second true; anything else fails.
+bool set_choice(const std::string &text, const char *first, const char *second, bool &is_second) {
+  if (text != first && text != second) return false;
+  is_second = text == second;
+  return true;
+}
+
+std::string yes_no(bool flag) {
+  return flag ? "yes" : "no";
+}
+
+std::string hex(unsigned value, int digits) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%0*X", digits, value);
+  return buf;
+}
+
+std::string version_text(const Version &v) {
+  return std::to_string(v.major) + "." + std::to_string(v.minor);
+}
+
+std::string date_text(const Version &v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", v.date[0], v.date[1], v.date[2]);
+  return buf;
+}
+
+std::string generation_text(int generation) {
+  return generation == 0 ? "auto" : std::to_string(generation);
+}
+
+std::string page_text(int page) {
+  return page < 0 ? "none" : std::to_string(page);
+}
+
+using Values = std::vector<std::string>;
+using State = ReceiverState;
+using Text = const std::string &;
+
+// In the order the file is written. press and fail_request come last: they
+// are repeated, one line for each queued press or failing request.
+const StateKey kKeys[] = {
+    {"mode", nullptr, "firmware or bootloader",
+     [](Text v, State &s) {
+       bool boot = false;
+       if (!set_choice(v, "firmware", "bootloader", boot)) return false;
+       s.mode = boot ? Mode::kBootloader : Mode::kFirmware;
+       return true;
+     },
+     [](const State &s) -> Values {
+       return {s.mode == Mode::kFirmware ? "firmware" : "bootloader"};
+     }},
+    {"plugged", nullptr, "yes or no", [](Text v, State &s) { return set_flag(v, s.plugged); },
+     [](const State &s) -> Values { return {yes_no(s.plugged)}; }},
+    {"manufacturer", nullptr, "current or legacy",
+     [](Text v, State &s) { return set_choice(v, "current", "legacy", s.legacy_manufacturer); },
+     [](const State &s) -> Values { return {s.legacy_manufacturer ? "legacy" : "current"}; }},
+    {"firmware_product_id", nullptr, "a 16-bit number",
+     [](Text v, State &s) { return set_number(v, 0xFFFF, s.firmware_product_id); },
+     [](const State &s) -> Values { return {hex(s.firmware_product_id, 4)}; }},
+    {"bootloader_product_id", nullptr, "a 16-bit number",
+     [](Text v, State &s) { return set_number(v, 0xFFFF, s.bootloader_product_id); },
+     [](const State &s) -> Values { return {hex(s.bootloader_product_id, 4)}; }},
+    {"product", nullptr, "1 to 126 characters",
+     [](Text v, State &s) {
+       if (v.empty() || v.size() > 126) return false;
+       s.product = v;
+       return true;
+     },
+     [](const State &s) -> Values { return {s.product}; }},
+    {"firmware_version", nullptr, "major.minor, each 0-255",
+     [](Text v, State &s) { return parse_version(v, s.firmware); },
+     [](const State &s) -> Values { return {version_text(s.firmware)}; }},
+    {"firmware_date", nullptr, "three numbers 0-255 as MM-DD-YY",
+     [](Text v, State &s) { return parse_date(v, s.firmware); },
+     [](const State &s) -> Values { return {date_text(s.firmware)}; }},
+    {"firmware_generation", nullptr, "auto, 1, 2 or 3",
+     [](Text v, State &s) { return parse_generation(v, 3, s.firmware_generation); },
+     [](const State &s) -> Values { return {generation_text(s.firmware_generation)}; }},
+    {"bootloader_version", nullptr, "major.minor, each 0-255",
+     [](Text v, State &s) { return parse_version(v, s.bootloader); },
+     [](const State &s) -> Values { return {version_text(s.bootloader)}; }},
+    {"bootloader_date", nullptr, "three numbers 0-255 as MM-DD-YY",
+     [](Text v, State &s) { return parse_date(v, s.bootloader); },
+     [](const State &s) -> Values { return {date_text(s.bootloader)}; }},
+    {"bootloader_generation", nullptr, "auto, 1 or 2",
+     [](Text v, State &s) { return parse_generation(v, 2, s.bootloader_generation); },
+     [](const State &s) -> Values { return {generation_text(s.bootloader_generation)}; }},
+    {"scm_hash", nullptr, "a 32-bit number",
+     [](Text v, State &s) { return set_number(v, 0xFFFFFFFF, s.scm_hash); },
+     [](const State &s) -> Values { return {hex(s.scm_hash, 8)}; }},
+    {"bootloader_info_length",
+     "# Upload faults: device-information length (0: the generation's own) and\n"
+     "# page size (0: 128),\n"
+     "# a page refused as a CRC mismatch so many more times (generation 2), a\n"
+     "# page at which the receiver is pulled out and plugged in again, and a\n"
+     "# receiver that stays away after leaving its bootloader.\n",
+     "a number 0-255",
+     [](Text v, State &s) { return set_number(v, 255, s.bootloader_faults.info_length); },
+     [](const State &s) -> Values { return {std::to_string(s.bootloader_faults.info_length)}; }},
+    {"bootloader_page_size", nullptr, "a 16-bit number, 0 for 128",
+     [](Text v, State &s) { return set_number(v, 0xFFFF, s.bootloader_faults.info_page_size); },
+     [](const State &s) -> Values { return {std::to_string(s.bootloader_faults.info_page_size)}; }},
+    {"bootloader_reject_page", nullptr, "none or a page number",
+     [](Text v, State &s) { return set_page(v, s.bootloader_faults.reject_page); },
+     [](const State &s) -> Values { return {page_text(s.bootloader_faults.reject_page)}; }},
+    {"bootloader_reject_times", nullptr, "a number 0-255",
+     [](Text v, State &s) { return set_number(v, 255, s.bootloader_faults.reject_times); },
+     [](const State &s) -> Values { return {std::to_string(s.bootloader_faults.reject_times)}; }},
+    {"bootloader_unplug_at_page", nullptr, "none or a page number",
+     [](Text v, State &s) { return set_page(v, s.bootloader_faults.unplug_at_page); },
+     [](const State &s) -> Values { return {page_text(s.bootloader_faults.unplug_at_page)}; }},
+    {"bootloader_stay_away", nullptr, "yes or no",
+     [](Text v, State &s) { return set_flag(v, s.bootloader_faults.stay_away_after_leave); },
+     [](const State &s) -> Values { return {yes_no(s.bootloader_faults.stay_away_after_leave)}; }},
+    {"auto_press",
+     "# Remote buttons: queued presses come press_delay_ms after the receiver\n"
+     "# starts waiting; with auto_press, fresh buttons follow.\n",
+     "yes or no", [](Text v, State &s) { return set_flag(v, s.auto_press); },
+     [](const State &s) -> Values { return {yes_no(s.auto_press)}; }},
+    {"press_delay_ms", nullptr, "milliseconds, 0-3600000",
+     [](Text v, State &s) { return set_ms(v, s.press_delay_ms); },
+     [](const State &s) -> Values { return {std::to_string(s.press_delay_ms)}; }},
+    {"next_fresh_hash", nullptr, "a 32-bit number",
+     [](Text v, State &s) { return set_number(v, 0xFFFFFFFF, s.next_fresh_hash); },
+     [](const State &s) -> Values { return {hex(s.next_fresh_hash, 8)}; }},
+    {"leave_delay_ms",
+     "# Hardware timing: on the bus after a mode switch, off the bus while\n"
+     "# re-enumerating, per EEPROM byte written, to erase every button.\n",
+     "milliseconds, 0-3600000", [](Text v, State &s) { return set_ms(v, s.leave_delay_ms); },
+     [](const State &s) -> Values { return {std::to_string(s.leave_delay_ms)}; }},
+    {"reenumerate_delay_ms", nullptr, "milliseconds, 0-3600000",
+     [](Text v, State &s) { return set_ms(v, s.reenumerate_delay_ms); },
+     [](const State &s) -> Values { return {std::to_string(s.reenumerate_delay_ms)}; }},
+    {"eeprom_write_ms", nullptr, "milliseconds, 0-3600000",
+     [](Text v, State &s) { return set_ms(v, s.eeprom_write_ms); },
+     [](const State &s) -> Values { return {std::to_string(s.eeprom_write_ms)}; }},
+    {"format_ms", nullptr, "milliseconds, 0-3600000",
+     [](Text v, State &s) { return set_ms(v, s.format_ms); },
+     [](const State &s) -> Values { return {std::to_string(s.format_ms)}; }},
+    {"report_state_code", "# The state code the firmware reports: own, or a fixed one (tests).\n",
+     "own or a number 0-255",
+     [](Text v, State &s) { return parse_state_code(v, s.report_state_code); },
+     [](const State &s) -> Values {
+       return {s.report_state_code < 0 ? "own" : std::to_string(s.report_state_code)};
+     }},
+    {"press", nullptr, "a 32-bit number",
+     [](Text v, State &s) {
+       uint32_t hash = 0;
+       if (!set_number(v, 0xFFFFFFFF, hash)) return false;
+       s.presses.push_back(hash);
+       return true;
+     },
+     [](const State &s) {
+       Values values;
+       for (uint32_t hash : s.presses) values.push_back(hex(hash, 8));
+       return values;
+     }},
+    {"fail_request", nullptr, "e.g. 0xC0/3 -9",
+     [](Text v, State &s) {
+       auto failing = parse_failing_request(v);
+       if (failing) s.failing_requests.push_back(*failing);
+       return failing.has_value();
+     },
+     [](const State &s) {
+       Values values;
+       for (const auto &f : s.failing_requests)
+         values.push_back(hex(f.request_type, 2) + "/" + std::to_string(f.request) + " " +
+                          std::to_string(f.error));
+       return values;
+     }},
+};
+
+// One `key = value` line into the state; what is wrong with it, if anything.
 std::optional<std::string> apply_setting(const std::string &key, const std::string &value,
                                          ReceiverState &state) {
-  auto number = [&](uint64_t max) { return parse_number(value, max); };
-  auto bad = [&](const char *expected) { return bad_value(key, value, expected); };
-  if (key == "mode") {
-    if (value != "firmware" && value != "bootloader") return bad("firmware or bootloader");
-    state.mode = value == "firmware" ? Mode::kFirmware : Mode::kBootloader;
-  } else if (key == "plugged" || key == "auto_press") {
-    auto flag = parse_bool(value);
-    if (!flag) return bad("yes or no");
-    (key == "plugged" ? state.plugged : state.auto_press) = *flag;
-  } else if (key == "manufacturer") {
-    if (value != "current" && value != "legacy") return bad("current or legacy");
-    state.legacy_manufacturer = value == "legacy";
-  } else if (key == "firmware_product_id" || key == "bootloader_product_id") {
-    auto id = number(0xFFFF);
-    if (!id) return bad("a 16-bit number");
-    (key == "firmware_product_id" ? state.firmware_product_id : state.bootloader_product_id) =
-        static_cast<uint16_t>(*id);
-  } else if (key == "product") {
-    if (value.empty() || value.size() > 126) return bad("1 to 126 characters");
-    state.product = value;
-  } else if (key == "firmware_version" || key == "bootloader_version") {
-    if (!parse_version(value, key[0] == 'f' ? state.firmware : state.bootloader)) {
-      return bad("major.minor, each 0-255");
-    }
-  } else if (key == "firmware_date" || key == "bootloader_date") {
-    if (!parse_date(value, key[0] == 'f' ? state.firmware : state.bootloader)) {
-      return bad("three numbers 0-255 as MM-DD-YY");
-    }
-  } else if (key == "firmware_generation") {
-    if (!parse_generation(value, 3, state.firmware_generation)) return bad("auto, 1, 2 or 3");
-  } else if (key == "bootloader_generation") {
-    if (!parse_generation(value, 2, state.bootloader_generation)) return bad("auto, 1 or 2");
-  } else if (key == "scm_hash" || key == "next_fresh_hash" || key == "press") {
-    auto hash = number(0xFFFFFFFF);
-    if (!hash) return bad("a 32-bit number");
-    if (key == "press") {
-      state.presses.push_back(static_cast<uint32_t>(*hash));
-    } else {
-      (key == "scm_hash" ? state.scm_hash : state.next_fresh_hash) = static_cast<uint32_t>(*hash);
-    }
-  } else if (key.rfind("bootloader_", 0) == 0 && key != "bootloader_product_id") {
-    return apply_bootloader_fault(key, value, state.bootloader_faults);
-  } else if (key == "fail_request") {
-    auto failing = parse_failing_request(value);
-    if (!failing) return bad("e.g. 0xC0/3 -9");
-    state.failing_requests.push_back(*failing);
-  } else if (int *ms = delay_setting(key, state)) {
-    auto value = number(3600000);
-    if (!value) return bad("milliseconds, 0-3600000");
-    *ms = static_cast<int>(*value);
-  } else if (key == "report_state_code") {
-    if (!parse_state_code(value, state.report_state_code)) return bad("own or a number 0-255");
-  } else {
-    return "unknown key " + quote(key);
+  for (const StateKey &entry : kKeys) {
+    if (key != entry.name) continue;
+    if (!entry.parse(value, state)) return bad_value(key, value, entry.expected);
+    return std::nullopt;
   }
-  return std::nullopt;
+  return "unknown key " + quote(key);
 }
 
 std::string hex_rows(const char *name, const uint8_t *bytes, size_t size, int width) {
@@ -246,10 +357,6 @@ std::string hex_rows(const char *name, const uint8_t *bytes, size_t size, int wi
     out += '\n';
   }
   return out;
-}
-
-std::string generation_text(int generation) {
-  return generation == 0 ? "auto" : std::to_string(generation);
 }
 
 }  // namespace
@@ -268,72 +375,25 @@ std::optional<uint64_t> parse_number(const std::string &text, uint64_t max) {
   return value;
 }
 
+std::span<const StateKey> state_keys() {
+  return kKeys;
+}
+
 std::string format_state(const ReceiverState &s) {
-  std::ostringstream out;
-  char buf[64];
-  auto version = [&](const Version &v) {
-    std::snprintf(buf, sizeof buf, "%d.%d", v.major, v.minor);
-    return std::string(buf);
-  };
-  auto date = [&](const Version &v) {
-    std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", v.date[0], v.date[1], v.date[2]);
-    return std::string(buf);
-  };
-  auto page = [](int number) { return number < 0 ? std::string("none") : std::to_string(number); };
-  auto hex = [&](unsigned value, int digits) {
-    std::snprintf(buf, sizeof buf, "0x%0*X", digits, value);
-    return std::string(buf);
-  };
-  out << "# Zirko virtual receiver. Edits take effect at the next transfer, also\n"
-      << "# while programs use the receiver.\n"
-      << "mode = " << (s.mode == Mode::kFirmware ? "firmware" : "bootloader") << "\n"
-      << "plugged = " << (s.plugged ? "yes" : "no") << "\n"
-      << "manufacturer = " << (s.legacy_manufacturer ? "legacy" : "current") << "\n"
-      << "firmware_product_id = " << hex(s.firmware_product_id, 4) << "\n"
-      << "bootloader_product_id = " << hex(s.bootloader_product_id, 4) << "\n"
-      << "product = " << s.product << "\n"
-      << "firmware_version = " << version(s.firmware) << "\n"
-      << "firmware_date = " << date(s.firmware) << "\n"
-      << "firmware_generation = " << generation_text(s.firmware_generation) << "\n"
-      << "bootloader_version = " << version(s.bootloader) << "\n"
-      << "bootloader_date = " << date(s.bootloader) << "\n"
-      << "bootloader_generation = " << generation_text(s.bootloader_generation) << "\n"
-      << "scm_hash = " << hex(s.scm_hash, 8) << "\n"
-      << "# Upload faults: device-information length (0: the generation's own) and\n"
-      << "# page size (0: 128),\n"
-      << "# a page refused as a CRC mismatch so many more times (generation 2), a\n"
-      << "# page at which the receiver is pulled out and plugged in again, and a\n"
-      << "# receiver that stays away after leaving its bootloader.\n"
-      << "bootloader_info_length = " << s.bootloader_faults.info_length << "\n"
-      << "bootloader_page_size = " << s.bootloader_faults.info_page_size << "\n"
-      << "bootloader_reject_page = " << page(s.bootloader_faults.reject_page) << "\n"
-      << "bootloader_reject_times = " << s.bootloader_faults.reject_times << "\n"
-      << "bootloader_unplug_at_page = " << page(s.bootloader_faults.unplug_at_page) << "\n"
-      << "bootloader_stay_away = " << (s.bootloader_faults.stay_away_after_leave ? "yes" : "no")
-      << "\n"
-      << "# Remote buttons: queued presses come press_delay_ms after the receiver\n"
-      << "# starts waiting; with auto_press, fresh buttons follow.\n"
-      << "auto_press = " << (s.auto_press ? "yes" : "no") << "\n"
-      << "press_delay_ms = " << s.press_delay_ms << "\n"
-      << "next_fresh_hash = " << hex(s.next_fresh_hash, 8) << "\n"
-      << "# Hardware timing: on the bus after a mode switch, off the bus while\n"
-      << "# re-enumerating, per EEPROM byte written, to erase every button.\n"
-      << "leave_delay_ms = " << s.leave_delay_ms << "\n"
-      << "reenumerate_delay_ms = " << s.reenumerate_delay_ms << "\n"
-      << "eeprom_write_ms = " << s.eeprom_write_ms << "\n"
-      << "format_ms = " << s.format_ms << "\n"
-      << "# The state code the firmware reports: own, or a fixed one (tests).\n"
-      << "report_state_code = "
-      << (s.report_state_code < 0 ? "own" : std::to_string(s.report_state_code)) << "\n";
-  for (uint32_t hash : s.presses) out << "press = " << hex(hash, 8) << "\n";
-  for (const auto &f : s.failing_requests)
-    out << "fail_request = " << hex(f.request_type, 2) << "/" << int(f.request) << " " << f.error
-        << "\n";
-  out << "# EEPROM: used size (2 bytes, high first), settings A and B, reserved,\n"
-      << "# then 6-byte buttons (hash low byte first, modifier, key).\n"
-      << hex_rows("eeprom", s.eeprom.data(), s.eeprom.size(), 3);
-  if (!s.flash.empty()) out << hex_rows("flash", s.flash.data(), s.flash.size(), 5);
-  return out.str();
+  std::string out =
+      "# Zirko virtual receiver. Edits take effect at the next transfer, also\n"
+      "# while programs use the receiver.\n";
+  for (const StateKey &key : kKeys) {
+    if (key.comment) out += key.comment;
+    for (const std::string &value : key.values(s))
+      out += std::string(key.name) + " = " + value + "\n";
+  }
+  out +=
+      "# EEPROM: used size (2 bytes, high first), settings A and B, reserved,\n"
+      "# then 6-byte buttons (hash low byte first, modifier, key).\n";
+  out += hex_rows("eeprom", s.eeprom.data(), s.eeprom.size(), 3);
+  if (!s.flash.empty()) out += hex_rows("flash", s.flash.data(), s.flash.size(), 5);
+  return out;
 }
 
 std::optional<ReceiverState> parse_state(const std::string &text, StateFileError *error) {

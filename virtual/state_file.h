@@ -5,7 +5,9 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "receiver_state.h"
 
@@ -15,6 +17,20 @@ struct StateFileError {
   int line = 0;  // 1-based
   std::string message;
 };
+
+// One `key = value` key of the file. Reading and writing both go through the
+// table of them, so that no key is read but never written, or the reverse.
+struct StateKey {
+  const char *name;
+  const char *comment;   // `#` lines written above the key, or null
+  const char *expected;  // what a bad value is told it should have been
+  // Takes the value into the state; false when it is bad.
+  bool (*parse)(const std::string &value, ReceiverState &state);
+  // One line's value each; a repeated key writes as many as the state holds.
+  std::vector<std::string> (*values)(const ReceiverState &state);
+};
+// Every key, in the order the file is written.
+std::span<const StateKey> state_keys();
 
 std::string format_state(const ReceiverState &state);
 // A number as the file writes them: decimal, or hexadecimal after 0x; the

@@ -61,7 +61,7 @@ class FirmwareUpgradeTest : public QObject {
   // shows it connected.
   void expectUpgradedFrom(const QString &image) {
     QCOMPARE(h->status(), QString("Firmware successfully upgraded"));
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.8"));
     QVERIFY(h->flash() == WindowHarness::resource(image));
     const auto firmware = h->rig->receiver().snapshot().firmware;
@@ -84,9 +84,10 @@ class FirmwareUpgradeTest : public QObject {
     QTest::addColumn<int>("major");
     QTest::addColumn<int>("minor");
     QTest::addColumn<QString>("title");
-    QTest::newRow("same as embedded") << 3 << 8 << "Zirko v1.4.4 - Connected";
-    QTest::newRow("newer than embedded") << 3 << 9 << "Zirko v1.4.4 - Newer firmware";
-    QTest::newRow("release candidate past 14") << 255 << 15 << "Zirko v1.4.4 - Newer firmware";
+    QTest::newRow("same as embedded") << 3 << 8 << "Zirko v" ZIRKO_VERSION " - Connected";
+    QTest::newRow("newer than embedded") << 3 << 9 << "Zirko v" ZIRKO_VERSION " - Newer firmware";
+    QTest::newRow("release candidate past 14")
+        << 255 << 15 << "Zirko v" ZIRKO_VERSION " - Newer firmware";
   }
   void usableOrNotWithoutUpgrade() {
     QFETCH(int, major);
@@ -111,14 +112,14 @@ class FirmwareUpgradeTest : public QObject {
     QCOMPARE(offer.buttons, (QStringList{"Yes", "No"}));
     QCOMPARE(offer.defaultButton, QString("No"));
     QCOMPARE(offer.iconPath, QString(":/images/exclamation.png"));
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.7"));
 
     h->rig->receiver().unplug();
     h->poll();
     h->rig->receiver().plug();
     h->poll();
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(h->asked.size(), 1);
     QCOMPARE(h->bootloaderRequests(), 0);
   }
@@ -179,7 +180,7 @@ class FirmwareUpgradeTest : public QObject {
     if (corvane) h->rig->SetCorvane();
     h->rig->receiver().reenumerate(zk::virt::Mode::kBootloader);
     h->poll();
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Disconnected"));
     QCOMPARE(h->pagesSent(), 0);
     h->poll();
     QVERIFY(h->awaitUpgrade());
@@ -198,7 +199,7 @@ class FirmwareUpgradeTest : public QObject {
     h->poll();
     QVERIFY(h->awaitUpgrade());
     QCOMPARE(h->status(), QString("Could not upgrade firmware. Contact support."));
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Disconnected"));
     QCOMPARE(h->rig->bus().open_handles(), 0);
     QVERIFY(h->window->widgets().progressBar->isHidden());
 
@@ -217,13 +218,13 @@ class FirmwareUpgradeTest : public QObject {
     QVERIFY(h->awaitUpgrade());
     QCOMPARE(h->status(),
              QString("Could not upgrade firmware: zirko did not switch to its bootloader"));
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(h->bootloaderRequests(), 1);  // no upgrade was started on it
     QCOMPARE(h->pagesSent(), 0);
 
     h->rig->bus().clear_faults();
     h->poll();
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.7"));
     QCOMPARE(h->asked.size(), 1);
   }
@@ -275,14 +276,14 @@ class FirmwareUpgradeTest : public QObject {
     h->poll();
     QVERIFY(h->asked.isEmpty());
     QCOMPARE(h->status(), QString("No built-in firmware for this receiver"));
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     h->window->force_update();
     QVERIFY(h->asked.isEmpty());
     QCOMPARE(h->bootloaderRequests(), 0);
 
     h->rig->receiver().reenumerate(zk::virt::Mode::kBootloader);
     for (int i = 0; i < 3; ++i) h->poll();
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected [DFU]"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected [DFU]"));
     QCOMPARE(h->status(), QString("No built-in firmware for this receiver"));
     QCOMPARE(h->pagesSent(), 0);
     h->window->menuSaveConfig();
@@ -301,7 +302,7 @@ class FirmwareUpgradeTest : public QObject {
     // Newer than the firmware this application knows: said so, and shown
     // with the version it now runs.
     QCOMPARE(h->status(), QString("Firmware v3.9 is newer than this application; update Zirko"));
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Newer firmware"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Newer firmware"));
     QCOMPARE(h->version(), QString("Firmware v3.9"));
     QVERIFY(h->flash() == image);
     QVERIFY(h->window->pollTimer()->isActive());
@@ -348,7 +349,7 @@ class FirmwareUpgradeTest : public QObject {
 
     QCOMPARE(h->status(), status);
     QCOMPARE(h->bootloaderRequests(), bootloaderRequests);
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(h->version(), version);
     QCOMPARE(h->rig->receiver().snapshot().mode, zk::virt::Mode::kFirmware);
     QVERIFY(h->window->pollTimer()->isActive());
@@ -373,7 +374,7 @@ class FirmwareUpgradeTest : public QObject {
     h->window->menuUploadFirmware();
     QVERIFY(h->awaitUpgrade());
     QCOMPARE(h->status(), QString("Firmware successfully upgraded"));
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.8"));
     QCOMPARE(h->window->indicatorPicture(), QString(":/images/bottom_connected.png"));
   }
@@ -409,13 +410,13 @@ class FirmwareUpgradeTest : public QObject {
     QVERIFY(ticks > ticksAtFullBar + 10);
     QCOMPARE(h->status(), QString("Could not upgrade firmware: zirko did not come back. Unplug "
                                   "it and plug it in again."));
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Disconnected"));
     QCOMPARE(h->version(), QString());
     QVERIFY(h->window->pollTimer()->isActive());
 
     h->rig->receiver().plug();
     h->poll();
-    QCOMPARE(h->title(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.8"));
   }
 };

@@ -58,7 +58,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->widgets().go->shownImage(), QString(":/images/Buttons/goButtonGray.png"));
   }
   void expectDisconnected() {
-    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(window->windowTitle(), QString("Zirko v" ZIRKO_VERSION " - Disconnected"));
     QCOMPARE(version(), QString());
     QVERIFY(!window->isConnected());
     QCOMPARE(window->currentDeviceMode(), 0);
@@ -116,7 +116,7 @@ class MainWindowTest : public QObject {
 
   void attachedReceiverShowsConnectedAndControllersMenu() {
     poll();
-    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(window->windowTitle(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(version(), QString("Firmware v3.8"));
     QCOMPARE(window->currentDeviceMode(), 2);
     QVERIFY(window->advancedWindow()->isEnabled());
@@ -354,7 +354,7 @@ class MainWindowTest : public QObject {
     }
     poll();
     poll();
-    QCOMPARE(window->windowTitle(), "Zirko v1.4.4 - " + title);
+    QCOMPARE(window->windowTitle(), "Zirko v" ZIRKO_VERSION " - " + title);
     QCOMPARE(window->indicatorPicture(), ":/images/bottom_" + picture + ".png");
     QVERIFY(!window->widgets().indicator->pixmap().isNull());
     QCOMPARE(this->version(), version);
@@ -371,14 +371,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(titles.size(), 0);
     for (int i = 0; i < 5; ++i) poll();
     QCOMPARE(titles.size(), 1);
-    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Not answering"));
+    QCOMPARE(window->windowTitle(), QString("Zirko v" ZIRKO_VERSION " - Not answering"));
     QCOMPARE(status(), QString("zirko is not answering; unplug it and plug it in again"));
     window->on_go_clicked();
     QCOMPARE(status(), QString("zirko is not answering; unplug it and plug it in again"));
 
     rig->bus().clear_faults();
     poll();
-    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(window->windowTitle(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(window->indicatorPicture(), QString(":/images/bottom_connected.png"));
   }
 

@@ -194,7 +194,7 @@ class MenusTest : public QObject {
     h->window->menuAbout();
     QCOMPARE(h->asked.size(), 1);
     const Question &about = h->asked[0];
-    QCOMPARE(about.text, QString("Zirko GUI Version: v1.4.4"));
+    QCOMPARE(about.text, QString("Zirko GUI Version: v" ZIRKO_VERSION));
     QVERIFY(about.informativeText.startsWith("Git Version: "));
     QVERIFY(about.informativeText.contains("\nBased on Qt " + QString(qVersion()) + "\n"));
     QVERIFY(about.informativeText.contains("the Zirko maintainers"));

@@ -76,11 +76,11 @@ class SharedReceiverTest : public QObject {
     QCOMPARE(tool("unplug"), QString("The receiver is unplugged.\n"));
     poll();
     QVERIFY(!window->isConnected());
-    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Disconnected"));
+    QCOMPARE(window->windowTitle(), QString("Zirko v" ZIRKO_VERSION " - Disconnected"));
     QCOMPARE(tool("plug"), QString("The receiver is plugged in.\n"));
     poll();
     QVERIFY(window->isConnected());
-    QCOMPARE(window->windowTitle(), QString("Zirko v1.4.4 - Connected"));
+    QCOMPARE(window->windowTitle(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
   }
 };
 

@@ -64,7 +64,8 @@ const std::string kCorrupt = "eeprom 000: 04 00 36 06 00\n";
 
 // ---- expected texts ----
 
-const std::string kVersion = "zirko_util version v1.4.4 [v1.4.4-1-g3842eaf]\n";
+const std::string kVersion =
+    "zirko_util version v" ZIRKO_VERSION " [v" ZIRKO_VERSION "-1-g3842eaf]\n";
 const std::string kV38 = kVersion + "  Firmware: v3.8 [5EEDC0DE]\n";
 const std::string kV26 = kVersion + "  Firmware: v2.6 [5EEDC0DE]\n";
 const std::string kV14 = kVersion + "  Firmware: v1.4 [5EEDC0DE]\n";
@@ -548,7 +549,8 @@ std::vector<Scenario> scenarios() {
          1,
          "{\"error\":\"device disconnected, can't run command\",\"code\":-19}\n"},
         {{"--json", "version"},
-         "{\"program\":\"v1.4.4\",\"build\":\"v1.4.4-1-g3842eaf\",\"receiver\":null}\n"}}},
+         "{\"program\":\"v" ZIRKO_VERSION "\",\"build\":\"v" ZIRKO_VERSION
+         "-1-g3842eaf\",\"receiver\":null}\n"}}},
       {"CommandLinks",
        kGen3 + kTwoKeys,
        {{{}, kV38, 0, "", "version"},

@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <regex>
+#include <set>
 
 #include "bus_host.h"
 #include "captured_output.h"
@@ -254,6 +255,26 @@ TEST_F(StateFileTest, HandEditsTakeEffectAtTheNextTransfer) {
   host.close();
   ASSERT_TRUE(host.open());
   EXPECT_EQ(host.string(host.handle, 2), "bootldr");
+}
+
+// The README's table of state-file keys names every key the file has, and
+// no other: its first column holds the names in backquotes.
+TEST(StateFileKeys, ReadmeTableNamesExactlyTheKeys) {
+  std::ifstream readme(ZIRKO_README);
+  ASSERT_TRUE(readme) << ZIRKO_README;
+  const std::regex name("`([a-z_]+)[^`]*`");
+  std::set<std::string> documented, known;
+  bool in_section = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("### ", 0) == 0) in_section = line == "### State file";
+    if (!in_section || line.rfind("| `", 0) != 0) continue;
+    const std::string first = line.substr(1, line.find('|', 1) - 1);
+    for (std::sregex_iterator it(first.begin(), first.end(), name), end; it != end; ++it)
+      documented.insert((*it)[1]);
+  }
+  for (const StateKey &key : state_keys()) known.insert(key.name);
+  EXPECT_EQ(known.size(), state_keys().size()) << "a key is in the table twice";
+  EXPECT_EQ(documented, known);
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+# Fails when a source, a man page or the README writes the project's version:
+# project() in the top CMakeLists.txt is its one place, and the programs get
+# it from there as ZIRKO_VERSION.
+# Usage: cmake -D VERSION=<x.y.z> -D ROOT=<source dir> -P version_single_source.cmake
+set(patterns ${ROOT}/README.md)
+foreach(dir bench devlib emulated fuzz gui packaging scripts tests util virtual)
+  foreach(ext cpp h 1 md desktop sh py xml txt cmake rules zmap)
+    list(APPEND patterns ${ROOT}/${dir}/*.${ext})
+  endforeach()
+endforeach()
+file(GLOB_RECURSE files RELATIVE ${ROOT} LIST_DIRECTORIES false ${patterns})
+string(REPLACE "." "\\." version_regex "${VERSION}")
+set(found "")
+foreach(file ${files})
+  file(STRINGS ${ROOT}/${file} lines REGEX "(^|[^0-9.])${version_regex}($|[^0-9])")
+  if(lines)
+    list(APPEND found ${file})
+  endif()
+endforeach()
+if(found)
+  list(JOIN found "\n  " found)
+  message(FATAL_ERROR "version ${VERSION} written outside project():\n  ${found}")
+endif()
+list(LENGTH files count)
+message(STATUS "version ${VERSION} only in project(); ${count} files looked at")
