@@ -184,6 +184,7 @@ void follow_bus_position(const std::string &position) {
 }  // namespace zk
 
 float zk_version_number(int major, int minor) {
+  if (major < 0) return float(major);
   return major + minor / (minor < 10 ? 10.0f : 100.0f);
 }
 

@@ -113,9 +113,6 @@ extern zk_ops *current_ops;
 // any) to standard output whatever the log level, and flushes it.
 void zk_print_device_line(const char *text);
 
-// Version number of a reply: 2.6 from 2 and 6, 2.12 from 2 and 12.
-float zk_version_number(int major, int minor);
-
 // zk_wait_for_device_for with its own poll interval.
 int zk_wait_for_device_every(int vendor_id, const char *manufacturer, int timeout_ms, int poll_ms);
 

@@ -83,9 +83,11 @@ bool MainWindow::firmwareNewerThanOurs() {
 
 MainWindow::FirmwareVerdict MainWindow::CheckFirmwareVersion() {
   ZK_GUI_LOGV("checking firmware version");
-  const FoundFirmware found{.version = zk_version(),
-                            .major = zk_major_version(),
-                            .minor = zk_minor_version(),
+  int major, minor;
+  zk_read_version(&major, &minor);  // one request gives all three
+  const FoundFirmware found{.version = zk_version_number(major, minor),
+                            .major = major,
+                            .minor = minor,
                             .inBootloader = zk_fw_state() == ZK_STATE_BOOTLOADER,
                             .builtIn = GetEmbeddedFirmwareVersion()};
   ZK_GUI_LOGI("hw version: %d.%d", found.major, found.minor);
@@ -131,8 +133,10 @@ void MainWindow::force_update() {
     refuseEmbeddedUpgrade();
     return;
   }
-  const QString major = QString::number(zk_major_version(), 'g', 5);
-  const QString minor = QString::number(zk_minor_version(), 'g', 5);
+  int majorNumber, minorNumber;
+  zk_read_version(&majorNumber, &minorNumber);
+  const QString major = QString::number(majorNumber, 'g', 5);
+  const QString minor = QString::number(minorNumber, 'g', 5);
   const QString emb = QString::number(GetEmbeddedFirmwareVersion(), 'f', 1);
 
   Question box;

@@ -81,33 +81,33 @@ void MainWindow::checkHardwareStatus() {
 // deletion.
 void MainWindow::followReceiverState() {
   const int s = zk_get_state();
-  if (s >= 0 && s <= 6) m_failedReads = 0;
+  if (s >= ZK_RX_NORMAL && s <= ZK_RX_NOT_FOUND) m_failedReads = 0;
   switch (s) {
-    case 0:
+    case ZK_RX_NORMAL:
       ZK_GUI_LOGD("state: normal");
       break;
-    case 1:
+    case ZK_RX_RECORDING:
       ZK_GUI_LOGD("state: record");
       break;
-    case 2:
+    case ZK_RX_DELETING:
       ZK_GUI_LOGD("state: delete");
       break;
-    case 3:
+    case ZK_RX_DONE:
       ZK_GUI_LOGD("success");
       zk_clear_state();
       recordSuccess();
       break;
-    case 4:
+    case ZK_RX_NO_SPACE:
       ZK_GUI_LOGD("err: no space");
       zk_clear_state();
       record_failed_no_space();
       break;
-    case 5:
+    case ZK_RX_EXISTS:
       ZK_GUI_LOGD("err: button exists");
       zk_clear_state();
       record_failed_exists();
       break;
-    case 6:
+    case ZK_RX_NOT_FOUND:
       ZK_GUI_LOGD("key not found");
       zk_clear_state();
       erase_failed_nobutton();
@@ -150,11 +150,15 @@ void MainWindow::followNewerReceiver() {
 }
 
 void MainWindow::lookForReceiver() {
+  // An idle window with nothing plugged in scans only when the bus may have
+  // changed (every poll on a bus that sends no hotplug events).
+  if (m_nothingFound && !zk_bus_changed(ZK_VENDOR_ID)) return;
   // A receiver an earlier poll opened but didn't take into use (a
   // bootloader on its first finding, an unusable firmware) is still open:
   // opening it again on top would pile up handles every 250 ms.
   closeReceiver();
   const int r = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+  m_nothingFound = r < 0;
   if (r < 0) {
     showDisconnected();
     return;
@@ -219,7 +223,9 @@ void MainWindow::closeReceiver() {
 void MainWindow::display_fw_version() {
   const int f = zk_fw_state();
   ZK_GUI_LOGD("fw state %d", f);
-  showVersion(f, zk_major_version(), zk_minor_version());
+  int major, minor;
+  zk_read_version(&major, &minor);
+  showVersion(f, major, minor);
 }
 
 void MainWindow::showVersion(int state, int major, int minor) {

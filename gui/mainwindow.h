@@ -232,6 +232,8 @@ class MainWindow : public QMainWindow {
   // Failed state reads in a row; past a few the receiver shows as not answering.
   int m_failedReads = 0;
   bool m_notAnswering = false;
+  // The last scan found no receiver to use: the next waits for the bus.
+  bool m_nothingFound = false;
   Asker m_ask = askWithMessageBox;
   FileChooser m_chooseFile = chooseWithFileDialog;
 };

@@ -56,9 +56,11 @@ UpgradeResult UpgradeWorker::installBuiltIn() {
     result.outcome = entered == kNotBack ? UpgradeResult::kNotBack : UpgradeResult::kSwitchRefused;
     return result;
   }
-  emit inBootloader(zk_major_version(), zk_minor_version());
+  int major, minor;
+  zk_read_version(&major, &minor);
+  emit inBootloader(major, minor);
 
-  const float bootloader = zk_version();
+  const float bootloader = zk_version_number(major, minor);
   if (firmware::takesLegacyImage(bootloader))
     ZK_GUI_LOGD("using legacy image");
   else

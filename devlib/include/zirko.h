@@ -156,6 +156,9 @@ int zk_minor_version(void);
  * -16; on failure both numbers are set to that code, as the single calls give. */
 int zk_read_version(int *major, int *minor);
 const char *zk_version_str(void);
+/* The version as zk_version gives it: 2.6 from 2 and 6, 2.12 from 2 and 12,
+ * and a failure code (negative major) as itself. */
+float zk_version_number(int major, int minor);
 
 int zk_leave_bootloader(void);
 int zk_reboot(void);
