@@ -46,7 +46,10 @@ ReceiverState QuietState() {
   ReceiverState state;
   state.auto_press = false;
   state.press_delay_ms = 0;
+  // The receiver's own time to leave and come back is not the library's
+  // cost: the upgrade rows measure what the host adds to the bus time.
   state.reenumerate_delay_ms = 0;
+  state.leave_delay_ms = 0;
   return state;
 }
 

@@ -24,6 +24,9 @@ struct Version {
   bool operator==(const Version &) const = default;
 };
 
+// The receiver's layout, kept apart from the library's on purpose: the model
+// is an independent reading of the receiver, so a slip in one shows in tests
+// against the other.
 inline constexpr int kEepromSize = 1024;
 // Bytes of EEPROM the configuration image may use: header plus 169 entries.
 inline constexpr int kImageRoom = 1020;
