@@ -35,12 +35,8 @@ QString chooseMap(const ButtonMapHost &host, FileRequest::Mode mode, const QStri
 }
 
 void tell(const ButtonMapHost &host, const QString &text, const QString &details) {
-  Question box;
-  box.text = text;
+  Question box = standardQuestion(text, {"OK"});
   box.detailedText = details;
-  box.buttons = QStringList{"OK"};
-  box.defaultButton = "OK";
-  box.standardButtons = true;
   host.ask(box);
 }
 

@@ -12,6 +12,7 @@
 #include "advancedwindow.h"
 #include "gui_log.h"
 #include "mainwindow.h"
+#include "mainwindow_pictures.h"
 #include "upgrade_policy.h"
 #include "upgrade_worker.h"
 #include "zirko.h"
@@ -28,7 +29,7 @@ constexpr int kVersionLineBytes = 100;
 // Firmware images are whole pages of this many bytes.
 constexpr int kPageSize = 128;
 
-const char *const kExclamation = ":/images/exclamation.png";
+using window_pictures::kExclamation;
 
 }  // namespace
 
@@ -100,13 +101,8 @@ MainWindow::FirmwareVerdict MainWindow::CheckFirmwareVersion() {
 }
 
 bool MainWindow::offerEmbeddedUpgrade() {
-  Question box;
-  box.text = tr("Firmware Upgrade Available");
+  Question box = standardQuestion(tr("Firmware Upgrade Available"), {"Yes", "No"}, kExclamation);
   box.informativeText = tr("\nDo you want to upgrade?");
-  box.buttons = QStringList{"Yes", "No"};
-  box.defaultButton = "No";
-  box.standardButtons = true;
-  box.iconPath = kExclamation;
   return m_ask(this, box) == "Yes";
 }
 
@@ -139,17 +135,12 @@ void MainWindow::force_update() {
   const QString minor = QString::number(minorNumber, 'g', 5);
   const QString emb = QString::number(GetEmbeddedFirmwareVersion(), 'f', 1);
 
-  Question box;
-  box.text = tr("Firmware Upgrade");
+  Question box = standardQuestion(tr("Firmware Upgrade"), {"Yes", "No"}, kExclamation);
   box.informativeText = tr("Upgrading to latest firmware?\n\nYour firmware version is: ") + major +
                         "." + minor + tr("\nThe latest firmware version is: ") + emb +
                         tr("\n\nThis will force a firmware update with the latest stable firmware "
                            "release. You may have to re-learn your keys, do you want to "
                            "continue?\n");
-  box.buttons = QStringList{"Yes", "No"};
-  box.defaultButton = "No";
-  box.standardButtons = true;
-  box.iconPath = kExclamation;
   box.minimumWidth = 350;
   if (m_ask(this, box) != "Yes") return;
 

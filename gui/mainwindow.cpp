@@ -322,13 +322,8 @@ bool MainWindow::loadKeyboards(const QString &path) {
   const bool parsed = parseKeyboards(file, handler);
   file.close();
   if (!parsed) {
-    Question box;
-    box.text = tr("Error parsing ") + path + ".";
+    Question box = standardQuestion(tr("Error parsing ") + path + ".", {"OK"}, kExclamation);
     box.detailedText = handler.errorString();
-    box.buttons = QStringList{"OK"};
-    box.defaultButton = "OK";
-    box.standardButtons = true;
-    box.iconPath = kExclamation;
     m_ask(this, box);
   }
   return parsed;

@@ -16,6 +16,7 @@
 #include "button_map_menu.h"
 #include "gui_log.h"
 #include "mainwindow.h"
+#include "mainwindow_pictures.h"
 #include "zirko.h"
 
 #ifndef ZIRKO_GIT_VERSION
@@ -27,7 +28,7 @@
 
 namespace {
 
-const char *const kExclamation = ":/images/exclamation.png";
+using window_pictures::kExclamation;
 const char *const kConfigFilter = "Zirko Config (*.zcfg)";
 const char *const kFirmwareFilter = "Zirko Config (*.bin)";
 
@@ -71,13 +72,9 @@ void MainWindow::menuFormatDevice() {
 
 // Asks before every recorded button goes; a refusal says "Canceled".
 bool MainWindow::confirmErasingAll() {
-  Question box;
-  box.text = tr("Are you sure you want to remove all saved data?");
+  Question box = standardQuestion(tr("Are you sure you want to remove all saved data?"),
+                                  {"OK", "Cancel"}, kExclamation);
   box.informativeText = tr("\nThis will remove all saved remote keys\n");
-  box.buttons = QStringList{"OK", "Cancel"};
-  box.defaultButton = "Cancel";
-  box.standardButtons = true;
-  box.iconPath = kExclamation;
   if (m_ask(this, box) == "OK") return true;
   showStatus(tr("Canceled"));
   return false;
@@ -181,8 +178,8 @@ void MainWindow::menuControllerItem(QObject *item) {
 }
 
 void MainWindow::menuAbout() {
-  Question box;
-  box.text = tr("Zirko GUI Version: v" ZIRKO_VERSION);
+  Question box =
+      standardQuestion(tr("Zirko GUI Version: v" ZIRKO_VERSION), {"OK"}, ":/images/logo_small.png");
   box.informativeText =
       tr("Git Version: %1\n"
          "Based on Qt %2\n\n"
@@ -192,10 +189,6 @@ void MainWindow::menuAbout() {
          "Thanks to everyone who reported a remote, tested a layout or sent a fix.")
           .arg(ZIRKO_GIT_VERSION, qVersion(), "https://zirko.example.org/forum",
                "https://zirko.example.org/blog", "support@zirko.example.org");
-  box.buttons = QStringList{"OK"};
-  box.defaultButton = "OK";
-  box.standardButtons = true;
-  box.iconPath = ":/images/logo_small.png";
   box.minimumWidth = 350;
   m_ask(this, box);
 }
@@ -203,11 +196,7 @@ void MainWindow::menuAbout() {
 void MainWindow::menuSupport() {
   if (QDesktopServices::openUrl(QUrl(ZIRKO_SUPPORT_URL))) return;
   // No browser to open it: the address, to be typed or copied.
-  Question box;
-  box.text = tr("Open the support page in your web browser:");
+  Question box = standardQuestion(tr("Open the support page in your web browser:"), {"OK"});
   box.informativeText = ZIRKO_SUPPORT_URL;
-  box.buttons = QStringList{"OK"};
-  box.defaultButton = "OK";
-  box.standardButtons = true;
   m_ask(this, box);
 }

@@ -23,6 +23,19 @@ struct Question {
   int minimumWidth = 0;
 };
 
+// A box of the toolkit's standard buttons; the last, the cautious one, is
+// the default.
+inline Question standardQuestion(const QString &text, const QStringList &buttons,
+                                 const QString &iconPath = {}) {
+  Question box;
+  box.text = text;
+  box.iconPath = iconPath;
+  box.buttons = buttons;
+  box.defaultButton = buttons.last();
+  box.standardButtons = true;
+  return box;
+}
+
 // The text of the chosen button, or an empty text when the box was closed
 // without a choice.
 using Asker = std::function<QString(QWidget *parent, const Question &question)>;

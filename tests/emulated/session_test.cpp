@@ -14,22 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "program_output.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
-
-std::string ReadFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using Outcome = zk::test::ProgramOutput;
+using zk::test::ReadFile;
 
 // Runs `argv` in `dir` with `set` added to and `unset` taken from the
 // environment; the suite's own preload is not passed on.

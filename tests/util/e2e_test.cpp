@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "image.h"
+#include "program_output.h"
 
 namespace fs = std::filesystem;
 
@@ -567,17 +568,8 @@ std::vector<Scenario> scenarios() {
 
 // ---- running the program ----
 
-struct Result {
-  std::string out, err;
-  int status = -1;
-};
-
-std::string slurp(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using Result = zk::test::ProgramOutput;
+using zk::test::ReadFile;
 
 // Starts the program in dir with its output going to files there.
 pid_t spawn(const fs::path &program, const std::vector<std::string> &args, const fs::path &dir) {
@@ -605,8 +597,8 @@ Result finish(pid_t pid, const fs::path &dir) {
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid) return r;
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.out = slurp(dir / "stdout");
-  r.err = slurp(dir / "stderr");
+  r.out = ReadFile(dir / "stdout");
+  r.err = ReadFile(dir / "stderr");
   return r;
 }
 

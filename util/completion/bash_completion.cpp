@@ -1,6 +1,8 @@
 // Writes zirko_util's bash completion script from the command registry and
 // the key table, so that the script offers exactly the commands, options and
-// key names the program takes. Run at build time: bash_completion <output>.
+// key names the program takes, and the list of command names (one a line)
+// that the build makes the multi-call links from.
+// Run at build time: bash_completion <completion script> <command list>.
 #include <stdio.h>
 
 #include <string>
@@ -98,13 +100,25 @@ constexpr const char *kFunctionBottom = R"(  esac
 complete -F _zirko_util zirko_util
 )";
 
+int write_command_list(const char *path) {
+  FILE *out = fopen(path, "w");
+  if (!out) {
+    perror(path);
+    return 1;
+  }
+  const cmd_node *head = cmd_list();
+  for (const cmd_node *n = head->next; n != head; n = n->next) fprintf(out, "%s\n", n->desc->name);
+  return fclose(out) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: %s <output file>\n", argv[0]);
+  if (argc != 3) {
+    fprintf(stderr, "usage: %s <completion script> <command list>\n", argv[0]);
     return 2;
   }
+  if (write_command_list(argv[2]) != 0) return 1;
   FILE *out = fopen(argv[1], "w");
   if (!out) {
     perror(argv[1]);
