@@ -12,6 +12,7 @@
 
 namespace {
 
+constexpr uint8_t kEepromRead = 2;   // 0xC2/2: one settings byte
 constexpr uint8_t kEepromWrite = 3;  // 0xC2/3: one settings byte
 
 }  // namespace
@@ -67,6 +68,9 @@ class AdvancedWindowTest : public QObject {
     window->refreshSettings(true);
     QCOMPARE(writes(), 0);
     QVERIFY(window->isEnabled());
+    rig->ClearTranscript();
+    window->refreshSettings(true);
+    QCOMPARE(rig->RequestCount(0xC2, kEepromRead), 2);  // bytes A and B, once each
 
     const bool noise = box("noiseBox")->isChecked();
     box("noiseBox")->click();
