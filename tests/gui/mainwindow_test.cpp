@@ -203,6 +203,15 @@ class MainWindowTest : public QObject {
   // A generation-1 receiver answers through the worker thread; whether it
   // needs one is asked when it is taken into use, not at every recording,
   // erase or outcome.
+  // Four version reads (open, upgrade check, worker decision, label), the
+  // variant byte for the layout and for the built-in image, and the advanced
+  // window's two settings bytes; it took 14.
+  void connectingTakesAtMostEightTransfers() {
+    rig->ClearTranscript();
+    connectReceiver();
+    QVERIFY2(rig->Transcript().size() <= 8, rig->DescribeTranscript().c_str());
+  }
+
   void generationOneAsksItsVersionOncePerConnection() {
     rig->SetFirmwareVersion(1, 2);
     connectReceiver();
