@@ -141,30 +141,35 @@ int reboot(int argc, char **, const cmd_desc *, void *, dict *) {
   return argc;
 }
 
+// A switch between firmware and bootloader, with what the user reads
+// before, on failure and after.
+struct mode_switch {
+  const char *doing;
+  int (*call)();
+  const char *failed;
+  const char *done;
+};
+
+bool switch_mode(const mode_switch &change) {
+  printf("%s", change.doing);
+  fflush(stdout);
+  const bool switched = change.call() >= 0;
+  printf("%s", switched ? change.done : change.failed);
+  return switched;
+}
+
 int dfu(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   if (argc > 0 && strcmp(argv[0], "leave") != 0) {
     printf("Error: invalid dfu option\n");
     show_help(cmd->name);
     return CMD_USAGE;
   }
-  if (argc > 0 || dict_has(opts, "leave")) {
-    printf("Kicking device out of bootloader...");
-    fflush(stdout);
-    if (zk_leave_bootloader() < 0) {
-      printf("Error, could not leave bootloader\n");
-      return CMD_FAILED;
-    }
-    printf("Done!\n");
-  } else {
-    printf("Putting device in Firmware Upgrade Mode...");
-    fflush(stdout);
-    if (zk_device_set_dfu() < 0) {
-      printf("\nError\n");
-      return CMD_FAILED;
-    }
-    printf("  Done!\n");
-  }
-  return argc;
+  static constexpr mode_switch kLeave = {"Kicking device out of bootloader...", zk_leave_bootloader,
+                                         "Error, could not leave bootloader\n", "Done!\n"};
+  static constexpr mode_switch kEnter = {"Putting device in Firmware Upgrade Mode...",
+                                         zk_device_set_dfu, "\nError\n", "  Done!\n"};
+  const bool leave = argc > 0 || dict_has(opts, "leave");
+  return switch_mode(leave ? kLeave : kEnter) ? argc : CMD_FAILED;
 }
 
 // The whole file, or the errno value that kept it from being read.
