@@ -137,7 +137,7 @@ void MainWindow::receiverStoppedAnswering() {
     return;
   }
   deviceMode = ZK_STATE_FIRMWARE;  // usable again once a read succeeds
-  decideInterruptWorker();
+  decideInterruptWorker(zk_major_version());
   if (++m_failedReads >= kFailedReadsShown) showNotAnswering();
 }
 
@@ -209,10 +209,10 @@ void MainWindow::showReceiverAsFound() {
     showDisconnected();
 }
 
-// Asked once for each receiver taken into use: every check of the version
+// Decided once for each receiver taken into use: every check of the version
 // is a request to the receiver.
-void MainWindow::decideInterruptWorker() {
-  m_needsInterruptWorker = zk_major_version() == 1;
+void MainWindow::decideInterruptWorker(int major) {
+  m_needsInterruptWorker = major == 1;
 }
 
 void MainWindow::closeReceiver() {
@@ -220,12 +220,13 @@ void MainWindow::closeReceiver() {
   m_needsInterruptWorker = false;
 }
 
-void MainWindow::display_fw_version() {
+int MainWindow::display_fw_version() {
   const int f = zk_fw_state();
   ZK_GUI_LOGD("fw state %d", f);
   int major, minor;
   zk_read_version(&major, &minor);
   showVersion(f, major, minor);
+  return major;
 }
 
 void MainWindow::showVersion(int state, int major, int minor) {
@@ -252,11 +253,10 @@ void MainWindow::showConnected() {
   deviceMode = ZK_STATE_FIRMWARE;
   m_failedReads = 0;
   m_notAnswering = false;
-  decideInterruptWorker();
   advanced->refreshSettings(true);
   setTitle("Connected");
   setIndicator(kConnectedPicture);
-  display_fw_version();
+  decideInterruptWorker(display_fw_version());  // one version read for both
 }
 
 void MainWindow::showDisconnected() {

@@ -92,7 +92,9 @@ class MainWindow : public QMainWindow {
   }
 
   void showStatus(const QString &text);
-  void display_fw_version();
+  // Shows the version of the receiver in use; its major version, or a
+  // negative code.
+  int display_fw_version();
   void showConnected();
   void showDisconnected();
   void showBootloader();
@@ -194,7 +196,7 @@ class MainWindow : public QMainWindow {
   // receiver is taken into use, forgotten when it is closed or handed to an
   // upgrade.
   bool needsInterruptWorker() const { return m_needsInterruptWorker; }
-  void decideInterruptWorker();
+  void decideInterruptWorker(int major);
   void closeReceiver();
   void startWorker();
   void clearLayoutSelection();
