@@ -83,13 +83,12 @@ void AdvancedWindow::refreshSettings(bool connected) {
   detachControls();
   if (connected) {
     setEnabled(true);
-    zk_begin_snapshot();  // five settings from two bytes: each read once
+    const zk::EepromSnapshot snapshot;  // five settings from two bytes: each read once
     loadBox(sleepBox, zk_get_sleep_detect());
     loadBox(noiseBox, zk_get_noise_cancel());
     loadBox(profilesBox, zk_get_builtin_profile_support());
     loadBox(sequenceBox, zk_get_sequence_modifiers());
     const int delay = zk_get_interkey_delay();
-    zk_end_snapshot();
     const bool known = delay >= 0 && delay <= kMaxInterkeyDelay;
     delayCombo->setEnabled(known);
     delayLabel->setEnabled(known);

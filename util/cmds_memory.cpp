@@ -52,7 +52,7 @@ int peek(int, char **argv, const cmd_desc *cmd, void *, dict *) {
 }
 
 int space(int argc, char **, const cmd_desc *, void *, dict *) {
-  const eeprom_snapshot snapshot;  // both counts come from one size header
+  const zk::EepromSnapshot snapshot;  // both counts come from one size header
   if (json_output()) return print_json(space_json(), argc);
   if (zk_fw_state() != ZK_STATE_FIRMWARE) {
     printf("Device currently in bootloader\n");

@@ -119,7 +119,7 @@ int interkey_delay(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
 // Every line shows what it can, a setting the receiver lacks reading NA; the
 // command fails when any of them could not read the receiver.
 int settings(int argc, char **, const cmd_desc *, void *, dict *) {
-  const eeprom_snapshot snapshot;
+  const zk::EepromSnapshot snapshot;
   if (json_output()) return print_json(settings_json(), argc);
   const int failures_before = device_failures();
   run_cmd_line("version", nullptr);

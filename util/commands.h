@@ -10,15 +10,6 @@ constexpr const char *ZIRKO_UTIL_BUILD_TAG = "v" ZIRKO_VERSION "-1-g3842eaf";
 // "zirko_util version <release> [<build tag>]", the first line of `version`.
 void print_program_version();
 
-// For the life of a listing, each EEPROM byte is read from the receiver once.
-class eeprom_snapshot {
- public:
-  eeprom_snapshot() { zk_begin_snapshot(); }
-  ~eeprom_snapshot() { zk_end_snapshot(); }
-  eeprom_snapshot(const eeprom_snapshot &) = delete;
-  eeprom_snapshot &operator=(const eeprom_snapshot &) = delete;
-};
-
 // Key names that the usage texts list but the key table spells otherwise:
 // `record' takes both.
 struct key_alias {

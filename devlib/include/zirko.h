@@ -253,4 +253,17 @@ int zk_print_config(const unsigned char *image, int size);
 }
 #endif
 
+#ifdef __cplusplus
+namespace zk {
+/* zk_begin_snapshot for the life of a listing, ended however it ends. */
+class EepromSnapshot {
+ public:
+  EepromSnapshot() { zk_begin_snapshot(); }
+  ~EepromSnapshot() { zk_end_snapshot(); }
+  EepromSnapshot(const EepromSnapshot &) = delete;
+  EepromSnapshot &operator=(const EepromSnapshot &) = delete;
+};
+}  // namespace zk
+#endif
+
 #endif
