@@ -147,6 +147,30 @@ std::optional<Button> parse_line(std::string_view line, std::string &problem) {
   return Button{*hash, key.modifier, key.usage};
 }
 
+// The closing line of an export, "# end of map: N buttons": a comment, so
+// readers that do not know it pass over it.
+constexpr std::string_view kClosing = "# end of map: ";
+
+// The header line that says a closing line follows: without it, a map
+// that has this line was cut short.
+constexpr std::string_view kPromise =
+    "# the last line counts the buttons: without it the map is cut short";
+
+std::string closing_line(size_t count) {
+  return std::string(kClosing) + std::to_string(count) + (count == 1 ? " button" : " buttons");
+}
+
+// The count a closing line gives, or nothing for any other line.
+std::optional<int> closing_count(std::string_view line) {
+  if (line.substr(0, kClosing.size()) != kClosing) return std::nullopt;
+  line.remove_prefix(kClosing.size());
+  const size_t digits = line.find_first_not_of("0123456789");
+  if (digits == 0 || digits == std::string_view::npos || digits > 4) return std::nullopt;
+  const std::string_view rest = line.substr(digits);
+  if (rest != " buttons" && rest != " button") return std::nullopt;
+  return atoi(std::string(line.substr(0, digits)).c_str());
+}
+
 bool is_blank_or_comment(std::string_view line) {
   size_t first = line.find_first_not_of(" \t");
   return first == std::string_view::npos || line[first] == '#';
@@ -175,6 +199,8 @@ Parsed parse(std::string_view text) {
   Parsed parsed;
   std::map<uint32_t, int> line_of_hash;
   int number = 0;
+  std::optional<std::pair<int, int>> closing;  // its line and count
+  bool promised = false;
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
     if (end == std::string_view::npos) end = text.size();
@@ -182,6 +208,11 @@ Parsed parse(std::string_view text) {
     at = end + 1;
     ++number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (auto count = closing_count(line)) {
+      closing = {number, *count};
+      continue;
+    }
+    promised = promised || line == kPromise;
     if (is_blank_or_comment(line)) continue;
     std::string problem;
     std::optional<Button> button = parse_line(line, problem);
@@ -198,6 +229,15 @@ Parsed parse(std::string_view text) {
     else
       parsed.buttons.push_back(*button);
   }
+  // Lines lost from the end of an export show as a count that does not match.
+  const int read = int(parsed.buttons.size());
+  if (promised && !closing && parsed.problems.empty())
+    parsed.problems.push_back({0, "the map ends before its closing line: it was cut short"});
+  if (closing && parsed.problems.empty() && closing->second != read)
+    parsed.problems.push_back({closing->first, "the map says it has " +
+                                                   std::to_string(closing->second) +
+                                                   " buttons, but " + std::to_string(read) +
+                                                   " were read: part of it is missing"});
   return parsed;
 }
 
@@ -215,9 +255,10 @@ std::string key_text(uint8_t modifier, uint8_t usage) {
 std::string format(const std::vector<Button> &buttons, const std::vector<std::string> &header) {
   std::string text;
   for (const std::string &line : header) text += "# " + line + "\n";
+  text += std::string(kPromise) + "\n";
   for (const Button &b : buttons)
     text += hex32(b.hash) + "  " + key_text(b.modifier, b.usage) + "\n";
-  return text;
+  return text + closing_line(buttons.size()) + "\n";
 }
 
 std::vector<Button> buttons_of(const std::vector<unsigned char> &image) {
@@ -230,9 +271,14 @@ std::vector<Button> buttons_of(const std::vector<unsigned char> &image) {
   return buttons;
 }
 
-Plan plan_import(const Parsed &map, const std::vector<unsigned char> &current, bool merge) {
+Plan plan_import(const Parsed &map, const std::vector<unsigned char> &current, bool merge,
+                 bool allow_empty) {
   Plan plan;
   plan.problems = map.problems;
+  if (map.buttons.empty() && plan.problems.empty() && !allow_empty)
+    plan.problems.push_back({0,
+                             "the map has no buttons; importing it would erase every button "
+                             "on the receiver"});
   if (!plan.problems.empty() || current.size() < size_t(kHeaderSize)) return plan;
   std::vector<Button> buttons = merge ? buttons_of(current) : std::vector<Button>{};
   for (const Button &b : map.buttons) {
@@ -251,6 +297,10 @@ Plan plan_import(const Parsed &map, const std::vector<unsigned char> &current, b
     return plan;
   }
   plan.image = image_of(current, buttons);
+  for (const Button &held : buttons_of(current))
+    if (std::none_of(buttons.begin(), buttons.end(),
+                     [&](const Button &b) { return b.hash == held.hash; }))
+      ++plan.removed;
   return plan;
 }
 

@@ -29,6 +29,17 @@ int call_slot(const char *caller, int line, const char *refusal, Args... args) {
 #define ZK_DISPATCH(slot, refusal, ...) \
   call_slot<&zk_ops::slot>(__func__, __LINE__, refusal __VA_OPT__(, ) __VA_ARGS__)
 
+// The same for an operation that changes the receiver: it runs holding the
+// writer lock, or not at all.
+template <auto Slot, typename... Args>
+int call_writing_slot(const char *caller, int line, const char *refusal, Args... args) {
+  const zk::WriteLock lock;
+  if (lock.result() < 0) return lock.result();
+  return call_slot<Slot>(caller, line, refusal, args...);
+}
+#define ZK_DISPATCH_WRITE(slot, refusal, ...) \
+  call_writing_slot<&zk_ops::slot>(__func__, __LINE__, refusal __VA_OPT__(, ) __VA_ARGS__)
+
 void install_ops(zk_ops *ops) {
   delete current_ops;
   current_ops = ops;
@@ -315,23 +326,23 @@ int zk_device_set_dfu() {
     ZK_LOGI("device already in bootloader");
     return 1;
   }
-  return ZK_DISPATCH(device_set_dfu, kNoOperation);
+  return ZK_DISPATCH_WRITE(device_set_dfu, kNoOperation);
 }
 
 int zk_leave_bootloader() {
-  return ZK_DISPATCH(leave_bootloader, kNoOperation);
+  return ZK_DISPATCH_WRITE(leave_bootloader, kNoOperation);
 }
 int zk_reboot() {
-  return ZK_DISPATCH(reboot, kNoOperation);
+  return ZK_DISPATCH_WRITE(reboot, kNoOperation);
 }
 int zk_set_delete(int wait) {
-  return ZK_DISPATCH(set_delete, kNoOperation, wait);
+  return ZK_DISPATCH_WRITE(set_delete, kNoOperation, wait);
 }
 int zk_set_record(const char *key_name, int timeout_s) {
-  return ZK_DISPATCH(set_record, kNoOperation, key_name, timeout_s);
+  return ZK_DISPATCH_WRITE(set_record, kNoOperation, key_name, timeout_s);
 }
 int zk_set_record_api(int modifier, int key_code, int timeout_s) {
-  return ZK_DISPATCH(set_record_api, kNoOperation, modifier, key_code, timeout_s);
+  return ZK_DISPATCH_WRITE(set_record_api, kNoOperation, modifier, key_code, timeout_s);
 }
 int zk_set_normal() {
   return ZK_DISPATCH(set_normal, kNoOperation);
@@ -340,22 +351,22 @@ int zk_set_interrupt(int timeout_s) {
   return ZK_DISPATCH(set_interrupt, kNoOperation, timeout_s);
 }
 int zk_delete_buttons(const char *key_name) {
-  return ZK_DISPATCH(delete_buttons, kNoOperation, key_name);
+  return ZK_DISPATCH_WRITE(delete_buttons, kNoOperation, key_name);
 }
 int zk_set_noise_cancel(int value) {
-  return ZK_DISPATCH(set_noise_cancel, kNoOperation, value);
+  return ZK_DISPATCH_WRITE(set_noise_cancel, kNoOperation, value);
 }
 int zk_get_noise_cancel() {
   return ZK_DISPATCH(get_noise_cancel, kNoOperation);
 }
 int zk_set_sensitivity(int value) {
-  return ZK_DISPATCH(set_sensitivity, kNoOperation, value);
+  return ZK_DISPATCH_WRITE(set_sensitivity, kNoOperation, value);
 }
 int zk_get_sensitivity() {
   return ZK_DISPATCH(get_sensitivity, kNoOperation);
 }
 int zk_set_interkey_delay(int value) {
-  return ZK_DISPATCH(set_interkey_delay, kNoOperation, value);
+  return ZK_DISPATCH_WRITE(set_interkey_delay, kNoOperation, value);
 }
 int zk_get_interkey_delay() {
   return ZK_DISPATCH(get_interkey_delay, kNoOperation);
@@ -364,16 +375,16 @@ int zk_get_sleep_detect() {
   return ZK_DISPATCH(get_sleep_detect, kNoFwOperation);
 }
 int zk_set_sleep_detect(int value) {
-  return ZK_DISPATCH(set_sleep_detect, kNoFwOperation, value);
+  return ZK_DISPATCH_WRITE(set_sleep_detect, kNoFwOperation, value);
 }
 int zk_get_builtin_profile_support() {
   return ZK_DISPATCH(get_builtin_profile_support, kNoFwOperation);
 }
 int zk_set_builtin_profile_support(int value) {
-  return ZK_DISPATCH(set_builtin_profile_support, kNoFwOperation, value);
+  return ZK_DISPATCH_WRITE(set_builtin_profile_support, kNoFwOperation, value);
 }
 int zk_set_sequence_modifiers(int value) {
-  return ZK_DISPATCH(set_sequence_modifiers, kNoFwOperation, value);
+  return ZK_DISPATCH_WRITE(set_sequence_modifiers, kNoFwOperation, value);
 }
 int zk_get_sequence_modifiers() {
   return ZK_DISPATCH(get_sequence_modifiers, kNoFwOperation);
@@ -385,13 +396,13 @@ int zk_display_config() {
   return ZK_DISPATCH(display_config, kNoOperation);
 }
 int zk_format_config() {
-  return ZK_DISPATCH(format_config, kNoOperation);
+  return ZK_DISPATCH_WRITE(format_config, kNoOperation);
 }
 int zk_save_config(const char *path) {
   return ZK_DISPATCH(save_config, kNoOperation, path);
 }
 int zk_load_config(const char *path) {
-  return ZK_DISPATCH(load_config, kNoOperation, path);
+  return ZK_DISPATCH_WRITE(load_config, kNoOperation, path);
 }
 int zk_keys_recorded() {
   return ZK_DISPATCH(keys_recorded, kNoOperation);
@@ -403,12 +414,12 @@ int zk_last_upgrade_attempt() {
   return ZK_DISPATCH(last_upgrade_attempt, kNoOperation);
 }
 int zk_delete_index(int index) {
-  return ZK_DISPATCH(delete_index, kNoOperation, index);
+  return ZK_DISPATCH_WRITE(delete_index, kNoOperation, index);
 }
 int zk_fw_scm_hash() {
   return ZK_DISPATCH(fw_scm_hash, kNoOperation);
 }
 int zk_upload_fw(const unsigned char *image, int size, void *callback_arg,
                  zk_progress_cb callback) {
-  return ZK_DISPATCH(upload_fw, kNoOperation, image, size, callback_arg, callback);
+  return ZK_DISPATCH_WRITE(upload_fw, kNoOperation, image, size, callback_arg, callback);
 }

@@ -98,6 +98,8 @@ int zk_eeprom_poke(int address, int value) {
     ZK_LOGE("value %d is not a byte", value);
     return ZK_ERR_INVALID;
   }
+  const zk::WriteLock lock;
+  if (lock.result() < 0) return lock.result();
   snapshot.forget();         // a write may change what the receiver derives from it
   unsigned char status = 0;  // the write travels in the setup packet; this byte is unused
   int result =

@@ -101,6 +101,22 @@ int write_size(int old_size, int new_size) {
   return 0;
 }
 
+// The size header read again just before it is written: a program that
+// takes no lock may have changed the receiver meanwhile, and writing our
+// size over its own would hide or cut its buttons. Its low byte is enough:
+// every button added or removed moves it, as 6 is no multiple of 256.
+// 0, or the failure.
+int size_unchanged(const char *fn, int expected) {
+  const int low = zk_eeprom_peek(kSizeLowAddr);
+  if (low < 0) return ZK_ERR_USB;
+  if (expected < 0 || low == (expected & 0xFF)) return 0;  // a corrupt size is rewritten whole
+  ZK_LOGE_AS(fn,
+             "another program changed this receiver's size during this write, so the write "
+             "stopped before its size: nothing of the other program's work was lost; check "
+             "the buttons and run the command again");
+  return ZK_ERR_BUSY;
+}
+
 // After a write stopped part way, the receiver holds a mix of old and new.
 int report_interrupted(const char *fn, bool wrote) {
   if (wrote) {
@@ -310,6 +326,7 @@ int delete_index(const char *fn, int index) {
     if (zk_eeprom_poke(address, moved) < 0) return report_interrupted(fn, wrote);
     wrote = true;
   }
+  if (int rc = size_unchanged(fn, size)) return rc;
   if (write_size(size, new_size) < 0) return report_interrupted(fn, wrote);
   return 0;
 }
@@ -498,6 +515,7 @@ int write_config(const char *fn, const unsigned char *data, int length) {
     wrote = true;
   }
   for (int i = length - 1; i <= length; ++i) zk_progress_bar(float(i), float(length));
+  if (int rc = size_unchanged(fn, old_size)) return rc;
   if (write_size(old_size, length) < 0) return report_interrupted(fn, wrote);
   return 0;
 }
@@ -531,8 +549,14 @@ int zk_write_config_image(const unsigned char *image, int length) {
     ZK_LOGD("invalid operation for this device or version");
     return ZK_ERR_UNSUPPORTED;
   }
+  const zk::WriteLock lock;
+  if (lock.result() < 0) return lock.result();
   if (!image || !zk::fw::config_file_valid(__func__, image, length)) return ZK_ERR_INVALID;
   return zk::fw::write_config(__func__, image, length);
+}
+
+int zk_check_config_image(const unsigned char *image, long length) {
+  return image && zk::fw::config_file_valid(__func__, image, length) ? 0 : ZK_ERR_INVALID;
 }
 
 int zk_read_config_image(unsigned char *image, int room) {

@@ -110,6 +110,8 @@ int zk_check_fw_image(const unsigned char *image, long length) {
 int zk_enter_bootloader(int vendor_id) {
   if (zk_fw_state() == ZK_STATE_BOOTLOADER) return ZK_STATE_BOOTLOADER;
   if (zk_fw_state() != ZK_STATE_FIRMWARE) return ZK_ERR_NOT_USABLE;
+  const zk::WriteLock lock;
+  if (lock.result() < 0) return lock.result();
   FollowReceiver follow(current_device);
   int result = enter_bootloader(vendor_id);
   if (result == ZK_STATE_FIRMWARE) {  // came back without switching
@@ -138,6 +140,9 @@ int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
                       const char *manufacturer, void *callback_arg, zk_progress_cb callback) {
   if (!current_handle && zk_wait_for_device_for(vendor_id, manufacturer, kReturnTimeoutMs) < 0)
     return ZK_ERR_UPGRADE;
+  // Held through the receiver's restarts: its bus position stays the same.
+  const zk::WriteLock lock;
+  if (lock.result() < 0) return lock.result();
   FollowReceiver follow(current_device);
   if (zk_fw_state() == ZK_STATE_BOOTLOADER) {
     ZK_LOGI("bootloader open");

@@ -70,6 +70,10 @@ class UsbBackend {
   // Where the device is plugged in ("bus-port.port"), which stays the same
   // when the device enumerates again; empty when the backend cannot tell.
   virtual std::string bus_position(zk_usb_device *) { return {}; }
+  // Names the bus in the files that belong to one of its devices (the lock
+  // that keeps two programs from writing to one receiver at once): the same
+  // name in every program that sees this bus. Empty: the bus has no such files.
+  virtual std::string bus_name() { return {}; }
   // How many devices of the vendor have arrived or left so far, counted from
   // the first call; -1 when the backend cannot tell (every poll must scan).
   virtual long bus_changes(int /* vendor_id */) { return -1; }

@@ -83,6 +83,8 @@ class LibusbBackend final : public UsbBackend {
     return position;
   }
 
+  std::string bus_name() override { return "usb"; }
+
   int open(zk_usb_device *dev, zk_usb_handle **handle) override {
     libusb_device_handle *raw = nullptr;
     int result = libusb_open(to_libusb(dev), &raw);

@@ -4,9 +4,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -74,50 +77,89 @@ void zk_progress_bar(float done, float total) {
   fflush(stdout);
 }
 
-long file_to_buf(const char *path, unsigned char **out, const char *mode) {
-  if (!path) {
-    ZK_LOGE("invalid file");
-    return ZK_ERR_FILE_READ;
+namespace {
+
+const char *file_kind(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a plain file";
+}
+
+long refuse_file(char *reason, size_t room, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+long refuse_file(char *reason, size_t room, const char *format, ...) {
+  if (reason && room > 0) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(reason, room, format, args);
+    va_end(args);
   }
+  return ZK_ERR_FILE_READ;
+}
+
+}  // namespace
+
+long zk_read_input_file(const char *path, long max_bytes, unsigned char **out, char *reason,
+                        size_t reason_size) {
+  if (!path || !out) return refuse_file(reason, reason_size, "%s", strerror(EINVAL));
   // Opened without blocking, so a FIFO cannot hang the caller; only a
-  // regular file of a size some receiver could take is read.
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // regular file is read, and only once its size is known to fit.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return refuse_file(reason, reason_size, "%s", strerror(errno));
   struct stat info {};
-  if (fd < 0 || fstat(fd, &info) != 0) {
-    if (fd >= 0) close(fd);
-    ZK_LOGE("file %s not found\n", path);
-    return ZK_ERR_FILE_READ;
+  if (fstat(fd, &info) != 0) {
+    const int error = errno;
+    close(fd);
+    return refuse_file(reason, reason_size, "%s", strerror(error));
   }
   if (!S_ISREG(info.st_mode)) {
     close(fd);
-    ZK_LOGE("file %s is not a regular file", path);
-    return ZK_ERR_FILE_READ;
+    return refuse_file(reason, reason_size, "not a regular file (%s)", file_kind(info.st_mode));
   }
-  if (info.st_size > kMaxFileSize) {
+  if (info.st_size > max_bytes) {
     close(fd);
-    ZK_LOGE("file %s is too large: %lld bytes, at most %ld", path, (long long)info.st_size,
-            kMaxFileSize);
-    return ZK_ERR_FILE_READ;
-  }
-  File file(fdopen(fd, mode));
-  if (!file) {
-    close(fd);
-    ZK_LOGE("file %s not found\n", path);
-    return ZK_ERR_FILE_READ;
+    return refuse_file(reason, reason_size, "%s: %lld bytes, at most %ld", strerror(EFBIG),
+                       (long long)info.st_size, max_bytes);
   }
   const long length = long(info.st_size);
   // One spare byte, so that an empty file still yields a buffer.
   auto *buffer = static_cast<unsigned char *>(malloc(size_t(length) + 1));
   if (!buffer) {
-    ZK_LOGE("could not allocate memory");
-    return ZK_ERR_NO_MEMORY;
+    close(fd);
+    return refuse_file(reason, reason_size, "%s", strerror(ENOMEM));
   }
-  if (fread(buffer, 1, size_t(length), file.get()) != size_t(length)) {
-    ZK_LOGE("error reading file");
-    free(buffer);
+  long done = 0;
+  while (done < length) {
+    ssize_t n = read(fd, buffer + done, size_t(length - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n < 0 ? errno : EIO;  // the file shrank while it was read
+      close(fd);
+      free(buffer);
+      return refuse_file(reason, reason_size, "%s", strerror(error));
+    }
+    done += n;
+  }
+  close(fd);
+  *out = buffer;
+  return length;
+}
+
+long file_to_buf(const char *path, unsigned char **out, const char *) {
+  if (!path) {
+    ZK_LOGE("invalid file");
     return ZK_ERR_FILE_READ;
   }
-  *out = buffer;
+  char reason[128];
+  const long length = zk_read_input_file(path, kMaxFileSize, out, reason, sizeof reason);
+  if (length >= 0) return length;
+  if (access(path, F_OK) != 0)
+    ZK_LOGE("file %s not found\n", path);
+  else
+    ZK_LOGE("file %s: %s", path, reason);
   return length;
 }
 
@@ -198,6 +240,8 @@ const char *zk_result_text(int result) {
       return "timed out waiting for a button";
     case ZK_ERR_NOT_USABLE:
       return "receiver not usable";
+    case ZK_ERR_BUSY:
+      return "another program is changing this receiver";
     default:
       return "device operation failed";
   }

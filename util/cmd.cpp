@@ -1,5 +1,6 @@
 #include "cmd.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -125,6 +126,8 @@ dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index, int *un
       CMD_LOGV("single -, stopping");
       break;
     }
+    // No option is a digit: "-1" is a number for the command to judge.
+    if (isdigit(static_cast<unsigned char>(word[1]))) break;
     CMD_LOGV("opt: %s, carg = %d", word, index);
     const char *next = index + 1 < argc ? argv[index + 1] : nullptr;
     if (word[1] == '-')

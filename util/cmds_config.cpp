@@ -22,14 +22,6 @@ bool is_directory(const char *path) {
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Why the file cannot be read, as an errno value; 0 when it can.
-int read_error(const std::string &path) {
-  FILE *file = fopen(path.c_str(), "rb");
-  if (!file) return errno;
-  fclose(file);
-  return is_directory(path.c_str()) ? EISDIR : 0;
-}
-
 // Why the file cannot be written, as an errno value; 0 when it can. Asked
 // before the receiver is read, so that a bad path costs nothing.
 int write_error(const std::string &path) {
@@ -72,17 +64,32 @@ int saveconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
   return move_config(zk_save_config, path, {"Saving", "Disk", "saved"}, argc);
 }
 
+bool exists(const std::string &path) {
+  return access(path.c_str(), F_OK) == 0;
+}
+
 // The file is the name as typed or, when there is no such file, the name with
-// the extension that saveconfig adds.
+// the extension that saveconfig adds. It is read and checked whole before
+// the receiver is touched, and written from that one reading.
 int loadconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
   std::string path = argv[0];
-  int error = read_error(path);
-  if (error == ENOENT && read_error(path + kExtension) == 0) {
+  std::vector<unsigned char> image;
+  std::string reason = read_input_file(path.c_str(), ZK_CONFIG_FILE_MAX, image);
+  if (!reason.empty() && !exists(path) && exists(path + kExtension)) {
     path += kExtension;
-    error = 0;
+    reason = read_input_file(path.c_str(), ZK_CONFIG_FILE_MAX, image);
   }
-  if (error) return file_failed(argv[0], error);
-  return move_config(zk_load_config, path, {"Loading", "Device", "Loaded Successfully"}, argc);
+  if (!reason.empty()) return file_refused(path.c_str(), reason);
+  if (zk_check_config_image(image.data(), long(image.size())) < 0) {
+    printf("Error: %s is not a configuration file; the receiver was not changed\n", path.c_str());
+    return CMD_FAILED;
+  }
+  printf("\nLoading Configuration File '%s' to Device\n", path.c_str());
+  fflush(stdout);
+  if (int rc = zk_write_config_image(image.data(), int(image.size())); rc != 0)
+    return device_failed(rc);
+  printf("\n\nConfiguration File Loaded Successfully\n");
+  return argc;
 }
 
 // A button map named "-" is standard input or output.
@@ -94,19 +101,27 @@ const char *shown_name(const char *path) {
   return is_standard_stream(path) ? "standard input" : path;
 }
 
-// The whole text, or the errno value that kept it from being read. A map is
-// small: anything beyond a megabyte is not one.
-int read_text(const char *path, std::string &text) {
-  constexpr size_t kLongest = 1 << 20;
-  FILE *file = is_standard_stream(path) ? stdin : fopen(path, "rb");
-  if (!file) return errno;
+// A map is small: anything beyond a megabyte is not one.
+constexpr long kLongestMap = 1 << 20;
+
+// The whole text of standard input: empty, or why it was not read.
+std::string read_stdin(std::string &text) {
   char chunk[4096];
   size_t n;
-  while (text.size() <= kLongest && (n = fread(chunk, 1, sizeof chunk, file)) > 0)
+  while (text.size() <= size_t(kLongestMap) && (n = fread(chunk, 1, sizeof chunk, stdin)) > 0)
     text.append(chunk, n);
-  int error = ferror(file) ? (errno ? errno : EIO) : text.size() > kLongest ? EFBIG : 0;
-  if (file != stdin) fclose(file);
-  return error;
+  if (ferror(stdin)) return strerror(errno ? errno : EIO);
+  if (text.size() > size_t(kLongestMap)) return strerror(EFBIG);
+  return {};
+}
+
+// The whole map: empty, or why it was not read.
+std::string read_map(const char *path, std::string &text) {
+  if (is_standard_stream(path)) return read_stdin(text);
+  std::vector<unsigned char> bytes;
+  std::string reason = read_input_file(path, kLongestMap, bytes);
+  text.assign(bytes.begin(), bytes.end());
+  return reason;
 }
 
 // 0, or the errno value of the failed write.
@@ -144,23 +159,21 @@ int refuse_map(const char *shown, const std::vector<zk::map::Problem> &problems)
   return CMD_FAILED;
 }
 
+constexpr const char *kMergeKey = "merge";
+constexpr const char *kAllowEmptyKey = "allow-empty";
+
 void report_kept(const zk::map::Plan &plan) {
   for (const zk::map::Kept &kept : plan.kept) printf("  %s\n", zk::map::describe(kept).c_str());
+  if (plan.removed > 0)
+    printf("  removes %d button%s that the map does not have\n", plan.removed,
+           plan.removed == 1 ? "" : "s");
 }
 
-constexpr const char *kMergeKey = "merge";
-
-// Every line is checked before the receiver is touched; the image is then
-// written as loadconfig writes one.
-int import_map(int argc, char **argv, const cmd_desc *, void *, dict *opts) {
-  const char *shown = shown_name(argv[0]);
-  std::string text;
-  if (int error = read_text(argv[0], text)) return file_failed(shown, error);
-  const zk::map::Parsed map = zk::map::parse(text);
-  if (!map.problems.empty()) return refuse_map(shown, map.problems);
+int import_locked(const char *shown, const zk::map::Parsed &map, dict *opts, int argc) {
   std::vector<unsigned char> current;
   if (int rc = zk::map::read_receiver_image(current)) return device_failed(rc);
-  const zk::map::Plan plan = zk::map::plan_import(map, current, dict_has(opts, kMergeKey));
+  const zk::map::Plan plan =
+      zk::map::plan_import(map, current, dict_has(opts, kMergeKey), dict_has(opts, kAllowEmptyKey));
   if (!plan.problems.empty()) return refuse_map(shown, plan.problems);
   report_kept(plan);
   printf("\nImporting Button Map '%s' to Device\n", shown);
@@ -171,8 +184,26 @@ int import_map(int argc, char **argv, const cmd_desc *, void *, dict *opts) {
   return argc;
 }
 
+// Every line is checked before the receiver is touched; the image is then
+// written as loadconfig writes one. The receiver stays locked from the read
+// that the plan starts from to the end of the write, so no other program's
+// change slips in between and is undone.
+int import_map(int argc, char **argv, const cmd_desc *, void *, dict *opts) {
+  const char *shown = shown_name(argv[0]);
+  std::string text;
+  if (std::string reason = read_map(argv[0], text); !reason.empty())
+    return file_refused(shown, reason);
+  const zk::map::Parsed map = zk::map::parse(text);
+  if (!map.problems.empty()) return refuse_map(shown, map.problems);
+  if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
+  int result = import_locked(shown, map, opts, argc);
+  zk_unlock_receiver();
+  return result;
+}
+
 const cmd_option kImportOptions[] = {
     {kMergeKey, "add the map's buttons to those on the receiver", 0, "merge"},
+    {kAllowEmptyKey, "import a map with no buttons, erasing every button", 0, "allow-empty"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -189,10 +220,11 @@ const cmd_desc kCommands[] = {
     {"import",
      import_map,
      "Load a button map file into zirko",
-     "usage: \n  import [--merge] <file>\n"
+     "usage: \n  import [--merge] [--allow-empty] <file>\n"
      "  replaces the recorded buttons with those of the map (- reads standard\n"
      "  input); the settings stay. Every line is checked first: a map with a\n"
-     "  bad line is refused whole.\n"
+     "  bad line, or one shorter than its closing line says, is refused whole;\n"
+     "  so is a map with no buttons, unless --allow-empty is given.\n"
      "example:\n  zirko_util import ~/living-room.zmap\n"
      "  zirko_util import --merge ~/extra-buttons.zmap",
      kImportOptions,

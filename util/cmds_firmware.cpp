@@ -172,18 +172,6 @@ int dfu(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   return switch_mode(leave ? kLeave : kEnter) ? argc : CMD_FAILED;
 }
 
-// The whole file, or the errno value that kept it from being read.
-int read_image(const char *path, std::vector<unsigned char> &image) {
-  FILE *file = fopen(path, "rb");
-  if (!file) return errno;
-  unsigned char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) image.insert(image.end(), chunk, chunk + n);
-  int error = ferror(file) ? (errno ? errno : EIO) : 0;
-  fclose(file);
-  return error;
-}
-
 // The image is read and checked while the receiver still runs its firmware:
 // a generation-1 bootloader cannot leave without a good image. A receiver
 // already in its bootloader applies its own size check.
@@ -197,7 +185,8 @@ int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   int vendor = ZK_VENDOR_ID;
   if (argc == 3 && !parse_int(cmd->name, argv[2], 16, &vendor)) return CMD_USAGE;
   std::vector<unsigned char> image;
-  if (int error = read_image(argv[0], image)) return file_failed(argv[0], error);
+  if (std::string reason = read_input_file(argv[0], ZK_FIRMWARE_FILE_MAX, image); !reason.empty())
+    return file_refused(argv[0], reason);
   // The receiver opened at the start was looked for under our vendor id.
   if (vendor != ZK_VENDOR_ID) zk_close_device();
   if (zk_fw_state() != ZK_STATE_BOOTLOADER &&

@@ -11,10 +11,7 @@ constexpr int kEepromSize = 1024;  // bytes
 // An EEPROM address from the command line: 0 to 1023, refused as a usage
 // error before anything is read.
 bool parse_address(const cmd_desc *cmd, const char *word, int *address) {
-  if (!parse_int(cmd->name, word, 10, address)) return false;
-  if (*address >= 0 && *address < kEepromSize) return true;
-  ZK_LOG_AT(1, "E", cmd->name, "address must be 0 to %d: %s", kEepromSize - 1, word);
-  return false;
+  return parse_in_range(cmd, word, "address", 0, kEepromSize - 1, address);
 }
 
 int dump(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {

@@ -85,12 +85,9 @@ int record(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
 int record_api(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   int seconds, modifier, usage;
   if (!wait_seconds(cmd, opts, &seconds)) return CMD_USAGE;
-  if (!parse_int(cmd->name, argv[0], 10, &modifier) || !parse_int(cmd->name, argv[1], 10, &usage))
+  if (!parse_in_range(cmd, argv[0], "the modifier", 0, 255, &modifier) ||
+      !parse_in_range(cmd, argv[1], "the HID usage", 0, 255, &usage))
     return CMD_USAGE;
-  if (modifier < 0 || modifier > 255 || usage < 0 || usage > 255) {
-    ZK_LOG_AT(1, "E", cmd->name, "modifier and HID usage must be 0 to 255");
-    return CMD_USAGE;
-  }
   printf("hit a key on the remote to be paired with %d %d\n", modifier, usage);
   fflush(stdout);
   int rc = zk_set_record_api(modifier, usage, seconds);
@@ -117,12 +114,12 @@ int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
   return argc;
 }
 
-// The hash of the button at an index, read before it is deleted so that the
-// user sees which one went; false when it cannot be read.
+constexpr int kFirstEntry = 5, kEntrySize = 6, kMaxButtons = 169;
+
+// The hash of the button at an index (0 to kMaxButtons - 1), read before it
+// is deleted so that the user sees which one went; false when it cannot be read.
 bool entry_hash(int index, unsigned *hash) {
-  constexpr int kFirstEntry = 5, kEntrySize = 6, kEepromSize = 1024;
   const int address = kFirstEntry + kEntrySize * index;
-  if (index < 0 || address + 4 > kEepromSize) return false;
   *hash = 0;
   for (int i = 0; i < 4; ++i) {
     int byte = zk_eeprom_peek(address + i);
@@ -132,13 +129,30 @@ bool entry_hash(int index, unsigned *hash) {
   return true;
 }
 
+// Says which indexes there are when the receiver has no button at this one.
+int no_such_index(int index, int rc) {
+  const int recorded = rc == ZK_ERR_FAILED ? zk_keys_recorded() : -1;
+  if (recorded < 0 || index < recorded) return device_failed(rc);
+  read_failed(rc);
+  end_progress_line();
+  if (recorded == 0)
+    printf("Error: no button at index %d: the receiver has no buttons\n", index);
+  else
+    printf("Error: no button at index %d: the receiver has %d, at index 0 to %d\n", index, recorded,
+           recorded - 1);
+  return CMD_FAILED;
+}
+
 int delete_index(int, char **argv, const cmd_desc *cmd, void *, dict *) {
   int index;
-  if (!parse_int(cmd->name, argv[0], 10, &index)) return CMD_USAGE;
+  if (!parse_in_range(cmd, argv[0], "the index", 0, kMaxButtons - 1, &index)) return CMD_USAGE;
+  // Held from the hash read to the deletion, so the hash shown is the one deleted.
+  if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
   unsigned hash = 0;
   bool known = entry_hash(index, &hash);
   int rc = zk_delete_index(index);
-  if (rc < 0) return device_failed(rc);
+  zk_unlock_receiver();
+  if (rc < 0) return no_such_index(index, rc);
   end_progress_line();
   if (known)
     printf("  Deleted button %d (hash %X)\n", index, hash);

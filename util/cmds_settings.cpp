@@ -103,13 +103,15 @@ int sleep_detect(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   return run_toggle(kSleepDetect, argc, argv, cmd);
 }
 
+constexpr int kLongestDelay = 7;  // what every firmware generation takes
+
 int interkey_delay(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (argc == 0) {
     int d = zk_get_interkey_delay();
     return show_value("  inter-key delay:  ", d, std::to_string(d).c_str());
   }
   int n;
-  if (!parse_int(cmd->name, argv[0], 10, &n)) return CMD_USAGE;
+  if (!parse_in_range(cmd, argv[0], "the inter-key delay", 0, kLongestDelay, &n)) return CMD_USAGE;
   int rc = zk_set_interkey_delay(n);
   if (rc < 0) return device_failed(rc);
   if (rc == 0) printf("interkey delay set: %d\n", n);
@@ -151,7 +153,7 @@ const cmd_desc kCommands[] = {
      "This adjusts the sensitivity of botton pressing. If keys\n"
      "feel sticky, try decreasing this. If keys are to responsive,\n"
      "try increasing this. A sweet spot is 3\n"
-     "usage:\n  interkey_delay 0-6\n"
+     "usage:\n  interkey_delay 0-7\n"
      "examples:\n  interkey_delay 0\n  interkey_delay 3\n",
      nullptr,
      {0, 1, CMD_CHAINS},

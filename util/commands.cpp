@@ -32,6 +32,14 @@ bool parse_int(const char *cmd_name, const char *text, int base, int *value) {
   return true;
 }
 
+bool parse_in_range(const cmd_desc *cmd, const char *word, const char *what, int low, int high,
+                    int *value) {
+  if (!parse_int(cmd->name, word, 10, value)) return false;
+  if (*value >= low && *value <= high) return true;
+  ZK_LOG_AT(1, "E", cmd->name, "%s must be %d to %d: %s", what, low, high, word);
+  return false;
+}
+
 bool read_failed(int code) {
   if (code == ZK_ERR_UNSUPPORTED) return false;
   ++failures;
@@ -54,10 +62,24 @@ int device_failed(int code) {
 }
 
 int file_failed(const char *path, int error) {
+  return file_refused(path, strerror(error));
+}
+
+int file_refused(const char *path, const std::string &reason) {
   ++failures;
   end_progress_line();
-  printf("Error: %s: %s\n", path, strerror(error));
+  printf("Error: %s: %s\n", path, reason.c_str());
   return CMD_FAILED;
+}
+
+std::string read_input_file(const char *path, long max_bytes, std::vector<unsigned char> &data) {
+  unsigned char *bytes = nullptr;
+  char reason[160] = "";
+  const long length = zk_read_input_file(path, max_bytes, &bytes, reason, sizeof reason);
+  if (length < 0) return reason;
+  data.assign(bytes, bytes + length);
+  free(bytes);
+  return {};
 }
 
 int unrecognized(const cmd_desc *cmd) {

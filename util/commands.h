@@ -1,6 +1,9 @@
 // Helpers shared by the device command modules.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "cmd.h"
 
 // Build identification printed by `version`; ZIRKO_VERSION is the project's.
@@ -24,6 +27,11 @@ inline constexpr key_alias kKeyAliases[] = {
 // Reads a whole decimal (or, with base 16, hexadecimal) int; logs and returns
 // false for anything else, so a typo never reaches the receiver as 0.
 bool parse_int(const char *cmd_name, const char *text, int base, int *value);
+// A whole decimal number from low to high, else false after saying what the
+// valid range is ("<what> must be <low> to <high>: <word>") or that the word
+// is no number: a usage error, found before the receiver is touched.
+bool parse_in_range(const cmd_desc *cmd, const char *word, const char *what, int low, int high,
+                    int *value);
 // One line on standard output saying why a device operation failed; returns
 // CMD_FAILED for the handler to pass on.
 int device_failed(int code);
@@ -36,6 +44,11 @@ int device_failures();
 // One line on standard output naming the file and the system's reason for
 // errno value `error`; returns CMD_FAILED.
 int file_failed(const char *path, int error);
+// The same with the reason as a text.
+int file_refused(const char *path, const std::string &reason);
+// A whole input file through the library's reader, which refuses a FIFO, a
+// device or a file over max_bytes at once: empty, or why it was not read.
+std::string read_input_file(const char *path, long max_bytes, std::vector<unsigned char> &data);
 // "unrecognized option" and the command's help; returns CMD_USAGE.
 int unrecognized(const cmd_desc *cmd);
 // Set by `--json': the commands that offer it print a JSON object instead of

@@ -1,6 +1,9 @@
 #include "bus.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -58,7 +61,11 @@ std::optional<int> refused_result(const std::optional<Fault> &fault, Receiver *r
 
 }  // namespace
 
-Bus::Bus() = default;
+Bus::Bus() {
+  char name[64];
+  snprintf(name, sizeof name, "virtual-%ld-%p", long(getpid()), static_cast<void *>(this));
+  name_ = name;
+}
 Bus::~Bus() = default;
 
 Receiver &Bus::add_receiver(ReceiverState state, SharedState *shared) {
@@ -467,6 +474,20 @@ std::string Bus::bus_position(zk_usb_device *dev) {
     if (slots_[i].get() == device->slot) return "1-" + std::to_string(i + 1);
   }
   return {};
+}
+
+}  // namespace zk::virt
+
+namespace zk::virt {
+
+std::string Bus::bus_name() {
+  std::lock_guard lock(mu_);
+  return name_;
+}
+
+void Bus::set_bus_name(std::string name) {
+  std::lock_guard lock(mu_);
+  name_ = std::move(name);
 }
 
 }  // namespace zk::virt

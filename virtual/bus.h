@@ -125,6 +125,10 @@ class Bus : public UsbBackend {
   int reset_device(zk_usb_handle *handle) override;
   // Every device sits on bus 1, at the port of its place in the bus order.
   std::string bus_position(zk_usb_device *dev) override;
+  // Unique to this bus object unless set: only programs that share a
+  // receiver through one state file share a name.
+  std::string bus_name() override;
+  void set_bus_name(std::string name);
 
  private:
   struct Slot;
@@ -154,6 +158,7 @@ class Bus : public UsbBackend {
   void record(Transfer transfer);
 
   std::mutex mu_;
+  std::string name_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::unordered_map<const Device *, std::unique_ptr<Device>> devices_;
   std::unordered_map<const Handle *, std::unique_ptr<Handle>> handles_;  // open ones

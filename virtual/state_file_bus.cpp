@@ -1,5 +1,6 @@
 #include "state_file_bus.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -16,6 +17,12 @@ StateFileBus::StateFileBus(const std::string &path) {
                  path.c_str(), problem.c_str());
     return;
   }
+  // Every program that names this file shares the receiver, and so its lock.
+  uint64_t fnv = 0xcbf29ce484222325ull;
+  for (unsigned char c : file) fnv = (fnv ^ c) * 0x100000001b3ull;
+  char name[32];
+  std::snprintf(name, sizeof name, "state-%016llx", static_cast<unsigned long long>(fnv));
+  bus_.set_bus_name(name);
   file_ = std::make_unique<SharedStateFile>(file);
   file_->create_if_missing();
   receiver_ = &bus_.add_receiver({}, file_.get());

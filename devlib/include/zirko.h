@@ -45,6 +45,7 @@ extern "C" {
 #define ZK_ERR_USB -16         /* a control transfer failed */
 #define ZK_ERR_TIMEOUT -17     /* no button was pressed in time */
 #define ZK_ERR_NOT_USABLE -19  /* no receiver open, or it cannot be used */
+#define ZK_ERR_BUSY -20        /* another program kept changing the receiver */
 
 /* State codes that firmware of generation 2 and later reports for a
  * recording or deletion (zk_get_state). */
@@ -80,6 +81,16 @@ void zk_progress_bar(float done, float total);
 /* Reads a whole file into a new buffer (length + 1 bytes, freed by the
  * caller with free()). Returns the file length or a negative code. */
 long file_to_buf(const char *path, unsigned char **out, const char *mode);
+/* Reads a whole input file of at most max_bytes into a new buffer (length +
+ * 1 bytes, freed with free()). The file is opened without blocking and read
+ * only when it is a regular file whose size fits, so a FIFO, a device or a
+ * huge file is refused at once. Returns the length, or -14 with `reason`
+ * (reason_size bytes; may be null) saying why, as the system says it ("No
+ * such file or directory", "not a regular file (a FIFO)"...). */
+#define ZK_CONFIG_FILE_MAX 1019    /* bytes: a whole image of 169 buttons */
+#define ZK_FIRMWARE_FILE_MAX 16384 /* bytes: the whole flash */
+long zk_read_input_file(const char *path, long max_bytes, unsigned char **out, char *reason,
+                        size_t reason_size);
 /* Writes length bytes; returns length or -9. */
 long buf_to_file(const char *path, const unsigned char *buffer, long length,
                  const char *mode);
@@ -193,6 +204,10 @@ int zk_write_config_image(const unsigned char *image, int length);
  * runs firmware, -8 when the stored size is not a whole image or does not
  * fit, -16 after a failed transfer. */
 int zk_read_config_image(unsigned char *image, int room);
+/* 0 when the image is one zk_write_config_image takes (5 + 6 bytes per
+ * button, its size header equal to its length), else -8 after an error line
+ * saying why. */
+int zk_check_config_image(const unsigned char *image, long length);
 int zk_load_config(const char *path);
 int zk_keys_recorded(void);
 int zk_keys_remaining(void);
@@ -202,6 +217,22 @@ int zk_delete_index(int index);
 int zk_set_sequence_modifiers(int value);
 int zk_get_sequence_modifiers(void);
 int zk_fw_scm_hash(void);
+
+/* ---- one writer per receiver ---- */
+
+/* How long a writer waits for another program's write to end. */
+#define ZK_LOCK_WAIT_MS 5000
+
+/* Keeps every other program of ours from changing the open receiver until
+ * the matching zk_unlock_receiver: an advisory lock on a file under
+ * $XDG_RUNTIME_DIR/zirko/ (else /tmp/zirko-<uid>/) named after the
+ * receiver's bus position. While another program holds it, writes "another
+ * program is changing this receiver" on standard error and waits at most
+ * wait_ms. Calls nest; every call of the library that writes takes it, so a
+ * caller needs it only to keep a read and the write planned from it
+ * together. 0, or -20 when the other program kept it. */
+int zk_lock_receiver(int wait_ms);
+void zk_unlock_receiver(void);
 
 /* ---- firmware upgrade ---- */
 

@@ -49,7 +49,11 @@ Parsed parse(std::string_view text);
 // "usage=0xNN modifier=0xNN" when no name reads back as the same two bytes.
 std::string key_text(uint8_t modifier, uint8_t usage);
 
-// A map of the buttons: each header line as a comment, then one line each.
+// A map of the buttons: each header line as a comment, a comment saying that
+// a closing line follows, one line per button, then the closing comment
+// "# end of map: N buttons". A map with that closing line is refused when it
+// holds another number of buttons, and a map that promises one but ends
+// without it is refused: either was cut short.
 std::string format(const std::vector<Button> &buttons, const std::vector<std::string> &header);
 
 // The buttons of a configuration image (size header, three settings bytes,
@@ -66,12 +70,15 @@ struct Plan {
   std::vector<unsigned char> image;  // the image to write; empty when refused
   std::vector<Problem> problems;
   std::vector<Kept> kept;
+  int removed = 0;  // buttons on the receiver that the image leaves out
 };
 
 // The image to write for a checked map: the current image's settings bytes,
 // then the map's buttons (merge: the current buttons, then the map's new
-// ones). Refused when the map has problems or the buttons would not fit.
-Plan plan_import(const Parsed &map, const std::vector<unsigned char> &current, bool merge);
+// ones). Refused when the map has problems or the buttons would not fit,
+// and, unless allow_empty, when it has no buttons: that would erase them all.
+Plan plan_import(const Parsed &map, const std::vector<unsigned char> &current, bool merge,
+                 bool allow_empty = false);
 
 // The texts both programs show: "<file>:<line>: <problem>" ("<file>:
 // <problem>" for the whole map), "<file> was not imported; the receiver was
