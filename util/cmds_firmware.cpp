@@ -99,12 +99,16 @@ int version(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (state < 0) return argc;
   int major, minor;
   zk_read_version(&major, &minor);
-  unsigned hash = static_cast<unsigned>(zk_fw_scm_hash());
+  const int hash = zk_fw_scm_hash();
   if (state == ZK_STATE_FIRMWARE)
     printf("  Firmware:");
   else if (state == ZK_STATE_BOOTLOADER)
     printf("  Booloader:");
-  printf(" v%d.%d [%08X]\n", major & 0xFF, minor & 0xFF, hash);
+  // A bootloader has no hash: its refusal is no number to show as one.
+  if (hash == ZK_ERR_UNSUPPORTED)
+    printf(" v%d.%d [no hash]\n", major & 0xFF, minor & 0xFF);
+  else
+    printf(" v%d.%d [%08X]\n", major & 0xFF, minor & 0xFF, static_cast<unsigned>(hash));
   return argc;
 }
 
@@ -124,8 +128,10 @@ int status(int, char **, const cmd_desc *, void *, dict *) {
     printf("Last upgrade attempt: OK (running firmware)\n");
     return 0;
   }
+  // A receiver still in its bootloader did not get a firmware it runs,
+  // whether the image was refused or the upload cut: never OK.
   int flag = zk_last_upgrade_attempt();
-  printf("Last upgrade attempt: %s\n", flag == 0 ? "OK" : "Error");
+  printf("Last upgrade attempt: Error: %s\n", kInBootloader);
   return flag < 0 && read_failed(flag) ? CMD_FAILED : 0;
 }
 

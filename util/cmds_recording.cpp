@@ -61,7 +61,8 @@ int recording_failed(int rc) {
       printf("Error, unknown key name\n");
       break;
     case ZK_ERR_UNSUPPORTED:
-      printf("Error, recording %s\n", zk_result_text(rc));
+      read_failed(rc);
+      if (!report_bootloader(rc)) printf("Error, recording %s\n", zk_result_text(rc));
       break;
     default:
       return device_failed(rc);

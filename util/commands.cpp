@@ -50,12 +50,20 @@ int device_failures() {
   return failures;
 }
 
+bool report_bootloader(int code) {
+  if (code != ZK_ERR_UNSUPPORTED || zk_fw_state() != ZK_STATE_BOOTLOADER) return false;
+  end_progress_line();
+  printf("Error: %s\n", kInBootloader);
+  return true;
+}
+
 int device_failed(int code) {
   read_failed(code);
   if (json_mode) {
     print_json_error(zk_result_text(code), code);
     return CMD_FAILED;
   }
+  if (report_bootloader(code)) return CMD_FAILED;
   end_progress_line();
   printf("Error: %s (%d)\n", zk_result_text(code), code);
   return CMD_FAILED;

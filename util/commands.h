@@ -32,6 +32,14 @@ bool parse_int(const char *cmd_name, const char *text, int base, int *value);
 // is no number: a usage error, found before the receiver is touched.
 bool parse_in_range(const cmd_desc *cmd, const char *word, const char *what, int low, int high,
                     int *value);
+// What a receiver in its bootloader needs, said wherever its firmware's
+// operations are asked for.
+inline constexpr const char *kInBootloader =
+    "the receiver is in its bootloader: run `zirko_util upgrade FILE`, or start zirko_gui to "
+    "restore its firmware";
+// For an operation the receiver lacks (-12) because it runs its bootloader:
+// says so on standard output and returns true.
+bool report_bootloader(int code);
 // One line on standard output saying why a device operation failed; returns
 // CMD_FAILED for the handler to pass on.
 int device_failed(int code);

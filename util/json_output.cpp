@@ -88,8 +88,10 @@ json_result status_json() {
   // The upgrade flag belongs to the bootloader: running firmware, the last
   // upgrade finished.
   const int flag = state == ZK_STATE_FIRMWARE ? 0 : zk_last_upgrade_attempt();
-  object["last_upgrade"] =
-      read.number(flag).is_null() ? json(nullptr) : json(flag ? "error" : "ok");
+  // Still in the bootloader, the receiver runs no new firmware: an error.
+  object["last_upgrade"] = read.number(flag).is_null()
+                               ? json(nullptr)
+                               : json(flag || state == ZK_STATE_BOOTLOADER ? "error" : "ok");
   return {object, read.failure};
 }
 

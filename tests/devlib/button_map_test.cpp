@@ -111,6 +111,59 @@ TEST(PlanImport, KeepsTheSettingsAndRefusesAMergeThatDoesNotFit) {
   EXPECT_EQ(line_of(plan.problems[0]), "0: 170 buttons with those on the receiver, more than 169");
 }
 
+// An export ends with its count; losing lines from it, or a wrong count, is
+// a problem, while a map written by hand needs no count at all.
+TEST(Parse, AnExportCutShortIsRefused) {
+  const std::vector<Button> buttons = {{0xAAAA0001, 0, 0x04}, {0xBBBB0002, 0, 0x3E}};
+  const std::string whole = zk::map::format(buttons, {"a header"});
+  EXPECT_EQ(whole.substr(whole.size() - 25), "\n# end of map: 2 buttons\n");
+  const size_t last_button = whole.find("BBBB0002");
+  const struct {
+    std::string text;
+    std::string problem;  // empty: the map is good
+  } cases[] = {
+      {whole, ""},
+      {"AAAA0001 a\n", ""},
+      {"AAAA0001 a\n# end of map: 1 button\n", ""},
+      {whole.substr(0, whole.find("# end of map")),
+       "0: the map ends before its closing line: it was cut short"},
+      {whole.substr(0, last_button) + whole.substr(whole.find("# end of map")),
+       "4: the map says it has 2 buttons, but 1 were read: part of it is missing"},
+      {"AAAA0001 a\n# end of map: 3 buttons\n",
+       "2: the map says it has 3 buttons, but 1 were read: part of it is missing"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text);
+    const zk::map::Parsed map = zk::map::parse(c.text);
+    if (c.problem.empty()) {
+      EXPECT_TRUE(map.problems.empty()) << line_of(map.problems[0]);
+    } else {
+      ASSERT_EQ(map.problems.size(), 1u);
+      EXPECT_EQ(line_of(map.problems[0]), c.problem);
+    }
+  }
+}
+
+// A map with no buttons would erase them all: only asked for it is planned;
+// a plan counts the receiver's buttons it leaves out.
+TEST(PlanImport, RefusesAnEmptyMapAndCountsWhatItRemoves) {
+  // Two buttons: AAAA0001 a, BBBB0002 F5.
+  const std::vector<unsigned char> current = {0, 17, 0x36, 0x06, 0x00, 1,    0, 0xAA, 0xAA,
+                                              0, 4,  2,    0,    0xBB, 0xBB, 0, 0x3E};
+  const zk::map::Parsed empty = zk::map::parse("# nothing but comments\n\n");
+  const zk::map::Plan refused = zk::map::plan_import(empty, current, false);
+  EXPECT_TRUE(refused.image.empty());
+  ASSERT_EQ(refused.problems.size(), 1u);
+  EXPECT_EQ(line_of(refused.problems[0]),
+            "0: the map has no buttons; importing it would erase every button on the receiver");
+  const zk::map::Plan erase = zk::map::plan_import(empty, current, false, true);
+  EXPECT_EQ(erase.image, (std::vector<unsigned char>{0, 5, 0x36, 0x06, 0x00}));
+  EXPECT_EQ(erase.removed, 2);
+  const zk::map::Parsed one = zk::map::parse("BBBB0002 F6\nCCCC0003 b\n");
+  EXPECT_EQ(zk::map::plan_import(one, current, false).removed, 1);
+  EXPECT_EQ(zk::map::plan_import(one, current, true).removed, 0);
+}
+
 TEST(Parse, ShippedExampleIsAValidMap) {
   std::ifstream file(ZIRKO_EXAMPLE_MAP);
   std::stringstream text;

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -20,6 +22,7 @@
 
 #include "image.h"
 #include "program_output.h"
+#include "zirko.h"
 
 namespace fs = std::filesystem;
 
@@ -70,8 +73,8 @@ const std::string kVersion =
 const std::string kV38 = kVersion + "  Firmware: v3.8 [5EEDC0DE]\n";
 const std::string kV26 = kVersion + "  Firmware: v2.6 [5EEDC0DE]\n";
 const std::string kV14 = kVersion + "  Firmware: v1.4 [5EEDC0DE]\n";
-// Bootloaders have no source hash: the refused call's -12 shows instead.
-const std::string kVBoot = kVersion + "  Booloader: v2.1 [FFFFFFF4]\n";
+// Bootloaders have no source hash.
+const std::string kVBoot = kVersion + "  Booloader: v2.1 [no hash]\n";
 
 const std::string kHelpList =
     "Commands:\n"
@@ -170,6 +173,11 @@ std::string settings(const std::string &version, const char *sleep, const char *
 }
 
 const char *kNotSupported = "Error: not supported by this receiver (-12)\n";
+const std::string kInBootloader =
+    "the receiver is in its bootloader: run `zirko_util upgrade FILE`, or start zirko_gui to "
+    "restore its firmware\n";
+// In its bootloader the receiver has no firmware running, however it got there.
+const std::string kStatusBoot = "Last upgrade attempt: Error: " + kInBootloader;
 // A receiver running its firmware has no upgrade left unfinished.
 const std::string kStatusOk = "Last upgrade attempt: OK (running firmware)\n";
 // A command given words it would not use: nothing runs.
@@ -370,13 +378,12 @@ std::vector<Scenario> scenarios() {
        kBoot2,
        {{{"settings"},
          settings(kVBoot, "NA", "NA", "NA", "NA", "NA",
-                  "Device currently in bootloader\n" + std::string(kNotSupported))},
-        {{"status"}, "Last upgrade attempt: OK\n"},
+                  "Device currently in bootloader\nError: " + kInBootloader)},
+        {{"status"}, kStatusBoot},
         {{"space"}, "Device currently in bootloader\n"},
-        {{"keys"}, kNotSupported, 1},
+        {{"keys"}, "Error: " + kInBootloader, 1},
         {{"record", "a"},
-         " Press any button on the remote to link it with 'a'\n\n"
-         "Error, recording not supported by this receiver\n",
+         " Press any button on the remote to link it with 'a'\n\nError: " + kInBootloader,
          1},
         {{"interkey_delay"}, "  inter-key delay:  NA\n"},
         {{"dfu"}, "Putting device in Firmware Upgrade Mode...  Done!\n"},
@@ -385,7 +392,7 @@ std::vector<Scenario> scenarios() {
         {{"version"}, kV38}}},
       {"Bootloader1CannotBeLeftWithoutAnImage",
        kBoot1,
-       {{{"status"}, "Last upgrade attempt: Error\n"},
+       {{{"status"}, kStatusBoot},
         {{"dfu", "leave"},
          "Kicking device out of bootloader...Error, could not leave bootloader\n",
          1,
@@ -480,6 +487,26 @@ std::vector<Scenario> scenarios() {
          2,
          "[E] interkey_delay(#): the inter-key delay must be 0 to 7: 9\n"},
         {{"delete_index", "x"}, "", 2, "[E] delete_index(#): invalid number: x\n"},
+        {{"delete_index", "400000000"},
+         "",
+         2,
+         "[E] delete_index(#): the index must be 0 to 168: 400000000\n"},
+        {{"interkey_delay", "-1"},
+         "",
+         2,
+         "[E] interkey_delay(#): the inter-key delay must be 0 to 7: -1\n"},
+        {{"sleep_detect", "-1"},
+         "unrecognized option\nHelp for `sleep_detect' command:\n[^]*",
+         2,
+         "",
+         "zirko_util",
+         true},
+        {{"seq_modifiers", "-1"},
+         "unrecognized option\nHelp for `seq_modifiers' command:\n[^]*",
+         2,
+         "",
+         "zirko_util",
+         true},
         {{"format"}, "Formatting Device, please wait...  Done!\n"},
         {{"delete_index", "0"},
          "Error: no button at index 0: the receiver has no buttons\n",
@@ -517,7 +544,7 @@ std::vector<Scenario> scenarios() {
          "[E] zk_upgrade_fw_ext(#): upload firmware failed\n",
          "zirko_util",
          true},
-        {{"status", "version"}, "Last upgrade attempt: Error\n" + kVBoot}}},
+        {{"status", "version"}, kStatusBoot + kVBoot}}},
       {"FailedUpgradeStaysInTheBootloader",
        kBoot2,
        {{{"upgrade", "bad.bin", "zirko", "0x20A0"},
@@ -527,7 +554,8 @@ std::vector<Scenario> scenarios() {
          "[E] zk_ver2_upload_fw(#): could not prep device\n"
          "[E] zk_upgrade_fw_ext(#): upload firmware failed\n"},
         {{"version"}, kVBoot},
-        {{"status"}, "Last upgrade attempt: OK\n"}}},
+        {{"status"}, kStatusBoot},
+        {{"keys"}, "Error: " + kInBootloader, 1}}},
       {"ReceiverRefusingARequest",
        kGen3 + "fail_request = 0xC0/3 -9\n",
        {{{"format"}, "Formatting Device, please wait...\nError: USB transfer failed (-16)\n", 1},
@@ -720,6 +748,85 @@ TEST_F(TempDir, MergeAddsNewButtonsAndKeepsTheReceiversKeys) {
   EXPECT_EQ(r.out.substr(0, 36), "  kept AAAA0001 as a (the map has b)");
   EXPECT_EQ(util({"keys"}, dir_).out,
             kTwoKeysListing + "    2  CCCC0003    left_alt+right_cmd tab\n");
+}
+
+// What no receiver may be sent: each is refused at once, naming the file
+// and the reason, and the EEPROM stays as it was.
+TEST_F(TempDir, UnusableFilesAreRefusedAtOnceAndChangeNothing) {
+  std::ofstream(dir_ / "receiver.state") << kFast << kTwoKeys;
+  ASSERT_EQ(util({"export", "good.zmap"}, dir_).status, 0);
+  const std::string good = ReadFile(dir_ / "good.zmap");
+  std::ofstream(dir_ / "empty.zmap").close();
+  std::ofstream(dir_ / "comments.zmap") << "# only\n\n   # comments\n";
+  std::ofstream(dir_ / "cut40.zmap") << good.substr(0, 40);
+  std::ofstream(dir_ / "noend.zmap") << good.substr(0, good.find("# end of map"));
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  std::ofstream(dir_ / "big").close();
+  fs::resize_file(dir_ / "big", 200u << 20);  // sparse: costs no disk
+  const std::string no_map = " was not imported; the receiver was not changed\n";
+  const std::string empty = "the map has no buttons; importing it would erase every button";
+  const struct {
+    std::vector<std::string> args;
+    std::string out, err;  // err: a part of the log
+  } cases[] = {
+      {{"import", "empty.zmap"}, "Error: empty.zmap" + no_map, empty},
+      {{"import", "comments.zmap"}, "Error: comments.zmap" + no_map, empty},
+      {{"import", "cut40.zmap"}, "Error: cut40.zmap" + no_map, empty},
+      {{"import", "noend.zmap"}, "Error: noend.zmap" + no_map, "it was cut short"},
+      {{"loadconfig", "fifo"}, "Error: fifo: not a regular file (a FIFO)\n", ""},
+      {{"import", "fifo"}, "Error: fifo: not a regular file (a FIFO)\n", ""},
+      {{"upgrade", "fifo"}, "Error: fifo: not a regular file (a FIFO)\n", ""},
+      {{"loadconfig", "/dev/zero"},
+       "Error: /dev/zero: not a regular file (a character device)\n",
+       ""},
+      {{"import", "/dev/zero"}, "Error: /dev/zero: not a regular file (a character device)\n", ""},
+      {{"upgrade", "/dev/zero"}, "Error: /dev/zero: not a regular file (a character device)\n", ""},
+      {{"loadconfig", "big"}, "Error: big: File too large: 209715200 bytes, at most 1019\n", ""},
+      {{"import", "big"}, "Error: big: File too large: 209715200 bytes, at most 1048576\n", ""},
+      {{"upgrade", "big"}, "Error: big: File too large: 209715200 bytes, at most 16384\n", ""},
+      {{"loadconfig", "good.zmap"},
+       "Error: good.zmap is not a configuration file; the receiver was not changed\n",
+       "[E] zk_check_config_image(#): invalid configuration file: "},
+  };
+  const std::string before = util({"dump", "1023"}, dir_).out;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const auto start = std::chrono::steady_clock::now();
+    const Result r = util(c.args, dir_);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_NE(without_lines(r.err).find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(util({"dump", "1023"}, dir_).out, before);
+  }
+}
+
+// A second writer waits while the first holds the receiver, saying so, and
+// gives up after a bounded time; reading never waits.
+TEST_F(TempDir, SecondWriterWaitsThenGivesUp) {
+  std::ofstream(dir_ / "receiver.state") << kFast << kTwoKeys << "press_delay_ms = 60000\n";
+  setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+  const pid_t recording = spawn(ZIRKO_UTIL_BIN, {"record", "-t", "8", "a"}, dir_);
+  usleep(500 * 1000);                       // the recording holds the receiver while it waits
+  const fs::path second = dir_ / "second";  // the same receiver, other output files
+  fs::create_directory(second);
+  fs::create_symlink(dir_ / "receiver.state", second / "receiver.state");
+  EXPECT_EQ(util({"keys"}, second).out, kTwoKeysListing);
+  const auto start = std::chrono::steady_clock::now();
+  const Result waited = util({"delete_index", "0"}, second);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(waited.status, 1);
+  EXPECT_EQ(waited.out, "Error: another program is changing this receiver (-20)\n");
+  EXPECT_EQ(without_lines(waited.err),
+            "another program is changing this receiver\n"
+            "[E] zk_lock_receiver(#): another program kept changing this receiver for 5 s; "
+            "nothing was changed\n");
+  EXPECT_GE(took, std::chrono::milliseconds(ZK_LOCK_WAIT_MS));
+  EXPECT_LT(took, std::chrono::milliseconds(ZK_LOCK_WAIT_MS + 1500));
+  kill(recording, SIGTERM);
+  finish(recording, dir_);
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(util({"keys"}, dir_).out, kTwoKeysListing);
 }
 
 TEST_F(TempDir, JsonSettingsHasTheDocumentedFields) {
