@@ -1,6 +1,9 @@
 // Firmware generation 1 (0.x, 1.x and unknown majors): generation 2's requests,
 // but the outcome of a recording or deletion arrives as one byte on the
 // interrupt endpoint, there is no state request and no deletion by index.
+#include <algorithm>
+#include <climits>
+
 #include "fw_common.h"
 #include "usb_backend.h"
 
@@ -59,7 +62,9 @@ int zk_ver1_set_interrupt(int timeout_s) {
   ZK_LOGD("Setting up Interrupt");
   unsigned char outcome[1] = {0};
   int transferred = 0;
-  const unsigned timeout_ms = timeout_s > 0 ? unsigned(timeout_s) * 1000 : 0;
+  // In 64 bits: a wait of more than 49 days must not wrap round to a short one.
+  const unsigned timeout_ms =
+      timeout_s > 0 ? unsigned(std::min<int64_t>(int64_t(timeout_s) * 1000, UINT_MAX)) : 0;
   int result = zk_set_interrupt_ep(kOutcomeEndpoint, outcome, 1, &transferred, timeout_ms);
   ZK_LOGD("Transferred %d bytes, Result: %X", transferred, outcome[0]);
   if (result == zk::kUsbErrorTimeout) {

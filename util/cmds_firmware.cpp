@@ -190,6 +190,10 @@ int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   const char *manufacturer = argc == 3 ? argv[1] : ZK_MANUFACTURER;
   int vendor = ZK_VENDOR_ID;
   if (argc == 3 && !parse_int(cmd->name, argv[2], 16, &vendor)) return CMD_USAGE;
+  if (vendor < 0 || vendor > 0xFFFF) {
+    ZK_LOG_AT(1, "E", cmd->name, "the vendor id must be 0 to FFFF (hexadecimal): %s", argv[2]);
+    return CMD_USAGE;
+  }
   std::vector<unsigned char> image;
   if (std::string reason = read_input_file(argv[0], ZK_FIRMWARE_FILE_MAX, image); !reason.empty())
     return file_refused(argv[0], reason);

@@ -1,9 +1,6 @@
 #include "bus.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -61,11 +58,7 @@ std::optional<int> refused_result(const std::optional<Fault> &fault, Receiver *r
 
 }  // namespace
 
-Bus::Bus() {
-  char name[64];
-  snprintf(name, sizeof name, "virtual-%ld-%p", long(getpid()), static_cast<void *>(this));
-  name_ = name;
-}
+Bus::Bus() = default;
 Bus::~Bus() = default;
 
 Receiver &Bus::add_receiver(ReceiverState state, SharedState *shared) {

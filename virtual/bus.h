@@ -125,8 +125,8 @@ class Bus : public UsbBackend {
   int reset_device(zk_usb_handle *handle) override;
   // Every device sits on bus 1, at the port of its place in the bus order.
   std::string bus_position(zk_usb_device *dev) override;
-  // Unique to this bus object unless set: only programs that share a
-  // receiver through one state file share a name.
+  // Empty unless set, so a bus of one program's own keeps no files; the bus
+  // of a state file, which programs share, is named after the file.
   std::string bus_name() override;
   void set_bus_name(std::string name);
 

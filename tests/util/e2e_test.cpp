@@ -380,6 +380,7 @@ std::vector<Scenario> scenarios() {
          settings(kVBoot, "NA", "NA", "NA", "NA", "NA",
                   "Device currently in bootloader\nError: " + kInBootloader)},
         {{"status"}, kStatusBoot},
+        {{"--json", "status"}, "{\"mode\":\"bootloader\",\"last_upgrade\":\"error\"}\n"},
         {{"space"}, "Device currently in bootloader\n"},
         {{"keys"}, "Error: " + kInBootloader, 1},
         {{"record", "a"},
@@ -531,7 +532,11 @@ std::vector<Scenario> scenarios() {
          "zirko_util",
          true},
         {{"version"}, kVersion + "  Firmware: v3.9 [12345678]\n"},
-        {{"upgrade", "fw.bin", "zirko", "2O"}, "", 2, "[E] upgrade(#): invalid number: 2O\n"}}},
+        {{"upgrade", "fw.bin", "zirko", "2O"}, "", 2, "[E] upgrade(#): invalid number: 2O\n"},
+        {{"upgrade", "fw.bin", "zirko", "-1"},
+         "",
+         2,
+         "[E] upgrade(#): the vendor id must be 0 to FFFF (hexadecimal): -1\n"}}},
       {"UpgradeWithAPageTheBootloaderKeepsRefusing",
        kGen3 + "bootloader_reject_page = 2\nbootloader_reject_times = 200\n",
        {{{"upgrade", "fw.bin"},
@@ -614,6 +619,7 @@ pid_t spawn(const fs::path &program, const std::vector<std::string> &args, const
     int e = open("stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
     setenv("ZIRKO_VIRTUAL", (dir / "receiver.state").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 0);  // the writer lock's file, unless a test shares one
     alarm(60);  // a hung run fails its case instead of the whole suite
     execv(program.c_str(), argv.data());
     _exit(127);
