@@ -102,9 +102,14 @@ int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
   if (!wait_seconds(cmd, opts, &seconds)) return CMD_USAGE;
   printf(" The Next button pressed will be deleted, please press a button\n\n");
   fflush(stdout);
-  // Delete mode, then the wait for the button with the time asked for.
-  int rc = zk_set_delete(0);
-  if (rc == 0) rc = zk_set_interrupt(seconds);
+  // Delete mode, then the wait for the button with the time asked for, the
+  // receiver locked throughout: it moves the entries itself once pressed.
+  int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS);
+  if (rc == 0) {
+    rc = zk_set_delete(0);
+    if (rc == 0) rc = zk_set_interrupt(seconds);
+    zk_unlock_receiver();
+  }
   if (rc == ZK_ERR_NOT_FOUND) {
     printf("Error, that button is not recorded\n");
     return CMD_FAILED;

@@ -782,6 +782,7 @@ TEST_F(TempDir, UnusableFilesAreRefusedAtOnceAndChangeNothing) {
       {{"loadconfig", "fifo"}, "Error: fifo: not a regular file (a FIFO)\n", ""},
       {{"import", "fifo"}, "Error: fifo: not a regular file (a FIFO)\n", ""},
       {{"upgrade", "fifo"}, "Error: fifo: not a regular file (a FIFO)\n", ""},
+      {{"loadconfig", "."}, "Error: .: not a regular file (a folder)\n", ""},
       {{"loadconfig", "/dev/zero"},
        "Error: /dev/zero: not a regular file (a character device)\n",
        ""},
