@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -172,6 +173,28 @@ TEST_F(ConfigTest, SaveAndLoadFailures) {
   FailTransfer(4, zk::kUsbErrorPipe);
   EXPECT_EQ(zk_load_config(path_.c_str()), -16);
   EXPECT_EQ(zk_save_config((testing::TempDir() + "no/such/dir.zcfg").c_str()), -6);
+}
+
+}  // namespace
+
+namespace {
+
+// A program that takes no lock, here the receiver recording a button while a
+// load writes, may move the size during the write: the write then stops
+// before its own size, so the button recorded meanwhile is kept.
+TEST_F(ConfigTest, WriteStopsBeforeItsSizeWhenTheSizeMovedUnderIt) {
+  SetImage(ImageOf(20));
+  bus().set_latency(std::chrono::milliseconds(1));
+  SetAutoPress(true, 30);  // well inside the write of ~250 transfers
+  ASSERT_EQ(zk_set_record_api(0, 0x05, 0), 0);
+  Bytes other = ImageOf(20);
+  for (size_t at = 5; at < other.size(); at += 6) other[at] ^= 0xFF;  // every hash differs
+  CapturedOutput err(stderr);
+  EXPECT_EQ(zk_write_config_image(other.data(), int(other.size())), ZK_ERR_BUSY);
+  EXPECT_TRUE(Contains(err.text(), "nothing of the other program's work was lost"));
+  EXPECT_EQ(ImageSize(), int(other.size()) + 6);
+  EXPECT_EQ(Entries().size(), 21u);
+  for (const auto &t : Requests(0xC2, 3)) EXPECT_NE(t.value, 1) << "the size's low byte written";
 }
 
 }  // namespace
