@@ -45,7 +45,7 @@ extern "C" {
 #define ZK_ERR_USB -16         /* a control transfer failed */
 #define ZK_ERR_TIMEOUT -17     /* no button was pressed in time */
 #define ZK_ERR_NOT_USABLE -19  /* no receiver open, or it cannot be used */
-#define ZK_ERR_BUSY -20        /* another program kept changing the receiver */
+#define ZK_ERR_BUSY -20        /* another program is changing the receiver */
 
 /* State codes that firmware of generation 2 and later reports for a
  * recording or deletion (zk_get_state). */
@@ -81,14 +81,15 @@ void zk_progress_bar(float done, float total);
 /* Reads a whole file into a new buffer (length + 1 bytes, freed by the
  * caller with free()). Returns the file length or a negative code. */
 long file_to_buf(const char *path, unsigned char **out, const char *mode);
+/* The largest input files: a configuration image and a firmware image. */
+#define ZK_CONFIG_FILE_MAX 1019    /* bytes: a whole image of 169 buttons */
+#define ZK_FIRMWARE_FILE_MAX 16384 /* bytes: the whole flash */
 /* Reads a whole input file of at most max_bytes into a new buffer (length +
  * 1 bytes, freed with free()). The file is opened without blocking and read
  * only when it is a regular file whose size fits, so a FIFO, a device or a
  * huge file is refused at once. Returns the length, or -14 with `reason`
  * (reason_size bytes; may be null) saying why, as the system says it ("No
  * such file or directory", "not a regular file (a FIFO)"...). */
-#define ZK_CONFIG_FILE_MAX 1019    /* bytes: a whole image of 169 buttons */
-#define ZK_FIRMWARE_FILE_MAX 16384 /* bytes: the whole flash */
 long zk_read_input_file(const char *path, long max_bytes, unsigned char **out, char *reason,
                         size_t reason_size);
 /* Writes length bytes; returns length or -9. */
@@ -197,7 +198,9 @@ int zk_save_config(const char *path);
 /* Writes a whole configuration image (size header, settings, entries; 5 + 6
  * bytes per button, its header equal to its length) as zk_load_config
  * writes a file: 0, -8 for an image the receiver could not use, -12 when no
- * receiver runs firmware, -16 after a failed transfer. */
+ * receiver runs firmware, -16 after a failed transfer, -20 when another
+ * program kept the receiver or moved its size during the write (which then
+ * stops before the size, keeping that program's buttons). */
 int zk_write_config_image(const unsigned char *image, int length);
 /* Reads the configuration image (size header through its last button) into
  * image, which has room for `room` bytes: its length, -12 when no receiver
