@@ -11,24 +11,18 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 
 #include "advancedwindow.h"
-#include "firmware_upgrade.h"
 #include "graphicskeyboard.h"
 #include "keyboardgview.h"
 #include "mainwindow.h"
 #include "mainwindow_pictures.h"
-#include "upgrade_worker.h"
-#include "zirko_interrupt.h"
 #include "zirkobutton.h"
 
 namespace {
 
 using namespace window_pictures;
-
-constexpr std::chrono::milliseconds kFirstPoll{1};
 
 QLabel *makeLabel(QWidget *parent, const char *name, const QRect &geometry) {
   auto *label = new QLabel(parent);
@@ -164,7 +158,7 @@ void MainWindowUi::retranslateUi(QMainWindow *window) {
 }
 
 MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
-    : QMainWindow(parent), worker(worker), m_upgradePolicy(firmware::placeholderImages()) {
+    : QMainWindow(parent), m_session(new ReceiverSession(worker, this)) {
   ui.setupUi(this);
   connectControls();
   createOperationTimers();
@@ -173,13 +167,15 @@ MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
   buildControllerMenu();
   currentKeyboard = nullptr;
   stopCurrentOperation();
-  startPolling();
-  connectWorkers();
+  connectSession();
+  selectKeyboard("Minimalist");
+  showState(m_session->state());
+  m_session->start();
 }
 
 MainWindow::~MainWindow() {
-  // Every wait of an upgrade is bounded.
-  m_upgrader->wait();
+  // The session's workers end before the window they report to.
+  delete m_session;
   // The layouts belong to the list, not to the scene.
   if (currentKeyboard) scene->removeItem(currentKeyboard);
   qDeleteAll(keyboardList);
@@ -218,33 +214,4 @@ void MainWindow::setupView() {
 
   ui.go->setImages(kGoHover, kGoNormal, false);
   ui.erase->setImages(kEraseHover, kEraseNormal, false);
-}
-
-void MainWindow::startPolling() {
-  statusTimer = new QTimer(this);
-  connect(statusTimer, &QTimer::timeout, this, &MainWindow::checkHardwareStatus,
-          Qt::DirectConnection);
-  statusTimer->start(kFirstPoll);
-  showDisconnected();
-}
-
-void MainWindow::connectWorkers() {
-  // Emitted on the worker thread, so every delivery is queued to this one.
-  connect(worker, &zirko_interrupt::record_success, this, &MainWindow::recordSuccess);
-  connect(worker, &zirko_interrupt::record_failed_exists, this, &MainWindow::record_failed_exists);
-  connect(worker, &zirko_interrupt::record_failed_no_space, this,
-          &MainWindow::record_failed_no_space);
-  connect(worker, &zirko_interrupt::erase_failed_nobutton, this,
-          &MainWindow::erase_failed_nobutton);
-  connect(worker, &zirko_interrupt::transfer_failed, this, &MainWindow::transfer_failed);
-  // A stopped generation-1 wait goes on until a button is pressed; the poll
-  // resumes when it stopped the wait (stopCurrentOperation) or when it ends.
-  connect(worker, &QThread::finished, this, [this] {
-    if (!m_upgrading) statusTimer->start();
-  });
-
-  m_upgrader = new UpgradeWorker(this);
-  connect(m_upgrader, &UpgradeWorker::progress, ui.progressBar, &QProgressBar::setValue);
-  connect(m_upgrader, &UpgradeWorker::inBootloader, this, &MainWindow::showInBootloader);
-  connect(m_upgrader, &UpgradeWorker::ended, this, &MainWindow::upgradeEnded);
 }

@@ -1,7 +1,9 @@
 #include "receiver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 
 #include "clock.h"
@@ -513,6 +515,30 @@ void Receiver::plug() {
   Session session(*this);
   state_.plugged = true;
   if (usable_ && !run_.present && run_.leave_at < 0) arrive_locked(now_ms());
+}
+
+namespace {
+
+bool holder_alive(uint64_t holder) {
+  const auto pid = static_cast<pid_t>(holder >> 32);
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+}  // namespace
+
+bool Receiver::claim(uint64_t holder) {
+  Session session(*this);
+  const bool held = run_.claim_holder != 0 && run_.claim_holder != holder &&
+                    run_.claim_enumeration == run_.enumeration && holder_alive(run_.claim_holder);
+  if (held) return false;
+  run_.claim_holder = holder;
+  run_.claim_enumeration = run_.enumeration;
+  return true;
+}
+
+void Receiver::release(uint64_t holder) {
+  Session session(*this);
+  if (run_.claim_holder == holder) run_.claim_holder = 0;
 }
 
 bool Receiver::present() {

@@ -118,6 +118,13 @@ class Receiver {
   // `next` mode.
   void reenumerate(Mode next);
 
+  // The interface claim, which one host handle at a time may hold, as
+  // usbfs grants it: `holder` names the handle and its process. False when
+  // a live other holder has it on this enumeration; a holder whose process
+  // ended, or whose enumeration is gone, has lost it.
+  bool claim(uint64_t holder);
+  void release(uint64_t holder);
+
   // Copies for transports, tests and the state file.
   ReceiverState snapshot();
   RunState run_snapshot();

@@ -135,6 +135,10 @@ struct RunState {
   uint8_t outcome = 0;
   uint8_t active_a = 0;  // settings bytes the firmware runs with
   uint8_t active_b = 0;
+  // The host handle that claimed the receiver's interface (process id in
+  // the high half; 0: none), good for the enumeration it was taken on.
+  uint64_t claim_holder = 0;
+  uint64_t claim_enumeration = 0;
   BootloaderRun boot;
   bool operator==(const RunState &) const = default;
 };

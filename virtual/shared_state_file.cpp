@@ -67,6 +67,8 @@ void visit_fields(Run &run, Visit &&visit) {
   visit("outcome", run.outcome);
   visit("active_a", run.active_a);
   visit("active_b", run.active_b);
+  visit("claim_holder", run.claim_holder);
+  visit("claim_enumeration", run.claim_enumeration);
   visit("boot_next_page", run.boot.next_page);
   for (size_t i = 0; i < run.boot.status.size(); ++i)
     visit("boot_status" + std::to_string(i), run.boot.status[i]);

@@ -1,7 +1,7 @@
 // Upgrades from the embedded firmware against the virtual receiver: when the
 // window offers or forces one, which image it picks, and what a failure or a
 // real receiver changes.
-#include "firmware_upgrade.h"
+#include "firmware_images.h"
 
 #include <QProgressBar>
 #include <QPushButton>
@@ -145,7 +145,7 @@ class FirmwareUpgradeTest : public QObject {
     QTest::addColumn<int>("questions");
     QTest::newRow("255.14") << 255 << 14 << 0;
     QTest::newRow("255.0") << 255 << 0 << 0;
-    QTest::newRow("1.4 declined") << 1 << 4 << 1;
+    QTest::newRow("1.4, never asked") << 1 << 4 << 0;
   }
   void replacedFirmwareIsUpgraded() {
     QFETCH(int, major);
@@ -180,7 +180,7 @@ class FirmwareUpgradeTest : public QObject {
     if (corvane) h->rig->SetCorvane();
     h->rig->receiver().reenumerate(zk::virt::Mode::kBootloader);
     h->poll();
-    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Disconnected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Bootloader"));
     QCOMPARE(h->pagesSent(), 0);
     h->poll();
     QVERIFY(h->awaitUpgrade());
@@ -283,7 +283,7 @@ class FirmwareUpgradeTest : public QObject {
 
     h->rig->receiver().reenumerate(zk::virt::Mode::kBootloader);
     for (int i = 0; i < 3; ++i) h->poll();
-    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected [DFU]"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Bootloader"));
     QCOMPARE(h->status(), QString("No built-in firmware for this receiver"));
     QCOMPARE(h->pagesSent(), 0);
     h->window->menuSaveConfig();
@@ -329,7 +329,7 @@ class FirmwareUpgradeTest : public QObject {
                                 "built-in firmware v3.8 was installed instead"
                              << "Firmware v3.8" << 1;
     QTest::newRow("older, sound") << "sound"
-                                  << "Firmware successfully upgraded"
+                                  << "Firmware v3.7 installed in place of v3.8"
                                   << "Firmware v3.7" << 1;
   }
   void fileUpgradeOutcomes() {
@@ -373,7 +373,7 @@ class FirmwareUpgradeTest : public QObject {
     h->chosenFiles << writeImage(dir, imageOf(3, 8, 4096));
     h->window->menuUploadFirmware();
     QVERIFY(h->awaitUpgrade());
-    QCOMPARE(h->status(), QString("Firmware successfully upgraded"));
+    QCOMPARE(h->status(), QString("Firmware v3.8 installed in place of v3.9"));
     QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.8"));
     QCOMPARE(h->window->indicatorPicture(), QString(":/images/bottom_connected.png"));

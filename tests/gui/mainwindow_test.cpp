@@ -75,6 +75,7 @@ class MainWindowTest : public QObject {
     rig = std::make_unique<zk::test::VirtualRig>();
     worker = std::make_unique<zirko_interrupt>();
     window = std::make_unique<MainWindow>(worker.get());
+    window->session()->setBootloaderGrace(std::chrono::milliseconds(0));
     asked.clear();
     answers.clear();
     window->setAsker([this](QWidget *, const Question &q) {
@@ -294,6 +295,7 @@ class MainWindowTest : public QObject {
     answers << "Start over" << confirmation;
     rig->receiver().press(0xD2);
     poll();
+    QTRY_VERIFY(!window->isUpgrading());
     expectIdleWith(statusAfter);
     QCOMPARE(asked.size(), 2);
     QCOMPARE(asked[1].text, QString("Are you sure you want to remove all saved data?"));
@@ -339,9 +341,9 @@ class MainWindowTest : public QObject {
                            << "newer"
                            << "Firmware v3.9";
     QTest::newRow("bootloader") << "bootloader"
-                                << "Connected [DFU]"
+                                << "Bootloader"
                                 << "bootloader"
-                                << "Bootldr v2.1";
+                                << "Bootloader v2.1";
     QTest::newRow("unplugged") << "none"
                                << "Disconnected"
                                << "disconnected"

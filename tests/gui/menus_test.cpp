@@ -58,6 +58,7 @@ class MenusTest : public QObject {
     connectReceiver();
     h->answers << answer;
     h->window->menuFormatDevice();
+    QVERIFY(h->awaitJob());
     QCOMPARE(h->asked.size(), 1);
     QCOMPARE(h->asked[0].text, QString("Are you sure you want to remove all saved data?"));
     QCOMPARE(h->asked[0].informativeText, QString("\nThis will remove all saved remote keys\n"));
@@ -92,10 +93,12 @@ class MenusTest : public QObject {
 
     h->answers << "OK";
     h->window->menuFormatDevice();
+    QVERIFY(h->awaitJob());
     QVERIFY(h->rig->Entries().empty());
 
     h->chosenFiles << file;
     h->window->menuLoadConfig();
+    QVERIFY(h->awaitJob());
     QCOMPARE(h->status(), QString("File restored"));
     QCOMPARE(h->fileRequests.last().mode, FileRequest::kOpen);
     QCOMPARE(h->fileRequests.last().title, QString("Open File"));
@@ -112,6 +115,7 @@ class MenusTest : public QObject {
     h->rig->AddEntry(0xC1, 0, 0x04);
     h->chosenFiles << dir.filePath("no such backup.zcfg");
     h->window->menuLoadConfig();
+    QVERIFY(h->awaitJob());
     QCOMPARE(h->status(), QString("Could not restore file"));
     QCOMPARE(h->rig->ImageSize(), 5 + 6);
 
