@@ -118,10 +118,9 @@ void ReceiverSession::upgradeFinished(const UpgradeResult &result) {
 }
 
 QString ReceiverSession::outcomeText(const UpgradeResult &result) const {
-  const QString cause =
-      result.cause == UpgradeResult::kImageNotStarted ? tr("zirko did not start it")
-      : result.cause == UpgradeResult::kCutOff        ? tr("zirko left the bus during the upload")
-                                                      : tr("zirko refused the upload");
+  const QString cause = result.cause == UpgradeResult::kImageNotStarted
+                            ? tr("zirko did not start it")
+                            : tr("the upload did not finish");
   switch (result.outcome) {
     case UpgradeResult::kInstalled: {
       const float before = zk_version_number(result.majorBefore, result.minorBefore);

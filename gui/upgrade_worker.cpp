@@ -106,16 +106,10 @@ UpgradeResult UpgradeWorker::installChosen() {
     return result;
   }
   // Still open in its bootloader: the upload went through, but the receiver
-  // would not start the image; gone: it left the bus during the upload.
-  int state = zk_fw_state();
-  if (state == ZK_STATE_BOOTLOADER) {
-    result.cause = UpgradeResult::kImageNotStarted;
-  } else {
-    // Closed after the failed upload: still there, it refused the image.
-    state = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
-    result.cause = state < 0 ? UpgradeResult::kCutOff : UpgradeResult::kUploadRefused;
-    if (state < 0) state = receiverAfterFailure();
-  }
+  // would not start the image.
+  result.cause = zk_fw_state() == ZK_STATE_BOOTLOADER ? UpgradeResult::kImageNotStarted
+                                                      : UpgradeResult::kUploadFailed;
+  const int state = receiverAfterFailure();
   if (state < 0) {
     result.outcome = UpgradeResult::kNotBack;
     return result;

@@ -19,10 +19,10 @@ struct UpgradeResult {
     kFailed,         // nothing was installed
   };
   // Why a chosen image failed.
-  enum Cause { kUploadRefused, kImageNotStarted, kCutOff };
+  enum Cause { kUploadFailed, kImageNotStarted };
 
   Outcome outcome = kFailed;
-  Cause cause = kUploadRefused;
+  Cause cause = kUploadFailed;
   // Version of the built-in firmware that was installed (0: none).
   float builtInVersion = 0;
   // What the receiver ran before, and runs now (negative: unknown).
