@@ -167,7 +167,8 @@ QString MainWindow::printedKeyName(const QString &name) {
       {"lalt", "Alt"},      {"ralt", "Alt"},      {"lwindows", "Win"},   {"rwindows", "Win"},
       {"lcommand", "Cmd"},  {"rcommand", "Cmd"},  {"loption", "Option"}, {"roption", "Option"},
   };
-  return kPrinted.value(name, name);
+  // Words as the picture shows them: "volume_up" reads "volume up".
+  return kPrinted.value(name, QString(name).replace('_', ' '));
 }
 
 void MainWindow::on_go_clicked() {
