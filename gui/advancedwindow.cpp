@@ -79,7 +79,13 @@ void AdvancedWindow::loadBox(QCheckBox *box, int reading) {
   box->setChecked(reading > 0);
 }
 
+void AdvancedWindow::showEvent(QShowEvent *event) {
+  QWidget::showEvent(event);
+  if (m_connected) refreshSettings(true);
+}
+
 void AdvancedWindow::refreshSettings(bool connected) {
+  m_connected = connected;
   detachControls();
   if (connected) {
     setEnabled(true);

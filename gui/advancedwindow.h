@@ -33,6 +33,11 @@ class AdvancedWindow : public QWidget {
   void ik_delay_changed(int index);
   void fw_upg_clicked(bool checked);
 
+ protected:
+  // Shown again, it reads the receiver anew: settings may have changed
+  // meanwhile (zirko_util, another window).
+  void showEvent(QShowEvent *event) override;
+
  private:
   void detachControls();
   void attachControls();
@@ -46,6 +51,7 @@ class AdvancedWindow : public QWidget {
   QLabel *delayLabel;
   QComboBox *delayCombo;
   QPushButton *upgradeButton;
+  bool m_connected = false;
 };
 
 #endif  // ZIRKO_GUI_ADVANCEDWINDOW_H

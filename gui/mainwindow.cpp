@@ -2,13 +2,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFile>
-#include <QGraphicsScene>
 #include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMenu>
-#include <QSignalMapper>
+#include <QProgressBar>
 #include <QTimer>
 
 #include "advancedwindow.h"
@@ -16,7 +13,6 @@
 #include "graphicskeyboard.h"
 #include "gui_log.h"
 #include "keyboardgview.h"
-#include "keyboardxmlhandler.h"
 #include "mainwindow_pictures.h"
 #include "zirko.h"
 #include "zirkobutton.h"
@@ -47,75 +43,6 @@ void MainWindow::showStatus(const QString &text) {
   ui.Notification->setText(text);
   ui.Notification->repaint();
   QCoreApplication::processEvents();
-}
-
-// ---- layouts ----
-
-bool MainWindow::loadKeyboards(const QString &path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
-  KeyboardXmlHandler handler;
-  handler.setKeyboardList(&keyboardList);
-  const bool parsed = parseKeyboards(file, handler);
-  file.close();
-  if (!parsed) {
-    Question box = standardQuestion(tr("Error parsing ") + path + ".", {"OK"}, kExclamation);
-    box.detailedText = handler.errorString();
-    m_ask(this, box);
-  }
-  return parsed;
-}
-
-bool MainWindow::selectKeyboard(const QString &name) {
-  GraphicsKeyboard *found = nullptr;
-  for (GraphicsKeyboard *keyboard : keyboardList) {
-    if (keyboard->getName() == name) {
-      found = keyboard;
-      break;
-    }
-  }
-  if (!found) return false;
-  if (currentKeyboard) {
-    disconnect(currentKeyboard, &GraphicsKeyboard::clicked, nullptr, nullptr);
-    scene->removeItem(currentKeyboard);
-  }
-  currentKeyboard = found;
-  connect(currentKeyboard, &GraphicsKeyboard::clicked, this, &MainWindow::keyboard_clicked);
-  scene->addItem(currentKeyboard);
-  fitKeyboard();
-  // The Controllers menu ticks the layout on show, whoever chose it.
-  for (QAction *action : ui.menuController->actions())
-    action->setChecked(action->data().toString() == name);
-  // During an upgrade the status line tells the upgrade's progress.
-  const bool sequenced = currentKeyboard->getSequenced();
-  ui.go->setVisible(sequenced);
-  if (!m_session->working()) showStatus(receiverReady() ? readyText() : notReadyText());
-  return true;
-}
-
-void MainWindow::fitKeyboard() {
-  if (!currentKeyboard) return;
-  const QRectF bounds = currentKeyboard->sceneBoundingRect();
-  scene->setSceneRect(bounds);
-  ui.KeyboardView->fitInView(bounds, Qt::KeepAspectRatio);
-}
-
-void MainWindow::buildControllerMenu() {
-  controllerMapper = new QSignalMapper(this);
-  bool first = true;
-  for (GraphicsKeyboard *keyboard : keyboardList) {
-    // The Mac layout shares its picture and menu title with the Windows one.
-    if (keyboard->getName() == "Mac_us101") continue;
-    auto *action = new QAction(keyboard->getMenu(), this);
-    action->setCheckable(true);
-    action->setData(keyboard->getName());
-    action->setChecked(first);
-    first = false;
-    controllerMapper->setMapping(action, action);
-    connect(action, &QAction::triggered, controllerMapper, qOverload<>(&QSignalMapper::map));
-    ui.menuController->addAction(action);
-  }
-  connect(controllerMapper, &QSignalMapper::mappedObject, this, &MainWindow::menuControllerItem);
 }
 
 // ---- recording workflow ----
@@ -159,6 +86,39 @@ void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifie
   showStatus(tr("Press the button to be paired with '") + prefix + printedKeyName(key->getName()) +
              "'");
   blinkTimer->start(kBlinkInterval);
+  // A bounded wait, shown counting down on the bar.
+  m_secondsLeft = kRecordWaitSeconds;
+  ui.progressBar->setRange(0, kRecordWaitSeconds);
+  ui.progressBar->setValue(m_secondsLeft);
+  ui.progressBar->setFormat(tr("%v s left to press the remote's button"));
+  ui.progressBar->setTextVisible(true);
+  ui.progressBar->show();
+  m_countdown->start();
+}
+
+void MainWindow::countDown() {
+  if (--m_secondsLeft > 0) {
+    ui.progressBar->setValue(m_secondsLeft);
+    return;
+  }
+  stopCurrentOperation();
+  showStatus(tr("No button was pressed in time; click the key to try again"));
+}
+
+void MainWindow::endCountdown() {
+  if (!m_countdown->isActive()) return;
+  m_countdown->stop();
+  if (!m_session->working()) ui.progressBar->hide();
+}
+
+void MainWindow::cancelOperation() {
+  if (operation == kErasing) {
+    stopCurrentOperation();
+    showStatus(tr("Erasing cancelled"));
+  } else if (operation == kRecording || operation == kAutomatedRun) {
+    stopCurrentOperation();
+    showStatus(tr("Recording stopped"));
+  }
 }
 
 QString MainWindow::printedKeyName(const QString &name) {
@@ -237,6 +197,11 @@ void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifier
       break;
     case kRecording:
       stopCurrentOperation();
+      // Another key: the recording switches to it.
+      if (gk != recordingKey && !gk->getIsModifier()) {
+        currentKeyboard->keyClicked(gk);
+        break;
+      }
       showStatus(tr("Recording stopped"));
       break;
     case kAutomatedRun:
@@ -384,6 +349,7 @@ void MainWindow::stopCurrentOperation() {
   }
   if (operation != kIdle && operation != kKeyPreview) m_session->stop();
   blinkTimer->stop();
+  endCountdown();
   ui.go->setImages(kGoHover, kGoNormal, false);
   ui.erase->setImages(kEraseHover, kEraseNormal, false);
   operation = kIdle;
@@ -409,6 +375,12 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 void MainWindow::changeEvent(QEvent *event) {
   if (event->type() == QEvent::LanguageChange) ui.retranslateUi(this);
   QMainWindow::changeEvent(event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event) {
+  QMainWindow::resizeEvent(event);
+  ui.scaleTo(ui.centralWidget->size());
+  fitKeyboard();
 }
 
 void MainWindow::showEvent(QShowEvent *event) {

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <functional>
+#include <vector>
 
 #include "elidedlabel.h"
 #include "question.h"
@@ -58,6 +59,16 @@ struct MainWindowUi {
 
   void setupUi(QMainWindow *window);
   void retranslateUi(QMainWindow *window);
+  // Lays the widgets out over `area` as drawn for the design size, scaled.
+  void scaleTo(const QSize &area);
+
+  // The widgets' geometry and font size as drawn, for an 800 x 578 area.
+  struct Placed {
+    QWidget *widget;
+    QRect design;
+    qreal pointSize;
+  };
+  std::vector<Placed> placed;
 };
 
 // The one main window: shows what the session says of the receiver and runs
@@ -92,6 +103,8 @@ class MainWindow : public QMainWindow {
   // Shift, Alt, Win (Cmd, Option on Mac layouts); other keys as named.
   static QString printedKeyName(const QString &name);
   void stopCurrentOperation();
+  // Ends a recording or an erase from the keyboard (Esc).
+  void cancelOperation();
 
   // State for observers (tests, the menus).
   ReceiverSession *session() const { return m_session; }
@@ -109,6 +122,9 @@ class MainWindow : public QMainWindow {
   QTimer *pollTimer() const { return m_session->pollTimer(); }
   QTimer *blinkingTimer() const { return blinkTimer; }
   QTimer *advancingTimer() const { return advanceTimer; }
+  QTimer *countdownTimer() const { return m_countdown; }
+  // How long a recording waits for the remote's button.
+  static constexpr int kRecordWaitSeconds = 30;
   const MainWindowUi &widgets() const { return ui; }
 
  public slots:
@@ -139,6 +155,7 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent *event) override;
   void changeEvent(QEvent *event) override;
   void showEvent(QShowEvent *event) override;
+  void resizeEvent(QResizeEvent *event) override;
 
  private:
   // What the session says (window_session.cpp).
@@ -152,6 +169,8 @@ class MainWindow : public QMainWindow {
   void jobStarted(const QString &text);
   void jobEnded(const QString &text);
   void hideProgress();
+  void countDown();
+  void endCountdown();
 
   // Menus (menus.cpp).
   QString proposedFile(const QString &baseName) const;
@@ -161,6 +180,7 @@ class MainWindow : public QMainWindow {
   void connectControls();
   void createOperationTimers();
   void setupView();
+  void fitScreen();
 
   void clearLayoutSelection();
   bool confirmErasingAll();
@@ -181,6 +201,8 @@ class MainWindow : public QMainWindow {
   int operation = kIdle;
   QTimer *blinkTimer;
   QTimer *advanceTimer;
+  QTimer *m_countdown;
+  int m_secondsLeft = 0;
   QList<GraphicsKeyboard *> keyboardList;
   QGraphicsScene *scene;
   GraphicsKey *recordingKey = nullptr;

@@ -6,11 +6,14 @@
 #include <QFont>
 #include <QFrame>
 #include <QGraphicsScene>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 #include "advancedwindow.h"
@@ -42,8 +45,8 @@ QAction *makeAction(QMainWindow *window, const char *name) {
 void MainWindowUi::setupUi(QMainWindow *window) {
   window->setObjectName("MainWindow");
   window->resize(800, 600);
-  window->setMinimumSize(800, 600);
-  window->setMaximumSize(800, 600);
+  // Any size down to half the drawing: everything scales with the window.
+  window->setMinimumSize(400, 300);
 
   actionSaveConfiguration = makeAction(window, "actionSaveConfiguration");
   actionLoadConfiguration = makeAction(window, "actionLoadConfiguration");
@@ -136,25 +139,51 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   menuHelp->addAction(actionSupport);
   menuHelp->addAction(actionCheck_For_Upgrades);
 
+  for (QLabel *picture : {BackgroundImage, textbox, indicator, static_cast<QLabel *>(go),
+                          static_cast<QLabel *>(erase)})
+    picture->setScaledContents(true);
+  for (QWidget *widget : std::initializer_list<QWidget *>{
+           BackgroundImage, frame_adv, KeyboardView, progressBar, Indicator, go, version,
+           text_frame, textbox, indicator, Notification, erase})
+    placed.push_back({widget, widget->geometry(), widget->font().pointSizeF()});
+
+  actionSaveConfiguration->setShortcut(QKeySequence::Save);
+  actionLoadConfiguration->setShortcut(QKeySequence::Open);
+  actionQuit->setShortcut(QKeySequence::Quit);
+  actionAbout->setShortcut(QKeySequence::HelpContents);
   retranslateUi(window);
   QObject::connect(actionQuit, &QAction::triggered, window, &QMainWindow::close);
 }
 
+void MainWindowUi::scaleTo(const QSize &area) {
+  static constexpr QSizeF kDesign{800, 578};
+  const qreal sx = area.width() / kDesign.width(), sy = area.height() / kDesign.height();
+  const qreal s = std::min(sx, sy);
+  for (const Placed &p : placed) {
+    const QRect &r = p.design;
+    p.widget->setGeometry(qRound(r.x() * sx), qRound(r.y() * sy), qRound(r.width() * sx),
+                          qRound(r.height() * sy));
+    QFont font = p.widget->font();
+    font.setPointSizeF(std::max<qreal>(6, p.pointSize * s));
+    p.widget->setFont(font);
+  }
+}
+
 void MainWindowUi::retranslateUi(QMainWindow *window) {
   window->setWindowTitle(MainWindow::tr("MainWindow"));
-  actionSaveConfiguration->setText(MainWindow::tr("Save Configuration"));
-  actionLoadConfiguration->setText(MainWindow::tr("Load Configuration"));
-  actionClearConfiguration->setText(MainWindow::tr("Clear Configuration"));
-  actionUploadFirmware->setText(MainWindow::tr("Upgrade Firmware"));
-  actionAdvanced->setText(MainWindow::tr("Advanced"));
-  actionQuit->setText(MainWindow::tr("Quit"));
-  actionAbout->setText(MainWindow::tr("About"));
-  actionSupport->setText(MainWindow::tr("Support"));
-  actionCheck_For_Upgrades->setText(MainWindow::tr("Check For Upgrades"));
+  actionSaveConfiguration->setText(MainWindow::tr("&Save Configuration"));
+  actionLoadConfiguration->setText(MainWindow::tr("&Load Configuration"));
+  actionClearConfiguration->setText(MainWindow::tr("&Clear Configuration"));
+  actionUploadFirmware->setText(MainWindow::tr("&Upgrade Firmware"));
+  actionAdvanced->setText(MainWindow::tr("&Advanced"));
+  actionQuit->setText(MainWindow::tr("&Quit"));
+  actionAbout->setText(MainWindow::tr("&About"));
+  actionSupport->setText(MainWindow::tr("&Support"));
+  actionCheck_For_Upgrades->setText(MainWindow::tr("&Check For Upgrades"));
   Notification->setText(MainWindow::tr("Hit go to start the automated process"));
-  menuFile->setTitle(MainWindow::tr("File"));
-  menuController->setTitle(MainWindow::tr("Controllers"));
-  menuHelp->setTitle(MainWindow::tr("Help"));
+  menuFile->setTitle(MainWindow::tr("&File"));
+  menuController->setTitle(MainWindow::tr("&Controllers"));
+  menuHelp->setTitle(MainWindow::tr("&Help"));
 }
 
 MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
@@ -195,6 +224,11 @@ void MainWindow::createOperationTimers() {
   connect(blinkTimer, &QTimer::timeout, this, &MainWindow::timerTop);
   advanceTimer = new QTimer(this);
   connect(advanceTimer, &QTimer::timeout, this, &MainWindow::delayTimerTop);
+  m_countdown = new QTimer(this);
+  m_countdown->setInterval(std::chrono::seconds(1));
+  connect(m_countdown, &QTimer::timeout, this, &MainWindow::countDown);
+  auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &MainWindow::cancelOperation);
 }
 
 void MainWindow::setupView() {
@@ -214,4 +248,18 @@ void MainWindow::setupView() {
 
   ui.go->setImages(kGoHover, kGoNormal, false);
   ui.erase->setImages(kEraseHover, kEraseNormal, false);
+  // Tab goes from the picture to go and to erase.
+  setTabOrder(ui.KeyboardView, ui.go);
+  setTabOrder(ui.go, ui.erase);
+  fitScreen();
+}
+
+// A screen smaller than the drawing gets a window that fits it.
+void MainWindow::fitScreen() {
+  static constexpr int kFrameRoom = 40;  // a window manager's title bar and borders
+  const QScreen *screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QSize room = screen->availableGeometry().size();
+  if (room.width() >= width() && room.height() >= height()) return;
+  resize(std::min(width(), room.width()), std::min(height(), room.height() - kFrameRoom));
 }

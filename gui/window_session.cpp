@@ -115,6 +115,7 @@ QString MainWindow::notReadyText() const {
 }
 
 void MainWindow::showOutcome(ReceiverSession::Outcome outcome) {
+  endCountdown();
   switch (outcome) {
     case ReceiverSession::Outcome::kDone:
       recordSuccess();
