@@ -87,8 +87,8 @@ void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifie
              "'");
   blinkTimer->start(kBlinkInterval);
   // A bounded wait, shown counting down on the bar.
-  m_secondsLeft = kRecordWaitSeconds;
-  ui.progressBar->setRange(0, kRecordWaitSeconds);
+  m_secondsLeft = m_recordWait;
+  ui.progressBar->setRange(0, m_recordWait);
   ui.progressBar->setValue(m_secondsLeft);
   ui.progressBar->setFormat(tr("%v s left to press the remote's button"));
   ui.progressBar->setTextVisible(true);

@@ -122,9 +122,9 @@ class MainWindow : public QMainWindow {
   QTimer *pollTimer() const { return m_session->pollTimer(); }
   QTimer *blinkingTimer() const { return blinkTimer; }
   QTimer *advancingTimer() const { return advanceTimer; }
-  QTimer *countdownTimer() const { return m_countdown; }
   // How long a recording waits for the remote's button.
   static constexpr int kRecordWaitSeconds = 30;
+  void setRecordWait(int seconds) { m_recordWait = seconds; }
   const MainWindowUi &widgets() const { return ui; }
 
  public slots:
@@ -203,6 +203,7 @@ class MainWindow : public QMainWindow {
   QTimer *advanceTimer;
   QTimer *m_countdown;
   int m_secondsLeft = 0;
+  int m_recordWait = kRecordWaitSeconds;
   QList<GraphicsKeyboard *> keyboardList;
   QGraphicsScene *scene;
   GraphicsKey *recordingKey = nullptr;

@@ -60,15 +60,15 @@ void MainWindowUi::setupUi(QMainWindow *window) {
 
   centralWidget = new QWidget(window);
   centralWidget->setObjectName("centralWidget");
-  BackgroundImage = makeLabel(centralWidget, "BackgroundImage", QRect(0, 0, 801, 571));
+  BackgroundImage = makeLabel(centralWidget, "BackgroundImage", QRect(0, 0, 800, 578));
   BackgroundImage->setPixmap(QPixmap(":/images/keyboard_back.png"));
 
   frame_adv = new QFrame(centralWidget);
   frame_adv->setObjectName("frame_adv");
-  frame_adv->setGeometry(0, 0, 801, 501);
+  frame_adv->setGeometry(0, 0, 800, 501);
   KeyboardView = new KeyboardGView(frame_adv);
   KeyboardView->setObjectName("KeyboardView");
-  KeyboardView->setGeometry(0, 90, 801, 401);
+  KeyboardView->setGeometry(0, 90, 800, 401);
   progressBar = new QProgressBar(frame_adv);
   progressBar->setObjectName("progressBar");
   // Wide and tall enough to be seen, with the percentage and what is installed.
@@ -95,10 +95,10 @@ void MainWindowUi::setupUi(QMainWindow *window) {
 
   text_frame = new QFrame(centralWidget);
   text_frame->setObjectName("text_frame");
-  text_frame->setGeometry(0, 500, 801, 80);
+  text_frame->setGeometry(0, 500, 800, 78);
   textbox = makeLabel(text_frame, "textbox", QRect(110, 0, 601, 71));
   textbox->setPixmap(QPixmap(":/images/TextBox.png"));
-  indicator = makeLabel(text_frame, "indicator", QRect(710, 0, 91, 71));
+  indicator = makeLabel(text_frame, "indicator", QRect(710, 0, 90, 71));
   indicator->setPixmap(QPixmap(kDisconnectedPicture));
   // Long texts are shortened in the middle, never cut off at both ends.
   Notification = new ElidedLabel(text_frame);
