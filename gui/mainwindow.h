@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "elidedlabel.h"
@@ -23,6 +24,7 @@ class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QPushButton;
+class QSettings;
 class QSignalMapper;
 class QTimer;
 class zirko_interrupt;
@@ -81,7 +83,12 @@ class MainWindow : public QMainWindow {
   // Operations; every way back to idle passes through stopCurrentOperation.
   enum Operation { kIdle = 0, kRecording = 1, kAutomatedRun = 2, kErasing = 3, kKeyPreview = 4 };
 
-  explicit MainWindow(zirko_interrupt *worker, QWidget *parent = nullptr);
+  // `memory` keeps the chosen layout between runs (null: nothing is kept).
+  explicit MainWindow(zirko_interrupt *worker, QWidget *parent = nullptr,
+                      std::shared_ptr<QSettings> memory = programMemory());
+  // The user's settings of zirko_gui itself; none for any other program
+  // (the test suites), so that runs stay independent of each other.
+  static std::shared_ptr<QSettings> programMemory();
   ~MainWindow() override;
 
   // Replaces the modal boxes (tests answer questions through it).
@@ -209,6 +216,7 @@ class MainWindow : public QMainWindow {
   GraphicsKey *recordingKey = nullptr;
   QList<GraphicsKey *> recordingModifiers;
   QSignalMapper *controllerMapper = nullptr;
+  std::shared_ptr<QSettings> m_memory;
   QString m_indicatorPicture;
   Asker m_ask = askWithMessageBox;
   FileChooser m_chooseFile = chooseWithFileDialog;

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QTimer>
 
@@ -26,6 +27,8 @@
 namespace {
 
 using namespace window_pictures;
+
+constexpr char kLayoutKey[] = "window/layout";
 
 QLabel *makeLabel(QWidget *parent, const char *name, const QRect &geometry) {
   auto *label = new QLabel(parent);
@@ -186,8 +189,15 @@ void MainWindowUi::retranslateUi(QMainWindow *window) {
   menuHelp->setTitle(MainWindow::tr("&Help"));
 }
 
-MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
-    : QMainWindow(parent), m_session(new ReceiverSession(worker, this)) {
+std::shared_ptr<QSettings> MainWindow::programMemory() {
+  if (QCoreApplication::applicationName() != "zirko_gui") return nullptr;
+  return std::make_shared<QSettings>("Zirko", "zirko_gui");
+}
+
+MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent, std::shared_ptr<QSettings> memory)
+    : QMainWindow(parent),
+      m_session(new ReceiverSession(worker, this)),
+      m_memory(std::move(memory)) {
   ui.setupUi(this);
   connectControls();
   createOperationTimers();
@@ -197,7 +207,8 @@ MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
   currentKeyboard = nullptr;
   stopCurrentOperation();
   connectSession();
-  selectKeyboard("Minimalist");
+  const QString remembered = m_memory ? m_memory->value(kLayoutKey).toString() : QString();
+  if (remembered.isEmpty() || !selectKeyboard(remembered)) selectKeyboard("Minimalist");
   showState(m_session->state());
   m_session->start();
 }

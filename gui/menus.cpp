@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QSettings>
 #include <QSignalMapper>
 #include <QStandardPaths>
 #include <QTimer>
@@ -182,6 +183,7 @@ void MainWindow::menuControllerItem(QObject *item) {
     }
     stopCurrentOperation();
     selectKeyboard(action->data().toString());
+    if (m_memory) m_memory->setValue("window/layout", action->data().toString());
   }
 }
 

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QMenu>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
@@ -148,6 +149,25 @@ class MenusTest : public QObject {
     QCOMPARE(h->fileRequests[0].proposedFile, home.filePath("my_zirko_config"));
     QCOMPARE(h->fileRequests[1].proposedFile, home.filePath("Desktop/my_zirko_config"));
     QCOMPARE(h->fileRequests[2].proposedFile, home.filePath("Desktop/zirko"));
+  }
+
+  // The layout chosen from the Controllers menu is the one shown at the
+  // next start; one that no longer exists gives the first layout.
+  void chosenLayoutIsRememberedForTheNextStart() {
+    QTemporaryDir dir;
+    auto memory = std::make_shared<QSettings>(dir.filePath("zirko_gui.ini"), QSettings::IniFormat);
+    {
+      MainWindow first(h->worker.get(), nullptr, memory);
+      for (QAction *action : first.widgets().menuController->actions())
+        if (action->data().toString() == "Kodi") action->trigger();
+      QCOMPARE(first.shownKeyboard()->getName(), QString("Kodi"));
+    }
+    MainWindow second(h->worker.get(), nullptr, memory);
+    QCOMPARE(second.shownKeyboard()->getName(), QString("Kodi"));
+    memory->setValue("window/layout", "Gone");
+    MainWindow third(h->worker.get(), nullptr, memory);
+    QCOMPARE(third.shownKeyboard()->getName(), QString("Minimalist"));
+    QVERIFY(MainWindow::programMemory() == nullptr);  // this suite keeps nothing
   }
 
   void everyDeviceItemRefusesWithoutAReceiver() {
