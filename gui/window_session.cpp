@@ -193,6 +193,7 @@ void MainWindow::upgradeEnded(const QString &text) {
 
 // A job of unknown length: the bar moves without a percentage.
 void MainWindow::jobStarted(const QString &text) {
+  advanced->refreshSettings(false);  // the job has the receiver
   ui.progressBar->setRange(0, 0);
   ui.progressBar->setTextVisible(false);
   ui.progressBar->show();
@@ -201,6 +202,7 @@ void MainWindow::jobStarted(const QString &text) {
 
 void MainWindow::jobEnded(const QString &text) {
   hideProgress();
+  advanced->refreshSettings(isConnected());
   stopCurrentOperation();
   showStatus(text);
 }
