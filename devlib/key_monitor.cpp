@@ -64,10 +64,10 @@ class VirtualKeys : public zk_key_monitor {
         return 1;
       }
       const auto sent = receiver_.keys_sent_after(seen_);
-      if (!sent.present || sent.enumeration != enumeration_) return ZK_ERR_NOT_USABLE;
       seen_ = sent.total;
       pending_.assign(sent.reports.begin(), sent.reports.end());
-      if (!pending_.empty()) continue;
+      if (!pending_.empty()) continue;  // keys sent before it left come first
+      if (!sent.present || sent.enumeration != enumeration_) return ZK_ERR_NOT_USABLE;
       const auto now = Clock::now();
       if (now >= deadline) return 0;
       std::this_thread::sleep_for(std::min<Clock::duration>(kVirtualPoll, deadline - now));

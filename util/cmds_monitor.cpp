@@ -93,11 +93,16 @@ std::string access_advice(const std::string &problem) {
          "again";
 }
 
-void say(const char *text, const char *json_state) {
-  if (json_output())
-    printf("%s\n", json{{"receiver", json_state}}.dump().c_str());
-  else
-    printf("%s\n", text);
+// A change of the receiver: a line of text, or {"receiver": state} with the
+// source of the keys when they can be read.
+void say(const std::string &text, const char *json_state, const zk_key_monitor *keys = nullptr) {
+  if (json_output()) {
+    json line{{"receiver", json_state}};
+    if (keys) line["source"] = zk_key_monitor_source(keys);
+    printf("%s\n", line.dump().c_str());
+  } else {
+    printf("%s\n", text.c_str());
+  }
   fflush(stdout);
 }
 
@@ -160,10 +165,8 @@ int monitor(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
   InterruptStops interrupt_stops;
   zk_key_monitor *keys = nullptr;
   if (open_monitor(&keys) < 0) return CMD_FAILED;
-  if (!json_output()) {
-    printf("Keys from %s (Ctrl-C ends):\n", zk_key_monitor_source(keys));
-    fflush(stdout);
-  }
+  say(std::string("Keys from ") + zk_key_monitor_source(keys) + " (Ctrl-C ends):", "listening",
+      keys);
   int result = argc;
   while (running(end)) {
     zk_key_event key{};
@@ -176,7 +179,7 @@ int monitor(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
       say("The receiver was unplugged; waiting for it to come back", "unplugged");
       if (!wait_for_receiver(end)) break;
       if (open_monitor(&keys) < 0) return CMD_FAILED;
-      say("The receiver is back", "back");
+      say("The receiver is back", "back", keys);
     } else if (rc < 0) {
       result = failed(zk_key_monitor_problem(keys), rc);
       break;
