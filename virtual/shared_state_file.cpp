@@ -92,6 +92,7 @@ std::string sent_keys_text(const SentKeys &keys) {
 std::optional<SentKeys> parse_sent_keys(const std::string &text) {
   SentKeys keys;
   if (text == "-") return keys;
+  if (text.empty()) return std::nullopt;
   std::istringstream words(text);
   for (std::string word; words >> word;) {
     unsigned hash = 0, key = 0, modifier = 0;
