@@ -114,6 +114,7 @@ struct EmulatedBus::Impl {
     std::string devnode;
     std::string input_node;             // the keyboard interface's event node, or ""
     std::vector<std::string> children;  // sysfs paths under the device, parents first
+    uint64_t keys_seen = 0;             // key reports of the receiver already on the node
   };
   // One enumeration of a slot under one device node.
   struct Node {
@@ -179,6 +180,7 @@ struct EmulatedBus::Impl {
   Reply log(const std::string &what, int error);
   std::string publication_record(Slot &slot, int devnum, const DeviceIdentity &identity);
   std::string input_record(Slot &slot, int devnum, const InputIdentity &input);
+  void type_keys(Slot &slot);
 
   UMockdevTestbed *testbed = nullptr;
   UMockdevIoctlBase *handler = nullptr;
@@ -285,6 +287,15 @@ std::string EmulatedBus::Impl::input_record(Slot &slot, int devnum, const InputI
   return r;
 }
 
+// The keys the receiver typed since the last look reach its input node as
+// the kernel's HID driver would send them.
+void EmulatedBus::Impl::type_keys(Slot &slot) {
+  const auto sent = slot.receiver->keys_sent_after(slot.keys_seen);
+  slot.keys_seen = sent.total;
+  for (const virt::KeyReport &report : sent.reports)
+    input.queue(slot.input_node, kernel_events(report.key, report.modifier));
+}
+
 // Brings sysfs in line with the receivers: a receiver that left, or came
 // back in a new enumeration, is removed; a present one not listed is added
 // under the next device number.
@@ -306,6 +317,7 @@ void EmulatedBus::Impl::sync() {
         if (!slot->input_node.empty()) input.remove(slot->input_node);
         slot->input_node.clear();
       }
+      if (slot->listed && !slot->input_node.empty()) type_keys(*slot);
       if (slot->listed || !present) continue;
       const DeviceIdentity identity =
           slot->receiver ? identity_of(slot->receiver->snapshot()) : identity_of(slot->foreign);
@@ -329,6 +341,7 @@ void EmulatedBus::Impl::sync() {
         add.input = {identity.vendor_id, identity.product_id,
                      identity.manufacturer + " " + identity.product};
         add.input_node = format("/dev/input/event%d", devnum);
+        slot->keys_seen = slot->receiver->keys_sent_after(UINT64_MAX).total;
         add.record += "\n" + input_record(*slot, devnum, add.input);
         slot->input_node = add.input_node;
       }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -88,7 +89,102 @@ const char *request_name(unsigned nr) {
   }
 }
 
+// The kernel's own reading of HID usages, kept apart from the library's so
+// that a slip in either shows in the tests of the other: keyboard usages
+// from 0x04 on, then the media and system keys the receiver sends.
+constexpr uint16_t kKeyboardKeys[] = {
+    KEY_A,          KEY_B,          KEY_C,          KEY_D,          KEY_E,         KEY_F,
+    KEY_G,          KEY_H,          KEY_I,          KEY_J,          KEY_K,         KEY_L,
+    KEY_M,          KEY_N,          KEY_O,          KEY_P,          KEY_Q,         KEY_R,
+    KEY_S,          KEY_T,          KEY_U,          KEY_V,          KEY_W,         KEY_X,
+    KEY_Y,          KEY_Z,          KEY_1,          KEY_2,          KEY_3,         KEY_4,
+    KEY_5,          KEY_6,          KEY_7,          KEY_8,          KEY_9,         KEY_0,
+    KEY_ENTER,      KEY_ESC,        KEY_BACKSPACE,  KEY_TAB,        KEY_SPACE,     KEY_MINUS,
+    KEY_EQUAL,      KEY_LEFTBRACE,  KEY_RIGHTBRACE, KEY_BACKSLASH,  KEY_BACKSLASH, KEY_SEMICOLON,
+    KEY_APOSTROPHE, KEY_GRAVE,      KEY_COMMA,      KEY_DOT,        KEY_SLASH,     KEY_CAPSLOCK,
+    KEY_F1,         KEY_F2,         KEY_F3,         KEY_F4,         KEY_F5,        KEY_F6,
+    KEY_F7,         KEY_F8,         KEY_F9,         KEY_F10,        KEY_F11,       KEY_F12,
+    KEY_SYSRQ,      KEY_SCROLLLOCK, KEY_PAUSE,      KEY_INSERT,     KEY_HOME,      KEY_PAGEUP,
+    KEY_DELETE,     KEY_END,        KEY_PAGEDOWN,   KEY_RIGHT,      KEY_LEFT,      KEY_DOWN,
+    KEY_UP,         KEY_NUMLOCK,    KEY_KPSLASH,    KEY_KPASTERISK, KEY_KPMINUS,   KEY_KPPLUS,
+    KEY_KPENTER,    KEY_KP1,        KEY_KP2,        KEY_KP3,        KEY_KP4,       KEY_KP5,
+    KEY_KP6,        KEY_KP7,        KEY_KP8,        KEY_KP9,        KEY_KP0,       KEY_KPDOT,
+    KEY_102ND,      KEY_COMPOSE,
+};
+struct UsageKey {
+  uint32_t usage;  // page << 16 | id
+  uint16_t code;
+};
+constexpr UsageKey kMediaKeys[] = {
+    {0xC00B8, KEY_EJECTCD},      {0xC00E9, KEY_VOLUMEUP},    {0xC00EA, KEY_VOLUMEDOWN},
+    {0xC00E2, KEY_MUTE},         {0xC00CD, KEY_PLAYPAUSE},   {0xC00B7, KEY_STOPCD},
+    {0xC00B4, KEY_REWIND},       {0xC00B3, KEY_FASTFORWARD}, {0xC00B5, KEY_NEXTSONG},
+    {0xC00B6, KEY_PREVIOUSSONG}, {0xC0224, KEY_BACK},        {0x10081, KEY_POWER},
+    {0x10082, KEY_SLEEP},        {0x10083, KEY_WAKEUP},
+};
+constexpr uint16_t kModifierKeys[] = {KEY_LEFTCTRL,  KEY_LEFTSHIFT,  KEY_LEFTALT,  KEY_LEFTMETA,
+                                      KEY_RIGHTCTRL, KEY_RIGHTSHIFT, KEY_RIGHTALT, KEY_RIGHTMETA};
+
+// The HID usage the receiver's firmware sends for a stored key report.
+std::optional<uint32_t> usage_of_report(uint8_t key, uint8_t modifier) {
+  switch (key) {
+    case 0x66:
+      return 0xC0000 | modifier;
+    case 0x67:
+      return modifier == 0x01 ? std::optional<uint32_t>(0x10082) : std::nullopt;
+    case 0x68:
+      return modifier == 0x80 ? std::optional<uint32_t>(0xC0224) : std::nullopt;
+    case 0xFE:
+      return 0x10081;
+    case 0xFF:
+      return 0x10083;
+    default:
+      return 0x70000 | key;
+  }
+}
+
+std::optional<uint16_t> code_of_usage(uint32_t usage) {
+  const uint32_t id = usage & 0xFFFF;
+  if (usage >> 16 == 0x07 && id >= 0x04 && id < 0x04 + std::size(kKeyboardKeys))
+    return kKeyboardKeys[id - 0x04];
+  for (const UsageKey &key : kMediaKeys)
+    if (key.usage == usage) return key.code;
+  return std::nullopt;
+}
+
+input_event event(uint16_t type, uint16_t code, int32_t value) {
+  input_event ev{};
+  ev.type = type;
+  ev.code = code;
+  ev.value = value;
+  return ev;
+}
+
 }  // namespace
+
+std::vector<input_event> kernel_events(uint8_t key, uint8_t modifier) {
+  const auto usage = usage_of_report(key, modifier);
+  const auto code = usage ? code_of_usage(*usage) : std::nullopt;
+  if (!code) return {};
+  const bool keyboard = *usage >> 16 == 0x07;
+  std::vector<input_event> events;
+  for (int value : {1, 0}) {
+    for (int bit = 0; keyboard && bit < 8; ++bit) {
+      if (!(modifier & 1 << bit) || value == 0) continue;
+      events.push_back(event(EV_MSC, MSC_SCAN, 0x700E0 + bit));
+      events.push_back(event(EV_KEY, kModifierKeys[bit], 1));
+    }
+    events.push_back(event(EV_MSC, MSC_SCAN, static_cast<int32_t>(*usage)));
+    events.push_back(event(EV_KEY, *code, value));
+    for (int bit = 0; keyboard && value == 0 && bit < 8; ++bit) {
+      if (!(modifier & 1 << bit)) continue;
+      events.push_back(event(EV_MSC, MSC_SCAN, 0x700E0 + bit));
+      events.push_back(event(EV_KEY, kModifierKeys[bit], 0));
+    }
+    events.push_back(event(EV_SYN, SYN_REPORT, 0));
+  }
+  return events;
+}
 
 InputNodes::InputNodes() : handler_(umockdev_ioctl_base_new()) {
   g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(on_ioctl), this);

@@ -58,6 +58,11 @@ class InputNodes {
   std::vector<std::string> requests_;
 };
 
+// What the kernel's HID driver sends for one key report of the receiver:
+// the modifiers and the key go down and up, each after its MSC_SCAN, as
+// one report does; nothing for a report it has no key for.
+std::vector<input_event> kernel_events(uint8_t key, uint8_t modifier);
+
 // The events of an evemu events text ("E: <sec>.<usec> <type> <code>
 // <value>", type and code in hex), or nothing when a line is not one.
 std::optional<std::vector<input_event>> parse_evemu(const std::string &text);

@@ -2,6 +2,11 @@
 // the receiver in use under the emulated sysfs, and libevdev reads the
 // events an evemu script plays on it, as the kernel's HID driver sends them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <string>
 #include <vector>
@@ -89,6 +94,27 @@ TEST_F(EvdevKeys, AnUnpluggedReceiverEndsTheReadingAndComesBackWithANewNode) {
   ASSERT_EQ(keys.size(), 1u);
   EXPECT_EQ(keys[0].usage, 0x66);
   EXPECT_EQ(keys[0].modifier, 0xE9);
+}
+
+// A node that cannot be opened is named with the reason, and one closed to
+// this user is told apart, so that the programs can say how to fix it.
+TEST_F(EvdevKeys, ANodeThatCannotBeOpenedIsNamedWithTheReason) {
+  zk_key_monitor_close(keys_);
+  keys_ = nullptr;
+  const std::string node = bus().input_node();
+  const std::string file = std::string(getenv("UMOCKDEV_DIR")) + node;
+  struct stat st {};
+  ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
+  char problem[256];
+  if (geteuid() != 0) {  // root may read any node
+    ASSERT_EQ(chmod(file.c_str(), 0), 0);
+    EXPECT_EQ(zk_key_monitor_open(&keys_, problem, sizeof problem), ZK_ERR_ACCESS);
+    EXPECT_EQ(std::string(problem), node + ": Permission denied");
+  }
+  ASSERT_EQ(rename(file.c_str(), (file + ".away").c_str()), 0);
+  EXPECT_EQ(zk_key_monitor_open(&keys_, problem, sizeof problem), ZK_ERR_FILE_READ);
+  EXPECT_EQ(std::string(problem), node + ": No such file or directory");
+  ASSERT_EQ(rename((file + ".away").c_str(), file.c_str()), 0);
 }
 
 TEST_F(EvdevKeys, ABootloaderHasNoInputNode) {
