@@ -219,6 +219,11 @@ int zk_key_monitor_open(zk_key_monitor **monitor, char *problem, size_t problem_
     tell(problem, problem_size, "no receiver open");
     return ZK_ERR_NOT_USABLE;
   }
+  // A bootloader is no keyboard: the kernel makes no input node for it.
+  if (current_device->bootloader) {
+    tell(problem, problem_size, "the receiver runs its bootloader, which sends no keys");
+    return ZK_ERR_NOT_FOUND;
+  }
   if (auto *bus = dynamic_cast<zk::virt::Bus *>(&zk::usb_backend())) {
     zk::virt::Receiver *receiver = bus->receiver_of(current_device->dev);
     const auto arrival = receiver ? receiver->arrival() : std::nullopt;
