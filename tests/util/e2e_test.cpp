@@ -760,10 +760,12 @@ TEST_F(TempDir, JsonSettingsHasTheDocumentedFields) {
       nlohmann::json::parse(R"({"index":1,"hash":"BBBB0002","key":"F5","modifier":0,"usage":62})"));
 }
 
-// Four buttons: a, F5, and two that both send vol_up.
-const std::string kFourKeys =
-    "eeprom 000: 00 1D 36 06 00 01 00 AA AA 00 04 02 00 BB BB 00\n"
-    "eeprom 010: 3E 03 00 CC CC E9 66 04 00 DD DD E9 66\n";
+// Six buttons: a, F5, two that both send vol_up, caps lock (no name) and
+// control with return.
+const std::string kSixKeys =
+    "eeprom 000: 00 29 36 06 00 01 00 AA AA 00 04 02 00 BB BB 00\n"
+    "eeprom 010: 3E 03 00 CC CC E9 66 04 00 DD DD E9 66 05 00 EE\n"
+    "eeprom 020: EE 00 39 06 00 FF FF 01 28\n";
 
 // A monitor running beside the presses of zirko-virtual, as a person runs
 // both in two terminals.
@@ -772,7 +774,7 @@ class Monitor : public TempDir {
   void SetUp() override {
     TempDir::SetUp();
     fs::create_directory(dir_ / "tool");
-    std::ofstream(dir_ / "receiver.state") << kFast << kFourKeys;
+    std::ofstream(dir_ / "receiver.state") << kFast << kSixKeys;
   }
   // zirko-virtual on the same receiver, its output kept apart from the monitor's.
   void Tool(const std::string &command, const std::string &hash = "") {
@@ -796,11 +798,15 @@ TEST_F(Monitor, NamesTheKeyOfEachPressedButtonAndTheButtonsThatSendIt) {
   Tool("press", "0xCCCC0003");
   Tool("press", "0x12345678");  // never recorded: queued for a recording, types nothing
   Tool("press", "0xAAAA0001");
+  Tool("press", "0xEEEE0005");
+  Tool("press", "0xFFFF0006");
   const Result r = finish(monitor, dir_);
   EXPECT_EQ(r.out,
             "Keys from the virtual receiver (Ctrl-C ends):\n"
             "vol_up                   buttons 2 (CCCC0003), 3 (DDDD0004)\n"
-            "a                        button 0 (AAAA0001)\n");
+            "a                        button 0 (AAAA0001)\n"
+            "usage=0x39 modifier=0x00 button 4 (EEEE0005)\n"
+            "left_ctrl return         button 5 (FFFF0006)\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(run(ZIRKO_VIRTUAL_TOOL, {"--state", (dir_ / "receiver.state").string(), "show"},
