@@ -88,6 +88,12 @@ Receiver *Bus::receiver(size_t i) {
   return nullptr;
 }
 
+Receiver *Bus::receiver_of(zk_usb_device *dev) {
+  std::lock_guard lock(mu_);
+  Device *device = device_of(dev);
+  return device ? device->slot->receiver.get() : nullptr;
+}
+
 size_t Bus::receiver_count() {
   std::lock_guard lock(mu_);
   return std::count_if(slots_.begin(), slots_.end(),
