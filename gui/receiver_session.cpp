@@ -310,8 +310,7 @@ void ReceiverSession::takeBootloader() {
   const bool first = !m_bootloaderFree.isValid();
   if (first) m_bootloaderFree.start();
   // One this application left there itself needs no grace.
-  const bool waiting =
-      !m_ownBootloader && (first || m_bootloaderFree.elapsed() < m_grace.count());
+  const bool waiting = !m_ownBootloader && (first || m_bootloaderFree.elapsed() < m_grace.count());
   switch (m_policy.onBootloader(waiting)) {
     case UpgradePolicy::BootloaderStep::kWait:
       zk_close_device();  // its claim would keep the other program out

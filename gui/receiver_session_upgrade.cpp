@@ -128,8 +128,8 @@ QString ReceiverSession::outcomeText(const UpgradeResult &result) const {
       // What was installed, when it is no upgrade (a test release, 255.x,
       // is replaced by any release).
       constexpr int kTestRelease = 255;
-      if (result.majorBefore >= 0 && result.majorBefore != kTestRelease &&
-          result.majorAfter >= 0 && after < before)
+      if (result.majorBefore >= 0 && result.majorBefore != kTestRelease && result.majorAfter >= 0 &&
+          after < before)
         return tr("Firmware v%1 installed in place of v%2")
             .arg(versionOf(result.majorAfter, result.minorAfter),
                  versionOf(result.majorBefore, result.minorBefore));
