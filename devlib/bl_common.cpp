@@ -65,8 +65,10 @@ int pre_boot(const Generation &g, const unsigned char *image, int size) {
 
 void report_progress(int done, int pages, void *callback_arg, zk_progress_cb callback) {
   if (callback) callback(done * 100 / pages, callback_arg);
-  fputs("\r\r", stdout);
-  fflush(stdout);
+  if (zk_progress_shown()) {
+    fputs("\r\r", stdout);
+    fflush(stdout);
+  }
   zk_progress_bar(float(done), float(pages));
 }
 
@@ -81,7 +83,7 @@ int write_buf(const Generation &g, const unsigned char *image, int size, void *c
     report_progress(i, pages, callback_arg, callback);
   }
   report_progress(pages, pages, callback_arg, callback);
-  fputs("\n", stdout);
+  if (zk_progress_shown()) fputs("\n", stdout);
   return 0;
 }
 

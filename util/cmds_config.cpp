@@ -48,6 +48,7 @@ struct config_move {
   const char *verb;
   const char *destination;
   const char *outcome;
+  bool writes_file = false;  // a file failure then has the system's reason in errno
 };
 
 // Copies the whole configuration between the receiver and a file, between a
@@ -56,7 +57,13 @@ int move_config(int (*copy)(const char *path), const std::string &path, const co
                 int argc) {
   printf("\n%s Configuration File '%s' to %s\n", words.verb, path.c_str(), words.destination);
   fflush(stdout);
-  if (int rc = copy(path.c_str()); rc != 0) return device_failed(rc);
+  errno = 0;
+  if (int rc = copy(path.c_str()); rc != 0) {
+    // The library has named the file; the reason is the system's.
+    if (rc == ZK_ERR_FILE && words.writes_file && errno != 0)
+      return file_failed(path.c_str(), errno);
+    return device_failed(rc);
+  }
   printf("\n\nConfiguration File %s\n", words.outcome);
   return argc;
 }
@@ -64,12 +71,12 @@ int move_config(int (*copy)(const char *path), const std::string &path, const co
 int saveconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
   size_t longest = kPathSize - 1 - strlen(kExtension);
   if (strlen(argv[0]) > longest) {
-    printf("Error, file name too long (at most %zu characters)\n", longest);
+    print_error("Error, file name too long (at most %zu characters)", longest);
     return CMD_FAILED;
   }
   const std::string path = argv[0] + std::string(kExtension);
   if (int error = write_error(path)) return file_failed(path.c_str(), error);
-  return move_config(zk_save_config, path, {"Saving", "Disk", "saved"}, argc);
+  return move_config(zk_save_config, path, {"Saving", "Disk", "saved", true}, argc);
 }
 
 // The file is the name as typed or, when there is no such file, the name with
@@ -116,11 +123,7 @@ int write_text(FILE *file, const std::string &text) {
 
 int write_text(const char *path, const std::string &text) {
   if (is_standard_stream(path)) return write_text(stdout, text);
-  FILE *file = fopen(path, "w");
-  if (!file) return errno;
-  int error = write_text(file, text);
-  if (fclose(file) != 0 && !error) error = errno;
-  return error;
+  return zk_save_file(path, text.data(), text.size()) == 0 ? 0 : errno;
 }
 
 int export_map(int argc, char **argv, const cmd_desc *, void *, dict *) {
@@ -131,7 +134,7 @@ int export_map(int argc, char **argv, const cmd_desc *, void *, dict *) {
   if (int rc = zk::map::read_receiver_image(image)) return device_failed(rc);
   const std::vector<zk::map::Button> buttons = zk::map::buttons_of(image);
   if (int error = write_text(path, zk::map::format(buttons, zk::map::receiver_header())))
-    return file_failed(path, error);
+    return file_failed(is_standard_stream(path) ? "standard output" : path, error);
   if (!is_standard_stream(path)) printf("Exported %zu buttons to '%s'\n", buttons.size(), path);
   return argc;
 }
@@ -140,7 +143,7 @@ int export_map(int argc, char **argv, const cmd_desc *, void *, dict *) {
 int refuse_map(const char *shown, const std::vector<zk::map::Problem> &problems) {
   for (const zk::map::Problem &p : problems)
     ZK_LOG_AT(1, "E", "import", "%s", zk::map::describe(p, shown).c_str());
-  printf("Error: %s\n", zk::map::refusal(shown).c_str());
+  print_error("Error: %s", zk::map::refusal(shown).c_str());
   return CMD_FAILED;
 }
 

@@ -160,8 +160,8 @@ bool switch_mode(const mode_switch &change) {
 
 int dfu(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   if (argc > 0 && strcmp(argv[0], "leave") != 0) {
-    printf("Error: invalid dfu option\n");
-    show_help(cmd->name);
+    print_error("Error: invalid dfu option");
+    show_usage(cmd->name);
     return CMD_USAGE;
   }
   static constexpr mode_switch kLeave = {"Kicking device out of bootloader...", zk_leave_bootloader,
@@ -190,7 +190,7 @@ int read_image(const char *path, std::vector<unsigned char> &image) {
 int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (argc == 2) {
     ZK_LOG_AT(1, "E", cmd->name, "a manufacturer string needs the vendor id after it");
-    show_help(cmd->name);
+    show_usage(cmd->name);
     return CMD_USAGE;
   }
   const char *manufacturer = argc == 3 ? argv[1] : ZK_MANUFACTURER;
@@ -202,7 +202,8 @@ int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (vendor != ZK_VENDOR_ID) zk_close_device();
   if (zk_fw_state() != ZK_STATE_BOOTLOADER &&
       zk_check_fw_image(image.data(), long(image.size())) < 0) {
-    printf("Error: %s is not an image the receiver takes; the receiver was not changed\n", argv[0]);
+    print_error("Error: %s is not an image the receiver takes; the receiver was not changed",
+                argv[0]);
     return CMD_FAILED;
   }
   printf("Uploading image: %s to \"%s\" 0x%X\n", argv[0], manufacturer, vendor);
@@ -211,7 +212,7 @@ int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (zk_upgrade_fw_ext(image.data(), length, vendor, manufacturer, nullptr, nullptr) < 0) {
     end_progress_line();
     if (argc == 1)
-      printf("Error, upload failed\n");
+      print_error("Error, upload failed");
     else
       zk_leave_bootloader();
     return CMD_FAILED;

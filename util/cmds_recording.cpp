@@ -52,16 +52,16 @@ int recording_failed(int rc) {
     case ZK_ERR_NO_SPACE:
     case ZK_ERR_EXISTS:
     case ZK_ERR_TIMEOUT:
-      printf("Error, %s\n", zk_result_text(rc));
+      print_error("Error, %s", zk_result_text(rc));
       break;
     case ZK_ERR_NOT_FOUND:
-      printf("Error, key not found by the receiver\n");
+      print_error("Error, key not found by the receiver");
       break;
     case ZK_ERR_INVALID:
-      printf("Error, unknown key name\n");
+      print_error("Error, unknown key name");
       break;
     case ZK_ERR_UNSUPPORTED:
-      printf("Error, recording %s\n", zk_result_text(rc));
+      print_error("Error, recording %s", zk_result_text(rc));
       break;
     default:
       return device_failed(rc);
@@ -108,7 +108,7 @@ int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
   int rc = zk_set_delete(0);
   if (rc == 0) rc = zk_set_interrupt(seconds);
   if (rc == ZK_ERR_NOT_FOUND) {
-    printf("Error, that button is not recorded\n");
+    print_error("Error, that button is not recorded");
     return CMD_FAILED;
   }
   if (rc == ZK_ERR_TIMEOUT) return recording_failed(rc);

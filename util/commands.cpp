@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -49,20 +50,30 @@ int device_failed(int code) {
     return CMD_FAILED;
   }
   end_progress_line();
-  printf("Error: %s (%d)\n", zk_result_text(code), code);
+  fprintf(stderr, "Error: %s (%d)\n", zk_result_text(code), code);
   return CMD_FAILED;
 }
 
 int file_failed(const char *path, int error) {
   ++failures;
   end_progress_line();
-  printf("Error: %s: %s\n", path, strerror(error));
+  fprintf(stderr, "Error: %s: %s\n", path, strerror(error));
   return CMD_FAILED;
 }
 
+void print_error(const char *format, ...) {
+  end_progress_line();
+  va_list args;
+  va_start(args, format);
+  vfprintf(stderr, format, args);
+  va_end(args);
+  fputc('\n', stderr);
+}
+
 int unrecognized(const cmd_desc *cmd) {
-  printf("unrecognized option\n");
-  show_help(cmd->name);
+  fflush(stdout);
+  fprintf(stderr, "unrecognized option\n");
+  show_usage(cmd->name);
   return CMD_USAGE;
 }
 

@@ -24,7 +24,7 @@ inline constexpr key_alias kKeyAliases[] = {
 // Reads a whole decimal (or, with base 16, hexadecimal) int; logs and returns
 // false for anything else, so a typo never reaches the receiver as 0.
 bool parse_int(const char *cmd_name, const char *text, int base, int *value);
-// One line on standard output saying why a device operation failed; returns
+// One line on standard error saying why a device operation failed; returns
 // CMD_FAILED for the handler to pass on.
 int device_failed(int code);
 // Counts a failed read (one the generation merely lacks does not count);
@@ -33,9 +33,12 @@ bool read_failed(int code);
 // Device failures counted so far in this run; `settings` compares it before
 // and after its parts.
 int device_failures();
-// One line on standard output naming the file and the system's reason for
+// One line on standard error naming the file and the system's reason for
 // errno value `error`; returns CMD_FAILED.
 int file_failed(const char *path, int error);
+// A line on standard error (after what standard output holds so far): the
+// diagnostics of the commands, never part of the data they print.
+void print_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // "unrecognized option" and the command's help; returns CMD_USAGE.
 int unrecognized(const cmd_desc *cmd);
 // Set by `--json': the commands that offer it print a JSON object instead of

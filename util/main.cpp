@@ -29,13 +29,13 @@ void init_appdata_priv(appdata_priv *data) {
   CMD_LOGV("initializing application data: %p", static_cast<void *>(data));
 }
 
-// Reports a failure of the whole line: as JSON on standard error under
-// --json, else as a line on standard output.
+// Reports a failure of the whole line on standard error: as JSON under
+// --json, else as a line.
 void line_failed(const std::string &text, int code) {
   if (json_output())
     print_json_error(text.c_str(), code);
   else
-    printf("%s\n", text.c_str());
+    print_error("%s", text.c_str());
 }
 
 // Stops a checked line whose first command needs the receiver we have not.
@@ -152,5 +152,9 @@ int main(int argc, char **argv) {
   init_appdata_priv(&appdata);
   int status = run(base, argc, argv);
   free(copy);
+  if (int error = close_stdout()) {
+    fprintf(stderr, "zirko_util: write error: %s\n", strerror(error));
+    status = kFailed;
+  }
   return status;
 }
