@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "zirko_history.h"
+
 namespace zk::bl {
 
 namespace {
@@ -76,6 +78,12 @@ int write_buf(const Generation &g, const unsigned char *image, int size, void *c
               zk_progress_cb callback) {
   const int pages = size / kPageSize;
   for (int i = 0; i < pages; ++i) {
+    // Stopped between pages, the receiver stays in its bootloader with the
+    // upgrade flag set, and the next upgrade completes it.
+    if (zk_stop_requested()) {
+      ZK_LOGE_AS(g.write_fn, "stopped before page %d of %d", i, pages);
+      return ZK_ERR_UPGRADE;
+    }
     if (g.send_page(image + i * kPageSize, i) < 0) {
       ZK_LOGE_AS(g.write_fn, "sending packet failed");
       return ZK_ERR_UPGRADE;

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "commands.h"
+#include "history_keep.h"
+#include "zirko_history.h"
 #include "zirko_map.h"
 
 namespace {
@@ -79,9 +81,29 @@ int saveconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
   return move_config(zk_save_config, path, {"Saving", "Disk", "saved", true}, argc);
 }
 
+// The receiver's image as one read gives it, for the history and for
+// writing only what differs: 0, or the read's failure code. A corrupt image
+// leaves `current` empty: it is rewritten whole and there is nothing to keep.
+int read_current(std::vector<unsigned char> &current) {
+  const int rc = zk::map::read_receiver_image(current);
+  if (rc == ZK_ERR_INVALID) current.clear();
+  return rc == ZK_ERR_INVALID ? 0 : rc;
+}
+
+// Writes an image over the current one, after keeping that in the history.
+int write_over(const char *change, const std::vector<unsigned char> &image,
+               const std::vector<unsigned char> &current) {
+  if (!current.empty() && !keep_before_change(change, &current)) return CMD_FAILED;
+  const StopGuard guard;
+  const int rc =
+      zk_write_config_image_over(image.data(), int(image.size()),
+                                 current.empty() ? nullptr : current.data(), int(current.size()));
+  return rc == 0 ? 0 : write_failed(rc);
+}
+
 // The file is the name as typed or, when there is no such file, the name with
 // the extension that saveconfig adds.
-int loadconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
+int loadconfig(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   std::string path = argv[0];
   int error = read_error(path);
   if (error == ENOENT && read_error(path + kExtension) == 0) {
@@ -89,7 +111,18 @@ int loadconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
     error = 0;
   }
   if (error) return file_failed(argv[0], error);
-  return move_config(zk_load_config, path, {"Loading", "Device", "Loaded Successfully"}, argc);
+  unsigned char *data = nullptr;
+  const long length = file_to_buf(path.c_str(), &data, "rb");
+  if (length < 0) return device_failed(ZK_ERR_FILE);
+  const std::vector<unsigned char> image(data, data + length);
+  free(data);
+  printf("\nLoading Configuration File '%s' to Device\n", path.c_str());
+  fflush(stdout);
+  std::vector<unsigned char> current;
+  if (int rc = read_current(current)) return device_failed(rc);
+  if (int rc = write_over(change_name(cmd->name, 1, argv).c_str(), image, current)) return rc;
+  printf("\n\nConfiguration File Loaded Successfully\n");
+  return argc;
 }
 
 // A button map named "-" is standard input or output.
@@ -155,21 +188,20 @@ constexpr const char *kMergeKey = "merge";
 
 // Every line is checked before the receiver is touched; the image is then
 // written as loadconfig writes one.
-int import_map(int argc, char **argv, const cmd_desc *, void *, dict *opts) {
+int import_map(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   const char *shown = shown_name(argv[0]);
   std::string text;
   if (int error = read_text(argv[0], text)) return file_failed(shown, error);
   const zk::map::Parsed map = zk::map::parse(text);
   if (!map.problems.empty()) return refuse_map(shown, map.problems);
-  std::vector<unsigned char> current;
+  std::vector<unsigned char> current;  // its settings bytes are the ones written
   if (int rc = zk::map::read_receiver_image(current)) return device_failed(rc);
   const zk::map::Plan plan = zk::map::plan_import(map, current, dict_has(opts, kMergeKey));
   if (!plan.problems.empty()) return refuse_map(shown, plan.problems);
   report_kept(plan);
   printf("\nImporting Button Map '%s' to Device\n", shown);
   fflush(stdout);
-  int rc = zk_write_config_image(plan.image.data(), int(plan.image.size()));
-  if (rc != 0) return device_failed(rc);
+  if (int rc = write_over(change_name(cmd->name, 1, argv).c_str(), plan.image, current)) return rc;
   printf("\n\nButton Map Imported: %zu buttons\n", zk::map::buttons_of(plan.image).size());
   return argc;
 }

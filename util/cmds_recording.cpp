@@ -4,7 +4,9 @@
 
 #include "commands.h"
 #include "console.h"
+#include "history_keep.h"
 #include "json_output.h"
+#include "zirko_history.h"
 
 namespace {
 
@@ -47,8 +49,11 @@ bool key_known(const char *name) {
 
 // Says why a recording failed. The receiver's own refusals keep their texts;
 // a failed transfer is never reported as one of them.
-int recording_failed(int rc) {
+int recording_failed(int rc, const char *nothing = "nothing was recorded") {
   switch (rc) {
+    case ZK_ERR_INTERRUPTED:
+      print_error("Interrupted: the receiver is back in normal mode; %s", nothing);
+      break;
     case ZK_ERR_NO_SPACE:
     case ZK_ERR_EXISTS:
     case ZK_ERR_TIMEOUT:
@@ -74,8 +79,10 @@ int record(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   if (!wait_seconds(cmd, opts, &seconds)) return CMD_USAGE;
   const char *key = table_key_name(argv[0]);
   if (!key_known(key)) return CMD_USAGE;
+  if (!keep_before_change(change_name(cmd->name, argc, argv).c_str())) return CMD_FAILED;
   printf(" Press any button on the remote to link it with '%s'\n\n", argv[0]);
   fflush(stdout);
+  const StopGuard guard;
   int rc = zk_set_record(key, seconds);
   if (rc != 0) return recording_failed(rc);
   printf("  Succesfully recorded button\n");
@@ -91,8 +98,10 @@ int record_api(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
     ZK_LOG_AT(1, "E", cmd->name, "modifier and HID usage must be 0 to 255");
     return CMD_USAGE;
   }
+  if (!keep_before_change(change_name(cmd->name, argc, argv).c_str())) return CMD_FAILED;
   printf("hit a key on the remote to be paired with %d %d\n", modifier, usage);
   fflush(stdout);
+  const StopGuard guard;
   int rc = zk_set_record_api(modifier, usage, seconds);
   if (rc != 0) return recording_failed(rc);
   printf("  Succesfully recorded button\n");
@@ -102,8 +111,10 @@ int record_api(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
 int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
   int seconds;
   if (!wait_seconds(cmd, opts, &seconds)) return CMD_USAGE;
+  if (!keep_before_change(cmd->name)) return CMD_FAILED;
   printf(" The Next button pressed will be deleted, please press a button\n\n");
   fflush(stdout);
+  const StopGuard guard;
   // Delete mode, then the wait for the button with the time asked for.
   int rc = zk_set_delete(0);
   if (rc == 0) rc = zk_set_interrupt(seconds);
@@ -111,7 +122,8 @@ int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
     print_error("Error, that button is not recorded");
     return CMD_FAILED;
   }
-  if (rc == ZK_ERR_TIMEOUT) return recording_failed(rc);
+  if (rc == ZK_ERR_TIMEOUT || rc == ZK_ERR_INTERRUPTED)
+    return recording_failed(rc, "nothing was deleted");
   if (rc != 0) return device_failed(rc);
   printf("  Button Deleted Successfully\n");
   return argc;
@@ -135,10 +147,14 @@ bool entry_hash(int index, unsigned *hash) {
 int delete_index(int, char **argv, const cmd_desc *cmd, void *, dict *) {
   int index;
   if (!parse_int(cmd->name, argv[0], 10, &index)) return CMD_USAGE;
+  // The history's read of the image serves the hash and the delete too.
+  const zk::EepromSnapshot snapshot;
+  if (!keep_before_change(change_name(cmd->name, 1, argv).c_str())) return CMD_FAILED;
   unsigned hash = 0;
   bool known = entry_hash(index, &hash);
+  const StopGuard guard;
   int rc = zk_delete_index(index);
-  if (rc < 0) return device_failed(rc);
+  if (rc < 0) return write_failed(rc);
   end_progress_line();
   if (known)
     printf("  Deleted button %d (hash %X)\n", index, hash);
@@ -161,7 +177,8 @@ int keys(int argc, char **, const cmd_desc *, void *, dict *) {
   return argc;
 }
 
-int format(int, char **, const cmd_desc *, void *, dict *) {
+int format(int, char **, const cmd_desc *cmd, void *, dict *) {
+  if (!keep_before_change(cmd->name)) return CMD_FAILED;
   printf("Formatting Device, please wait...");
   fflush(stdout);
   int rc = zk_format_config();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "history_keep.h"
 #include "json_output.h"
 
 namespace {
@@ -49,6 +50,7 @@ int run_toggle(const toggle &t, int argc, char **argv, const cmd_desc *cmd) {
     return unrecognized(cmd);
   }
   fflush(stdout);
+  if (!keep_before_change(change_name(cmd->name, 1, argv).c_str())) return CMD_FAILED;
   int rc = t.set(value);
   if (rc < 0) return device_failed(rc);
   return t.set_consumed;
@@ -110,6 +112,7 @@ int interkey_delay(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   }
   int n;
   if (!parse_int(cmd->name, argv[0], 10, &n)) return CMD_USAGE;
+  if (!keep_before_change(change_name(cmd->name, 1, argv).c_str())) return CMD_FAILED;
   int rc = zk_set_interkey_delay(n);
   if (rc < 0) return device_failed(rc);
   if (rc == 0) printf("interkey delay set: %d\n", n);

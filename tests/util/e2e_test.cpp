@@ -4,6 +4,7 @@
 // scenario share the receiver, so a later step sees what an earlier one did.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -83,6 +84,7 @@ const std::string kHelpList =
     "  export         Write the recorded buttons to a button map file\n"
     "  format         Remove all saved buttons from zirko\n"
     "  help           Show this help. Also try `help <command>`\n"
+    "  history        List the configurations kept before each change\n"
     "  import         Load a button map file into zirko\n"
     "  interkey_delay set the interkey delay\n"
     "  keys           Shows the recorded remote keys and their pairings\n"
@@ -94,13 +96,16 @@ const std::string kHelpList =
     "  reboot         Restart the receiver\n"
     "  record         Record infrared buttons and link them to HID keys\n"
     "  record_api     Advanced button recording\n"
+    "  restore        Put back a configuration from the history\n"
     "  saveconfig     Save configuration file to disk\n"
     "  seq_modifiers  enable or disable sequencing the modifiers\n"
     "  settings       Displays all the devices current settings\n"
     "  sleep_detect   Turns on sleep/suspend detection\n"
     "  space          Displays information about the space used and remaining\n"
     "  status         Last Zirko Status\n"
+    "  undo           Put back the configuration from before the last change\n"
     "  upgrade        Uploads new firmware image to zirko hardware\n"
+    "  verify         Compare the receiver with a backup or a button map\n"
     "  version        Print the application version and device version if connected\n"
     "  wait           Waits for the device to be plugged in (used for scripting)\n";
 
@@ -209,7 +214,7 @@ std::vector<Scenario> scenarios() {
        kNone,
        {{{"--version"}, kVersion},
         {{"-h"},
-         "usage: zirko_util [-v|--verbose]... [--json] [command [arguments]]...\n"
+         "usage: zirko_util [-v|--verbose]... [--json] [--no-history] [command [arguments]]...\n"
          "       zirko_util command -h|--help\n"
          "       zirko_util -h|--help|--version\n\n" +
              kHelpList},
@@ -426,6 +431,42 @@ std::vector<Scenario> scenarios() {
          2,
          kNotEnough + "Help for `loadconfig' command:\nusage: \n  loadconfig '<filename>'\n"
                       "example:\n  zirko loadconfig ~/Desktop/boxee.zcfg\n"}}},
+      {"VerifyAgainstABackupAndAMap",
+       kGen3 + kTwoKeys,
+       {{{"saveconfig", "backup"},
+         "\nSaving Configuration File 'backup.zcfg' to Disk\n\n\nConfiguration File saved\n"},
+        {{"verify", "backup.zcfg"}, "The receiver matches backup.zcfg\n"},
+        {{"export", "backup.zmap"}, "Exported 2 buttons to 'backup.zmap'\n"},
+        {{"delete_index", "1"}, "  Deleted button 1 (hash BBBB0002)\n"},
+        {{"interkey_delay", "3"}, "interkey delay set: 3\n"},
+        {{"verify", "backup.zcfg"},
+         "missing  BBBB0002  F5\nsetting  inter-key delay: 3 (the file has 6)\n"
+         "The receiver differs from backup.zcfg: 1 missing, 0 extra, 0 changed, 1 settings\n",
+         1},
+        {{"verify", "backup.zmap"},
+         "missing  BBBB0002  F5\n"
+         "The receiver differs from backup.zmap: 1 missing, 0 extra, 0 changed, 0 settings\n",
+         1},
+        {{"undo"},
+         "Restoring the configuration from before `interkey_delay 3' \\([-0-9: ]+, 1 buttons\\)\n"
+         "Configuration restored\n",
+         0,
+         "",
+         "zirko_util",
+         true},
+        {{"restore", "3"},
+         "Restoring the configuration from before `delete_index 1' \\([-0-9: ]+, 2 buttons\\)\n"
+         "Configuration restored\n",
+         0,
+         "",
+         "zirko_util",
+         true},
+        {{"verify", "backup.zcfg"}, "The receiver matches backup.zcfg\n"},
+        {{"restore", "0"},
+         "",
+         2,
+         "[E] restore(#): an entry is numbered 1 to 100, as `history' lists them\n"},
+        {{"restore", "9"}, "", 1, "Error: the history has no entry 9 (it holds 4)\n"}}},
       {"NoReceiver",
        kNone,
        {{{}, kVersion + kHelpList},
@@ -750,14 +791,81 @@ TEST_F(TempDir, FailedWritesAreReportedAndFailTheRun) {
   }
 }
 
-// The 27 command names of the help list, in its order.
+// A change undone gives back the EEPROM as it was, every byte of it; the
+// undo is a change too, and a second undo takes it back.
+TEST_F(TempDir, UndoGivesBackTheEepromByteForByte) {
+  for (const std::vector<std::string> &change :
+       {std::vector<std::string>{"format"}, {"delete_index", "0"}, {"import", "empty.zmap"}}) {
+    SCOPED_TRACE(change[0]);
+    fs::remove_all(dir_ / "state");
+    std::ofstream(dir_ / "receiver.state") << kFast;
+    std::ofstream(dir_ / "empty.zmap") << "# no buttons\n";
+    for (const char *key : {"a", "b", "c"}) ASSERT_EQ(util({"record", key}, dir_).status, 0);
+    const std::string before = util({"dump", "1023"}, dir_).out;
+    ASSERT_EQ(util(change, dir_).status, 0);
+    const std::string changed = util({"dump", "1023"}, dir_).out;
+    ASSERT_NE(changed, before);
+    const std::string changed_keys = util({"keys"}, dir_).out;
+    const Result listed = util({"history"}, dir_);
+    EXPECT_TRUE(std::regex_search(listed.out,
+                                  std::regex("\n   1  [-0-9: ]+  " + change[0] + " .*  3 buttons")))
+        << listed.out;
+    EXPECT_NE(listed.out.find("   4  "), std::string::npos) << "the three recordings";
+    ASSERT_EQ(util({"undo"}, dir_).status, 0);
+    EXPECT_EQ(util({"dump", "1023"}, dir_).out, before);
+    // Back to the change's buttons; what lies beyond them is not the image.
+    ASSERT_EQ(util({"undo"}, dir_).status, 0);
+    EXPECT_EQ(util({"keys"}, dir_).out, changed_keys);
+  }
+}
+
+// When the history cannot be written nothing changes, unless asked for.
+TEST_F(TempDir, UnwritableHistoryRefusesChangesWithoutNoHistory) {
+  std::ofstream(dir_ / "receiver.state") << kFast << kTwoKeys;
+  std::ofstream(dir_ / "state") << "a file where the folder should be";
+  for (const std::vector<std::string> &change :
+       {std::vector<std::string>{"format"}, {"record", "z"}, {"interkey_delay", "2"}}) {
+    const Result r = util(change, dir_);
+    EXPECT_EQ(r.status, 1) << change[0];
+    EXPECT_EQ(r.err,
+              "Error: the configuration could not be kept in the history: " +
+                  (dir_ / "state" / "zirko").string() +
+                  ": Not a directory\nNothing was changed; --no-history changes the receiver "
+                  "without keeping it\n")
+        << change[0];
+  }
+  EXPECT_EQ(util({"keys"}, dir_).out, kTwoKeysListing);
+  EXPECT_EQ(util({"--no-history", "format"}, dir_).status, 0);
+  EXPECT_EQ(util({"keys"}, dir_).out, kNoKeys);
+}
+
+// A signal while the receiver waits for a button puts it back in normal
+// mode: a button pressed later is not recorded.
+TEST_F(TempDir, SignalDuringRecordLeavesNothingRecorded) {
+  for (const auto &[sig, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    std::ofstream(dir_ / "receiver.state") << kFast << "auto_press = no\n";
+    const pid_t pid = spawn(ZIRKO_UTIL_BIN, {"record", "z"}, dir_);
+    for (int i = 0; i < 200 && ReadFile(dir_ / "stdout").find("Press any") == std::string::npos;
+         ++i)
+      usleep(10 * 1000);
+    usleep(300 * 1000);  // the record request is on its way
+    kill(pid, sig);
+    const Result r = finish(pid, dir_);
+    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(r.err, "Interrupted: the receiver is back in normal mode; nothing was recorded\n");
+    EXPECT_EQ(run(ZIRKO_VIRTUAL_TOOL, {"press"}, dir_).status, 0);
+    EXPECT_EQ(util({"keys"}, dir_).out, kNoKeys);
+  }
+}
+
+// The 31 command names of the help list, in its order.
 std::vector<std::string> listed_commands() {
   std::vector<std::string> names;
   std::istringstream lines(kHelpList);
   std::string word;
   for (std::string line; std::getline(lines, line);)
     if (std::istringstream(line) >> word && word != "Commands:") names.push_back(word);
-  EXPECT_EQ(names.size(), 27u);
+  EXPECT_EQ(names.size(), 31u);
   return names;
 }
 
@@ -805,7 +913,7 @@ TEST(CommandLinks, OnePerCommand) {
     linked.push_back(entry.path().filename().string());
   }
   std::sort(linked.begin(), linked.end());
-  EXPECT_EQ(listed.size(), 27u);
+  EXPECT_EQ(listed.size(), 31u);
   EXPECT_EQ(linked, listed);
 }
 
