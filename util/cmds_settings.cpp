@@ -39,19 +39,12 @@ int run_toggle(const toggle &t, int argc, char **argv, const cmd_desc *cmd) {
     int v = t.get();
     return show_value(t.label, v, v ? t.on_text : t.off_text);
   }
-  int value;
-  if (word_is(argv[0], "enable", "en")) {
-    printf("%s\n", t.enabling);
-    value = 1;
-  } else if (word_is(argv[0], "disable", "dis")) {
-    printf("%s\n", t.disabling);
-    value = 0;
-  } else {
-    return unrecognized(cmd);
-  }
-  fflush(stdout);
+  const bool enable = word_is(argv[0], "enable", "en");
+  if (!enable && !word_is(argv[0], "disable", "dis")) return unrecognized(cmd);
   if (!keep_before_change(change_name(cmd->name, 1, argv).c_str())) return CMD_FAILED;
-  int rc = t.set(value);
+  printf("%s\n", enable ? t.enabling : t.disabling);
+  fflush(stdout);
+  int rc = t.set(enable ? 1 : 0);
   if (rc < 0) return device_failed(rc);
   return t.set_consumed;
 }

@@ -858,6 +858,40 @@ TEST_F(TempDir, SignalDuringRecordLeavesNothingRecorded) {
   }
 }
 
+// A signal during a bulk write stops it between two buttons with a
+// configuration that still reads, and undo gives back the one from before.
+TEST_F(TempDir, SignalDuringLoadconfigStopsAtASafePointAndUndoRestores) {
+  std::ofstream(dir_ / "receiver.state") << kFast << kTwoKeys;
+  // The image is its 17 bytes: what the load wrote beyond them is no button.
+  const std::string before = util({"dump", "16"}, dir_).out;
+  std::vector<unsigned char> image{0, 0, 0x36, 0x06, 0};
+  for (int i = 0; i < 100; ++i)
+    image.insert(image.end(), {uint8_t(0x40 + i), 0xC0, 0xFF, 0xEE, 0, 4});
+  image[0] = uint8_t(image.size() >> 8);
+  image[1] = uint8_t(image.size());
+  std::ofstream(dir_ / "big.zcfg", std::ios::binary)
+      .write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
+  std::ofstream(dir_ / "receiver.state", std::ios::app) << "eeprom_write_ms = 10\n";
+  const pid_t pid = spawn(ZIRKO_UTIL_BIN, {"loadconfig", "big.zcfg"}, dir_);
+  for (int i = 0; i < 200 && ReadFile(dir_ / "stdout").find("Loading") == std::string::npos; ++i)
+    usleep(10 * 1000);
+  usleep(400 * 1000);  // some buttons are written by now, far from all 100
+  kill(pid, SIGINT);
+  const Result r = finish(pid, dir_);
+  EXPECT_EQ(r.status, 130);
+  EXPECT_EQ(r.err,
+            "Interrupted: stopped between two buttons. The previous configuration is in the "
+            "history: `zirko_util undo' restores it\n");
+  const Result keys = util({"keys"}, dir_);
+  EXPECT_EQ(keys.status, 0) << "the configuration still reads";
+  EXPECT_NE(keys.out.find("\n    1  "), std::string::npos) << keys.out;
+  EXPECT_EQ(keys.out.find("\n    2  "), std::string::npos)
+      << "the size header is still the old one";
+  ASSERT_EQ(util({"undo"}, dir_).status, 0);
+  EXPECT_EQ(util({"dump", "16"}, dir_).out, before);
+  EXPECT_EQ(util({"keys"}, dir_).out, kTwoKeysListing);
+}
+
 // The 31 command names of the help list, in its order.
 std::vector<std::string> listed_commands() {
   std::vector<std::string> names;
