@@ -580,5 +580,13 @@ int zk_read_config_image(unsigned char *image, int room) {
     ZK_LOGE("invalid configuration image: %d bytes, expected 5 + 6 per button", size);
     return ZK_ERR_INVALID;
   }
-  return read_eeprom(image, size, false) < 0 ? ZK_ERR_USB : size;
+  // The size header is known now: the image is read from the byte after it.
+  image[kSizeHighAddr] = uint8_t(size >> 8);
+  image[kSizeLowAddr] = uint8_t(size);
+  for (int i = kSettingsAAddr; i < size; ++i) {
+    const int byte = zk_eeprom_peek(i);
+    if (byte < 0) return ZK_ERR_USB;
+    image[i] = uint8_t(byte);
+  }
+  return size;
 }

@@ -38,6 +38,10 @@ bool history_kept() {
   return keeping;
 }
 
+void history_new_line() {
+  kept_this_run = false;
+}
+
 std::string change_name(const char *command, int argc, char **argv) {
   std::string name = command;
   for (int i = 0; i < argc; ++i) name += std::string(" ") + argv[i];

@@ -16,6 +16,9 @@ bool history_kept();
 // it, so that it is not read twice; null reads it here. False after saying
 // on standard error why nothing may change: the caller fails.
 bool keep_before_change(const char *change, const std::vector<unsigned char> *image = nullptr);
+// A new command line: its first change is kept again. The program runs one
+// line; a caller running several calls this between them.
+void history_new_line();
 // The command's name and words as a history entry names the change.
 std::string change_name(const char *command, int argc, char **argv);
 
