@@ -267,8 +267,9 @@ int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
     end_progress_line();
     if (zk_stop_requested()) {
       print_error(
-          "Interrupted: the receiver stays in its bootloader. To finish, run `zirko_util "
-          "upgrade %s' again, or start zirko_gui, which installs its built-in firmware",
+          "Interrupted: the upgrade was stopped and the receiver stays in its bootloader. To "
+          "finish, run `zirko_util upgrade %s' again, or start zirko_gui, which installs its "
+          "built-in firmware",
           argv[0]);
     } else if (argc == 1) {
       print_error("Error, upload failed");

@@ -892,6 +892,34 @@ TEST_F(TempDir, SignalDuringLoadconfigStopsAtASafePointAndUndoRestores) {
   EXPECT_EQ(util({"keys"}, dir_).out, kTwoKeysListing);
 }
 
+// A signal during an upgrade leaves the receiver in its bootloader, and the
+// same upgrade run again finishes it.
+TEST_F(TempDir, SignalDuringUpgradeLeavesTheBootloaderToFinishLater) {
+  const auto firmware = zk::virt::make_image({{3, 9, {6, 1, 24}}, 0, 0x12345678}, 4096);
+  std::ofstream(dir_ / "fw.bin", std::ios::binary)
+      .write(reinterpret_cast<const char *>(firmware.data()), std::streamsize(firmware.size()));
+  // Slow EEPROM writes keep the receiver at its upgrade flag for a while.
+  std::ofstream(dir_ / "receiver.state") << kFast << kTwoKeys << "eeprom_write_ms = 600\n";
+  const pid_t pid = spawn(ZIRKO_UTIL_BIN, {"upgrade", "fw.bin"}, dir_);
+  for (int i = 0;
+       i < 300 && ReadFile(dir_ / "stdout").find("Bootloader Detected") == std::string::npos; ++i)
+    usleep(10 * 1000);
+  usleep(100 * 1000);
+  kill(pid, SIGINT);
+  const Result r = finish(pid, dir_);
+  EXPECT_EQ(r.status, 130);
+  EXPECT_TRUE(r.err.ends_with(
+      "Interrupted: the upgrade was stopped and the receiver stays in its bootloader. To finish, "
+      "run `zirko_util upgrade fw.bin' again, or start zirko_gui, which installs its built-in "
+      "firmware\n"))
+      << r.err;
+  EXPECT_EQ(util({"version"}, dir_).out, kVBoot);
+  const Result again = util({"upgrade", "fw.bin"}, dir_);
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(util({"version"}, dir_).out, kVersion + "  Firmware: v3.9 [12345678]\n");
+  EXPECT_EQ(util({"keys"}, dir_).out, kTwoKeysListing);
+}
+
 // The 31 command names of the help list, in its order.
 std::vector<std::string> listed_commands() {
   std::vector<std::string> names;
