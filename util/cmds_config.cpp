@@ -134,21 +134,6 @@ const char *shown_name(const char *path) {
   return is_standard_stream(path) ? "standard input" : path;
 }
 
-// The whole text, or the errno value that kept it from being read. A map is
-// small: anything beyond a megabyte is not one.
-int read_text(const char *path, std::string &text) {
-  constexpr size_t kLongest = 1 << 20;
-  FILE *file = is_standard_stream(path) ? stdin : fopen(path, "rb");
-  if (!file) return errno;
-  char chunk[4096];
-  size_t n;
-  while (text.size() <= kLongest && (n = fread(chunk, 1, sizeof chunk, file)) > 0)
-    text.append(chunk, n);
-  int error = ferror(file) ? (errno ? errno : EIO) : text.size() > kLongest ? EFBIG : 0;
-  if (file != stdin) fclose(file);
-  return error;
-}
-
 // 0, or the errno value of the failed write.
 int write_text(FILE *file, const std::string &text) {
   return fwrite(text.data(), 1, text.size(), file) == text.size() && fflush(file) == 0 ? 0 : errno;

@@ -197,11 +197,8 @@ bool is_backup(const std::string &text) {
 
 int verify(int argc, char **argv, const cmd_desc *, void *, dict *) {
   const char *path = argv[0];
-  unsigned char *data = nullptr;
-  const long length = file_to_buf(path, &data, "rb");
-  if (length < 0) return device_failed(ZK_ERR_FILE);
-  const std::string text(reinterpret_cast<char *>(data), size_t(length));
-  free(data);
+  std::string text;
+  if (int error = read_text(path, text)) return file_failed(path, error);
   std::vector<unsigned char> now;
   if (int rc = zk::map::read_receiver_image(now)) return device_failed(rc);
   const std::vector<zk::map::Button> held = zk::map::buttons_of(now);

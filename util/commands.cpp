@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "console.h"
 #include "json_output.h"
 
@@ -87,4 +89,17 @@ bool json_output() {
 
 bool word_is(const char *word, const char *full, const char *short_form) {
   return strcmp(word, full) == 0 || (short_form && strcmp(word, short_form) == 0);
+}
+
+int read_text(const char *path, std::string &text) {
+  constexpr size_t kLongest = 1 << 20;  // a map is small: anything beyond is not one
+  FILE *file = strcmp(path, "-") == 0 ? stdin : fopen(path, "rb");
+  if (!file) return errno;
+  char chunk[4096];
+  size_t n;
+  while (text.size() <= kLongest && (n = fread(chunk, 1, sizeof chunk, file)) > 0)
+    text.append(chunk, n);
+  int error = ferror(file) ? (errno ? errno : EIO) : text.size() > kLongest ? EFBIG : 0;
+  if (file != stdin) fclose(file);
+  return error;
 }

@@ -1,6 +1,8 @@
 // Helpers shared by the device command modules.
 #pragma once
 
+#include <string>
+
 #include "cmd.h"
 
 // Build identification printed by `version`; ZIRKO_VERSION is the project's.
@@ -39,6 +41,9 @@ int file_failed(const char *path, int error);
 // A line on standard error (after what standard output holds so far): the
 // diagnostics of the commands, never part of the data they print.
 void print_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// The whole text of a file ("-": standard input), or the errno value that
+// kept it from being read; more than a megabyte is refused with EFBIG.
+int read_text(const char *path, std::string &text);
 // "unrecognized option" and the command's help; returns CMD_USAGE.
 int unrecognized(const cmd_desc *cmd);
 // Set by `--json': the commands that offer it print a JSON object instead of

@@ -436,6 +436,7 @@ std::vector<Scenario> scenarios() {
        {{{"saveconfig", "backup"},
          "\nSaving Configuration File 'backup.zcfg' to Disk\n\n\nConfiguration File saved\n"},
         {{"verify", "backup.zcfg"}, "The receiver matches backup.zcfg\n"},
+        {{"verify", "missing.zcfg"}, "", 1, "Error: missing.zcfg: No such file or directory\n"},
         {{"export", "backup.zmap"}, "Exported 2 buttons to 'backup.zmap'\n"},
         {{"delete_index", "1"}, "  Deleted button 1 (hash BBBB0002)\n"},
         {{"interkey_delay", "3"}, "interkey delay set: 3\n"},
