@@ -467,7 +467,14 @@ std::vector<Scenario> scenarios() {
          "",
          2,
          "[E] restore(#): an entry is numbered 1 to 100, as `history' lists them\n"},
-        {{"restore", "9"}, "", 1, "Error: the history has no entry 9 (it holds 4)\n"}}},
+        {{"restore", "9"}, "", 1, "Error: the history has no entry 9 (it holds 4)\n"},
+        {{"--json", "history"},
+         R"(\{"folder":"[^"]+/state/zirko/history","history":\[\{"number":1,"time":"[-0-9T:]+",)"
+         R"("change":"restore 3","buttons":1,"firmware":"3\.8","position":"[^"]*"\}(,\{[^}]+\}){3}\]\}\n)",
+         0,
+         "",
+         "zirko_util",
+         true}}},
       {"NoReceiver",
        kNone,
        {{{}, kVersion + kHelpList},
@@ -843,7 +850,8 @@ TEST_F(TempDir, UnwritableHistoryRefusesChangesWithoutNoHistory) {
 // A signal while the receiver waits for a button puts it back in normal
 // mode: a button pressed later is not recorded.
 TEST_F(TempDir, SignalDuringRecordLeavesNothingRecorded) {
-  for (const auto &[sig, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+  for (const auto &[sig, status] :
+       {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
     std::ofstream(dir_ / "receiver.state") << kFast << "auto_press = no\n";
     const pid_t pid = spawn(ZIRKO_UTIL_BIN, {"record", "z"}, dir_);
     for (int i = 0; i < 200 && ReadFile(dir_ / "stdout").find("Press any") == std::string::npos;
