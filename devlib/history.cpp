@@ -1,10 +1,12 @@
 // The history of configurations: every image a program was about to replace,
 // kept as a .zcfg file with one index line, so that any change can be undone.
 #include <errno.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -200,6 +202,24 @@ bool open_store(std::string &dir, std::vector<Entry> &entries) {
   return read_index(dir, entries);
 }
 
+// Holds the store's lock file while alive: two programs keeping an image at
+// once (the window and the utility) must not drop each other's index line.
+class StoreLock {
+ public:
+  explicit StoreLock(const std::string &dir) {
+    fd_ = open((dir + "/index.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ >= 0) flock(fd_, LOCK_EX);  // without the lock the store still works
+  }
+  ~StoreLock() {
+    if (fd_ >= 0) close(fd_);  // closing releases the lock
+  }
+  StoreLock(const StoreLock &) = delete;
+  StoreLock &operator=(const StoreLock &) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 // Entry n from the newest (1), or null.
 const Entry *entry_at(const std::vector<Entry> &entries, int n) {
   if (n < 1 || n > int(entries.size())) {
@@ -224,9 +244,14 @@ int zk_history_keep(const unsigned char *image, int length, const char *change) 
     snprintf(last_error, sizeof last_error, "not a configuration image: %d bytes", length);
     return ZK_ERR_INVALID;
   }
-  std::string dir;
+  std::string dir = folder();
+  if (dir.empty() || !make_folder(dir)) {
+    if (dir.empty()) set_error("the history folder (no XDG_STATE_HOME and no home folder)", ENOENT);
+    return ZK_ERR_FILE_IO;
+  }
+  const StoreLock lock(dir);
   std::vector<Entry> entries;
-  if (!open_store(dir, entries) || !make_folder(dir)) return ZK_ERR_FILE_IO;
+  if (!open_store(dir, entries)) return ZK_ERR_FILE_IO;
   std::vector<unsigned char> newest;
   if (!entries.empty() && read_image(dir, entries.back(), newest) &&
       newest == std::vector<unsigned char>(image, image + length))

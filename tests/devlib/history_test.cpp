@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "captured_output.h"
@@ -71,6 +72,17 @@ TEST_F(History, KeepsTheNewestHundredOnceEachNewestFirst) {
   EXPECT_EQ(e.buttons, 1);
   EXPECT_EQ(zk_history_entry_at(101, &e), ZK_ERR_INVALID);
   EXPECT_EQ(Keep({0, 9, 0, 0, 0}), ZK_ERR_INVALID) << "a header that lies is no image";
+}
+
+// Two programs keeping images at once lose none of each other's entries.
+TEST_F(History, KeepingAtOnceLosesNoEntry) {
+  auto keep_many = [this](int first) {
+    for (int i = 0; i < 20; ++i) Keep(ImageOf(1, first + i));
+  };
+  std::thread other(keep_many, 1000);
+  keep_many(2000);
+  other.join();
+  EXPECT_EQ(zk_history_count(), 40);
 }
 
 TEST_F(History, StoreThatCannotBeWrittenIsLeftAsItWas) {
