@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "zirko_history.h"
+
 namespace zk::bl {
 
 namespace {
@@ -65,8 +67,10 @@ int pre_boot(const Generation &g, const unsigned char *image, int size) {
 
 void report_progress(int done, int pages, void *callback_arg, zk_progress_cb callback) {
   if (callback) callback(done * 100 / pages, callback_arg);
-  fputs("\r\r", stdout);
-  fflush(stdout);
+  if (zk_progress_shown()) {
+    fputs("\r\r", stdout);
+    fflush(stdout);
+  }
   zk_progress_bar(float(done), float(pages));
 }
 
@@ -74,6 +78,12 @@ int write_buf(const Generation &g, const unsigned char *image, int size, void *c
               zk_progress_cb callback) {
   const int pages = size / kPageSize;
   for (int i = 0; i < pages; ++i) {
+    // Stopped between pages, the receiver stays in its bootloader with the
+    // upgrade flag set, and the next upgrade completes it.
+    if (zk_stop_requested()) {
+      ZK_LOGE_AS(g.write_fn, "stopped before page %d of %d", i, pages);
+      return ZK_ERR_UPGRADE;
+    }
     if (g.send_page(image + i * kPageSize, i) < 0) {
       ZK_LOGE_AS(g.write_fn, "sending packet failed");
       return ZK_ERR_UPGRADE;
@@ -81,7 +91,7 @@ int write_buf(const Generation &g, const unsigned char *image, int size, void *c
     report_progress(i, pages, callback_arg, callback);
   }
   report_progress(pages, pages, callback_arg, callback);
-  fputs("\n", stdout);
+  if (zk_progress_shown()) fputs("\n", stdout);
   return 0;
 }
 

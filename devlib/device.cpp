@@ -5,6 +5,7 @@
 #include <new>
 
 #include "internal.h"
+#include "zirko_history.h"
 
 zk_device *current_device = nullptr;
 zk_usb_handle *current_handle = nullptr;
@@ -177,6 +178,10 @@ int wait_for_device(int vendor_id, const char *manufacturer, int64_t limit_us, i
       fputs("\n", stdout);
       ZK_LOGE_AS("zk_wait_for_device", "no receiver within %d s", int(limit_us / 1000000));
       return ZK_ERR_NO_RECEIVER;
+    }
+    if (zk_stop_requested()) {
+      fputs("\n", stdout);
+      return ZK_ERR_INTERRUPTED;
     }
     clock.sleep_ms(poll_ms);
     if (clock.now_us() - start >= next_dot_us) {

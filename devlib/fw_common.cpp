@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "usb_backend.h"
+#include "zirko_history.h"
 
 namespace zk::fw {
 namespace {
@@ -125,6 +126,13 @@ int report_interrupted(const char *fn, bool wrote) {
                "load a saved configuration");
   }
   return ZK_ERR_USB;
+}
+
+// A stop asked for between entries: the size header still covers whole
+// entries, old or new.
+int report_stopped(const char *fn, bool wrote) {
+  ZK_LOGI_AS(fn, "stopped before the next entry%s", wrote ? "; the size header was left" : "");
+  return ZK_ERR_INTERRUPTED;
 }
 
 // The receiver's refusals of a recording or deletion and their results.
@@ -254,6 +262,11 @@ int wait_outcome(const char *fn, int timeout_s) {
   bool timed_out = true;
   int state = 0;
   while (clock.now_us() - start < limit_us) {
+    if (zk_stop_requested()) {
+      // Back in normal mode, so that no later press is taken for this wait.
+      zk_set_normal();
+      return ZK_ERR_INTERRUPTED;
+    }
     state = zk_get_state();
     if (state < 0) {
       ZK_LOGE_AS(fn, "USB transfer failed while waiting for the button");
@@ -320,6 +333,8 @@ int delete_index(const char *fn, int index) {
   ZK_LOGI_AS(fn, "new size: %d", new_size);
   bool wrote = false;
   for (int address = destination; address < new_size; ++address) {
+    if ((address - destination) % kEntrySize == 0 && zk_stop_requested())
+      return report_stopped(fn, wrote);
     zk_progress_bar(float(address - destination + 1), float(new_size - destination));
     const unsigned char moved = tail[address - destination + kEntrySize];
     if (moved == tail[address - destination]) continue;
@@ -498,8 +513,10 @@ int load_config(const char *fn, const char *path) {
   return write_config(fn, data, int(length));
 }
 
-int write_config(const char *fn, const unsigned char *data, int length) {
-  const int old_size = get_size();  // -1 for a corrupt size: both bytes are written
+int write_config(const char *fn, const unsigned char *data, int length, const unsigned char *known,
+                 int known_length) {
+  // -1 for a corrupt size: both bytes are written
+  const int old_size = known ? known_length : get_size();
   if (old_size < -1) return ZK_ERR_USB;
   // Settings and entries first, the size last: until it is written the
   // receiver still reads a whole image of the old size. A byte that already
@@ -507,8 +524,10 @@ int write_config(const char *fn, const unsigned char *data, int length) {
   // are slow and wear the memory.
   bool wrote = false;
   for (int i = kSettingsAAddr; i < length; ++i) {
+    if (i >= kHeaderSize && (i - kHeaderSize) % kEntrySize == 0 && zk_stop_requested())
+      return report_stopped(fn, wrote);
     zk_progress_bar(float(i - 1), float(length));
-    const int old = zk_eeprom_peek(i);
+    const int old = known && i < known_length ? known[i] : zk_eeprom_peek(i);
     if (old < 0) return report_interrupted(fn, wrote);
     if (old == data[i]) continue;
     if (zk_eeprom_poke(i, data[i]) < 0) return report_interrupted(fn, wrote);
@@ -545,6 +564,15 @@ int restart() {
 }  // namespace zk
 
 int zk_write_config_image(const unsigned char *image, int length) {
+  return zk_write_config_image_over(image, length, nullptr, 0);
+}
+
+int zk_check_config_image(const unsigned char *image, long length) {
+  return image && zk::fw::config_file_valid(__func__, image, length) ? 0 : ZK_ERR_INVALID;
+}
+
+int zk_write_config_image_over(const unsigned char *image, int length, const unsigned char *current,
+                               int current_length) {
   if (zk_fw_state() != ZK_STATE_FIRMWARE) {
     ZK_LOGD("invalid operation for this device or version");
     return ZK_ERR_UNSUPPORTED;
@@ -552,11 +580,9 @@ int zk_write_config_image(const unsigned char *image, int length) {
   const zk::WriteLock lock;
   if (lock.result() < 0) return lock.result();
   if (!image || !zk::fw::config_file_valid(__func__, image, length)) return ZK_ERR_INVALID;
-  return zk::fw::write_config(__func__, image, length);
-}
-
-int zk_check_config_image(const unsigned char *image, long length) {
-  return image && zk::fw::config_file_valid(__func__, image, length) ? 0 : ZK_ERR_INVALID;
+  if (current && (current_length < zk::fw::kHeaderSize || current_length > zk::fw::kMaxImageSize))
+    current = nullptr;
+  return zk::fw::write_config(__func__, image, length, current, current ? current_length : 0);
 }
 
 int zk_read_config_image(unsigned char *image, int room) {
@@ -573,5 +599,13 @@ int zk_read_config_image(unsigned char *image, int room) {
     ZK_LOGE("invalid configuration image: %d bytes, expected 5 + 6 per button", size);
     return ZK_ERR_INVALID;
   }
-  return read_eeprom(image, size, false) < 0 ? ZK_ERR_USB : size;
+  // The size header is known now: the image is read from the byte after it.
+  image[kSizeHighAddr] = uint8_t(size >> 8);
+  image[kSizeLowAddr] = uint8_t(size);
+  for (int i = kSettingsAAddr; i < size; ++i) {
+    const int byte = zk_eeprom_peek(i);
+    if (byte < 0) return ZK_ERR_USB;
+    image[i] = uint8_t(byte);
+  }
+  return size;
 }

@@ -58,7 +58,11 @@ int save_config(const char *fn, const char *path);
 int load_config(const char *fn, const char *path);
 // Writes a checked image the way load_config does: 0, or -16 after a failed
 // transfer (with the interrupted-write message once anything was written).
-int write_config(const char *fn, const unsigned char *data, int length);
+// With `known`, the receiver's current image as the caller read it, those
+// bytes are not read again. Stops between entries when a stop was asked for
+// (ZK_ERR_INTERRUPTED), never between the last entry and the size header.
+int write_config(const char *fn, const unsigned char *data, int length,
+                 const unsigned char *known = nullptr, int known_length = 0);
 // False, after its error line, for an image the receiver could not use.
 bool config_file_valid(const char *fn, const unsigned char *data, long length);
 

@@ -6,6 +6,7 @@
 
 #include "fw_common.h"
 #include "usb_backend.h"
+#include "zirko_history.h"
 
 namespace {
 
@@ -62,10 +63,22 @@ int zk_ver1_set_interrupt(int timeout_s) {
   ZK_LOGD("Setting up Interrupt");
   unsigned char outcome[1] = {0};
   int transferred = 0;
-  // In 64 bits: a wait of more than 49 days must not wrap round to a short one.
-  const unsigned timeout_ms =
-      timeout_s > 0 ? unsigned(std::min<int64_t>(int64_t(timeout_s) * 1000, UINT_MAX)) : 0;
-  int result = zk_set_interrupt_ep(kOutcomeEndpoint, outcome, 1, &transferred, timeout_ms);
+  // A limited wait reads in slices, so that a stop asked for ends it within
+  // one; the receiver keeps an unread outcome until it is read. A wait
+  // without limit (a worker thread's) is one read.
+  constexpr unsigned kSliceMs = 250;
+  int64_t left_ms = timeout_s > 0 ? int64_t(timeout_s) * 1000 : -1;
+  int result;
+  for (;;) {
+    const unsigned slice = left_ms < 0 ? 0 : left_ms > kSliceMs ? kSliceMs : unsigned(left_ms);
+    result = zk_set_interrupt_ep(kOutcomeEndpoint, outcome, 1, &transferred, slice);
+    if (result != zk::kUsbErrorTimeout) break;
+    if (left_ms < 0 || (left_ms -= slice) <= 0) break;
+    if (zk_stop_requested()) {
+      zk_set_normal();
+      return ZK_ERR_INTERRUPTED;
+    }
+  }
   ZK_LOGD("Transferred %d bytes, Result: %X", transferred, outcome[0]);
   if (result == zk::kUsbErrorTimeout) {
     ZK_LOGE("timeout");

@@ -170,17 +170,20 @@ int zk_key_report(const char *name, uint8_t report[2]) {
   return zk_lookup_word(bounded, report);
 }
 
+// Shown after a name was refused: a diagnostic, so never on standard output.
 extern "C" void zk_print_record_usage(void) {
-  printf("usage:\n");
-  printf(" zirko record 'word'");
-  printf("Available Options:\t\n");
-  printf(
+  fflush(stdout);
+  fputs(
+      "usage:\n"
+      " zirko record 'word'"
+      "Available Options:\t\n"
       "  escape, return, enter, escape, backspace, delete, \n"
       "  tab, space, F[1-12], printscreen, scroll, pause, \n"
       "  insert, home, pageup, pagedown, end, right, left, \n"
       "  down, up, wake, media keys:\n"
       "  eject, vol_up, vol_down, mute, play/pause, stop, \n"
-      "  fastforward, rewind\n");
+      "  fastforward, rewind\n",
+      stderr);
 }
 
 extern "C" int zk_print_config(const unsigned char *image, int size) {

@@ -1,4 +1,5 @@
 // Small shared utilities: progress bar, whole-file I/O, checksums, time.
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -18,6 +19,7 @@
 namespace {
 
 constexpr int kBarWidth = 40;  // columns of "=" and spaces
+int progress_mode = ZK_PROGRESS_AUTO;
 
 struct FileCloser {
   void operator()(FILE *file) const { fclose(file); }
@@ -63,7 +65,18 @@ void set_wait_clock(const WaitClock *clock) {
 }
 }  // namespace zk
 
+int zk_set_progress_output(int mode) {
+  progress_mode = mode < 0 ? ZK_PROGRESS_AUTO : mode > 0 ? ZK_PROGRESS_ALWAYS : ZK_PROGRESS_NEVER;
+  return progress_mode;
+}
+
+int zk_progress_shown() {
+  if (progress_mode == ZK_PROGRESS_AUTO) return isatty(STDOUT_FILENO) ? 1 : 0;
+  return progress_mode;
+}
+
 void zk_progress_bar(float done, float total) {
+  if (!zk_progress_shown()) return;
   int percent = static_cast<int>(done / total * 100);
   int filled = 0;
   fputs("[", stdout);
@@ -168,7 +181,7 @@ long buf_to_file(const char *path, const unsigned char *buffer, long length, con
     ZK_LOGE("file %s could not be opened", "(null)");
     return ZK_ERR_FILE_IO;
   }
-  if (!buffer) {
+  if (!buffer || length < 0) {
     ZK_LOGE("invalid buffer");
     return ZK_ERR_FILE_IO;
   }
@@ -176,13 +189,10 @@ long buf_to_file(const char *path, const unsigned char *buffer, long length, con
     ZK_LOGE("invalid file operations");
     return ZK_ERR_FILE_IO;
   }
-  File file(fopen(path, mode));
-  if (!file) {
-    ZK_LOGE("file %s could not be opened", path);
-    return ZK_ERR_FILE_IO;
-  }
-  if (fwrite(buffer, 1, length, file.get()) != static_cast<size_t>(length)) {
-    ZK_LOGE("file could not be saved");
+  if (zk_save_file(path, buffer, size_t(length)) != 0) {
+    const int error = errno;
+    ZK_LOGE("file %s could not be saved: %s", path, strerror(error));
+    errno = error;  // the caller may name the reason too
     return ZK_ERR_FILE_IO;
   }
   return length;

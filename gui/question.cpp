@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpacerItem>
 #include <QWidget>
 
@@ -60,8 +61,17 @@ QString askWithMessageBox(QWidget *parent, const Question &question) {
 }
 
 QString chooseWithFileDialog(QWidget *parent, const FileRequest &request) {
-  if (request.mode == FileRequest::kSave)
-    return QFileDialog::getSaveFileName(parent, request.title, request.proposedFile,
+  if (request.mode != FileRequest::kSave)
+    return QFileDialog::getOpenFileName(parent, request.title, request.proposedFile,
                                         request.filter);
-  return QFileDialog::getOpenFileName(parent, request.title, request.proposedFile, request.filter);
+  // The dialog adds the filter's extension itself, before it asks whether to
+  // replace an existing file: a name typed without it must meet that question.
+  QFileDialog dialog(parent, request.title, request.proposedFile, request.filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  const QRegularExpressionMatch suffix =
+      QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(request.filter);
+  if (suffix.hasMatch()) dialog.setDefaultSuffix(suffix.captured(1));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return dialog.selectedFiles().first();
 }

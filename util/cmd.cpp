@@ -168,7 +168,7 @@ bool is_help_word(const char *word) {
 bool enough_args(const cmd_desc *cmd, int given) {
   if (given >= cmd->args.min) return true;
   CMD_LOGE("Not Enough Arguments");
-  show_help(cmd->name);
+  show_usage(cmd->name);
   return false;
 }
 
@@ -201,7 +201,7 @@ int check_words(const cmd_desc *cmd, int argc, char **argv, int unknown, bool al
   if (hooks && hooks->allowed && !hooks->allowed(cmd)) return CMD_EINVAL;
   const int given = argc - step.args;
   if (unknown > 0 && writes(cmd, given)) {  // the warnings above said which
-    show_help(cmd->name);
+    show_usage(cmd->name);
     return CMD_EINVAL;
   }
   const cmd_args &args = cmd->args;

@@ -132,6 +132,9 @@ int run_cmd_line(const char *text, void *appdata);
 
 // Shows `help <name>` exactly as the help command does.
 void show_help(const char *name);
+// The same text on standard error: the usage shown after a usage error,
+// which must never land in a data stream.
+void show_usage(const char *name);
 
 // Splits buffer in place into at most max_words words (see run_cmd_line);
 // words[count] is set to null, so words needs max_words + 1 slots.

@@ -21,20 +21,25 @@ void print_command_list() {
 
 // Names in a 19-character column ("-c, --name", "-c" or "--name", followed by
 // the value's name when the option takes one), then the description.
-void print_options(const cmd_option *options) {
-  printf("OPTIONS:\n");
+void print_options(FILE *out, const cmd_option *options) {
+  fprintf(out, "OPTIONS:\n");
   for (const cmd_option *opt = options; opt->key; ++opt) {
     std::string names;
     if (opt->short_name) names += std::string("-") + opt->short_name;
     if (opt->short_name && opt->long_name) names += ", ";
     if (opt->long_name) names += std::string("--") + opt->long_name;
     if (names.empty()) {
-      printf("    %s\n", opt->description);
+      fprintf(out, "    %s\n", opt->description);
       continue;
     }
     if (opt->value_name) names += std::string(" ") + opt->value_name;
-    printf("  %-19s  %s\n", names.c_str(), opt->description);
+    fprintf(out, "  %-19s  %s\n", names.c_str(), opt->description);
   }
+}
+
+void print_usage_of(FILE *out, const cmd_desc *target) {
+  fprintf(out, "Help for `%s' command:\n%s\n", target->name, target->usage);
+  if (target->options) print_options(out, target->options);
 }
 
 int help(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
@@ -47,8 +52,7 @@ int help(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
     ZK_LOG_AT(1, "E", "help", "%s: command `%s' not found.", cmd->name, argv[0]);
     return -1;
   }
-  printf("Help for `%s' command:\n%s\n", target->name, target->usage);
-  if (target->options) print_options(target->options);
+  print_usage_of(stdout, target);
   return argc;
 }
 
@@ -66,3 +70,8 @@ const cmd_desc kHelp[] = {
 const bool registered = register_cmds(kHelp, 1);
 
 }  // namespace
+
+void show_usage(const char *name) {
+  fflush(stdout);
+  if (const cmd_desc *cmd = find_cmd(name)) print_usage_of(stderr, cmd);
+}

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "commands.h"
+#include "history_keep.h"
+#include "zirko_history.h"
 #include "zirko_map.h"
 
 namespace {
@@ -40,6 +42,7 @@ struct config_move {
   const char *verb;
   const char *destination;
   const char *outcome;
+  bool writes_file = false;  // a file failure then has the system's reason in errno
 };
 
 // Copies the whole configuration between the receiver and a file, between a
@@ -48,7 +51,13 @@ int move_config(int (*copy)(const char *path), const std::string &path, const co
                 int argc) {
   printf("\n%s Configuration File '%s' to %s\n", words.verb, path.c_str(), words.destination);
   fflush(stdout);
-  if (int rc = copy(path.c_str()); rc != 0) return device_failed(rc);
+  errno = 0;
+  if (int rc = copy(path.c_str()); rc != 0) {
+    // The library has named the file; the reason is the system's.
+    if (rc == ZK_ERR_FILE && words.writes_file && errno != 0)
+      return file_failed(path.c_str(), errno);
+    return device_failed(rc);
+  }
   printf("\n\nConfiguration File %s\n", words.outcome);
   return argc;
 }
@@ -56,12 +65,32 @@ int move_config(int (*copy)(const char *path), const std::string &path, const co
 int saveconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
   size_t longest = kPathSize - 1 - strlen(kExtension);
   if (strlen(argv[0]) > longest) {
-    printf("Error, file name too long (at most %zu characters)\n", longest);
+    print_error("Error, file name too long (at most %zu characters)", longest);
     return CMD_FAILED;
   }
   const std::string path = argv[0] + std::string(kExtension);
   if (int error = write_error(path)) return file_failed(path.c_str(), error);
-  return move_config(zk_save_config, path, {"Saving", "Disk", "saved"}, argc);
+  return move_config(zk_save_config, path, {"Saving", "Disk", "saved", true}, argc);
+}
+
+// The receiver's image as one read gives it, for the history and for
+// writing only what differs: 0, or the read's failure code. A corrupt image
+// leaves `current` empty: it is rewritten whole and there is nothing to keep.
+int read_current(std::vector<unsigned char> &current) {
+  const int rc = zk::map::read_receiver_image(current);
+  if (rc == ZK_ERR_INVALID) current.clear();
+  return rc == ZK_ERR_INVALID ? 0 : rc;
+}
+
+// Writes an image over the current one, after keeping that in the history.
+int write_over(const char *change, const std::vector<unsigned char> &image,
+               const std::vector<unsigned char> &current) {
+  if (!current.empty() && !keep_before_change(change, &current)) return CMD_FAILED;
+  const StopGuard guard;
+  const int rc =
+      zk_write_config_image_over(image.data(), int(image.size()),
+                                 current.empty() ? nullptr : current.data(), int(current.size()));
+  return rc == 0 ? 0 : write_failed(rc);
 }
 
 bool exists(const std::string &path) {
@@ -71,7 +100,7 @@ bool exists(const std::string &path) {
 // The file is the name as typed or, when there is no such file, the name with
 // the extension that saveconfig adds. It is read and checked whole before
 // the receiver is touched, and written from that one reading.
-int loadconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
+int loadconfig(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   std::string path = argv[0];
   std::vector<unsigned char> image;
   std::string reason = read_input_file(path.c_str(), ZK_CONFIG_FILE_MAX, image);
@@ -81,13 +110,19 @@ int loadconfig(int argc, char **argv, const cmd_desc *, void *, dict *) {
   }
   if (!reason.empty()) return file_refused(path.c_str(), reason);
   if (zk_check_config_image(image.data(), long(image.size())) < 0) {
-    printf("Error: %s is not a configuration file; the receiver was not changed\n", path.c_str());
+    print_error("Error: %s is not a configuration file; the receiver was not changed", path.c_str());
     return CMD_FAILED;
   }
   printf("\nLoading Configuration File '%s' to Device\n", path.c_str());
   fflush(stdout);
-  if (int rc = zk_write_config_image(image.data(), int(image.size())); rc != 0)
-    return device_failed(rc);
+  // Locked from the read that the history keeps to the last write.
+  if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
+  std::vector<unsigned char> current;
+  int rc = read_current(current);
+  if (rc == 0) rc = write_over(change_name(cmd->name, 1, argv).c_str(), image, current);
+  else rc = device_failed(rc);
+  zk_unlock_receiver();
+  if (rc != 0) return rc;
   printf("\n\nConfiguration File Loaded Successfully\n");
   return argc;
 }
@@ -131,11 +166,7 @@ int write_text(FILE *file, const std::string &text) {
 
 int write_text(const char *path, const std::string &text) {
   if (is_standard_stream(path)) return write_text(stdout, text);
-  FILE *file = fopen(path, "w");
-  if (!file) return errno;
-  int error = write_text(file, text);
-  if (fclose(file) != 0 && !error) error = errno;
-  return error;
+  return zk_save_file(path, text.data(), text.size()) == 0 ? 0 : errno;
 }
 
 int export_map(int argc, char **argv, const cmd_desc *, void *, dict *) {
@@ -146,7 +177,7 @@ int export_map(int argc, char **argv, const cmd_desc *, void *, dict *) {
   if (int rc = zk::map::read_receiver_image(image)) return device_failed(rc);
   const std::vector<zk::map::Button> buttons = zk::map::buttons_of(image);
   if (int error = write_text(path, zk::map::format(buttons, zk::map::receiver_header())))
-    return file_failed(path, error);
+    return file_failed(is_standard_stream(path) ? "standard output" : path, error);
   if (!is_standard_stream(path)) printf("Exported %zu buttons to '%s'\n", buttons.size(), path);
   return argc;
 }
@@ -155,7 +186,7 @@ int export_map(int argc, char **argv, const cmd_desc *, void *, dict *) {
 int refuse_map(const char *shown, const std::vector<zk::map::Problem> &problems) {
   for (const zk::map::Problem &p : problems)
     ZK_LOG_AT(1, "E", "import", "%s", zk::map::describe(p, shown).c_str());
-  printf("Error: %s\n", zk::map::refusal(shown).c_str());
+  print_error("Error: %s", zk::map::refusal(shown).c_str());
   return CMD_FAILED;
 }
 
@@ -169,8 +200,9 @@ void report_kept(const zk::map::Plan &plan) {
            plan.removed == 1 ? "" : "s");
 }
 
-int import_locked(const char *shown, const zk::map::Parsed &map, dict *opts, int argc) {
-  std::vector<unsigned char> current;
+int import_locked(const char *shown, const zk::map::Parsed &map, const std::string &change,
+                  dict *opts, int argc) {
+  std::vector<unsigned char> current;  // its settings bytes are the ones written
   if (int rc = zk::map::read_receiver_image(current)) return device_failed(rc);
   const zk::map::Plan plan =
       zk::map::plan_import(map, current, dict_has(opts, kMergeKey), dict_has(opts, kAllowEmptyKey));
@@ -178,17 +210,15 @@ int import_locked(const char *shown, const zk::map::Parsed &map, dict *opts, int
   report_kept(plan);
   printf("\nImporting Button Map '%s' to Device\n", shown);
   fflush(stdout);
-  int rc = zk_write_config_image(plan.image.data(), int(plan.image.size()));
-  if (rc != 0) return device_failed(rc);
+  if (int rc = write_over(change.c_str(), plan.image, current)) return rc;
   printf("\n\nButton Map Imported: %zu buttons\n", zk::map::buttons_of(plan.image).size());
   return argc;
 }
 
 // Every line is checked before the receiver is touched; the image is then
-// written as loadconfig writes one. The receiver stays locked from the read
-// that the plan starts from to the end of the write, so no other program's
-// change slips in between and is undone.
-int import_map(int argc, char **argv, const cmd_desc *, void *, dict *opts) {
+// written as loadconfig writes one, the receiver locked from the read that
+// plans it to the last write.
+int import_map(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   const char *shown = shown_name(argv[0]);
   std::string text;
   if (std::string reason = read_map(argv[0], text); !reason.empty())
@@ -196,7 +226,7 @@ int import_map(int argc, char **argv, const cmd_desc *, void *, dict *opts) {
   const zk::map::Parsed map = zk::map::parse(text);
   if (!map.problems.empty()) return refuse_map(shown, map.problems);
   if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
-  int result = import_locked(shown, map, opts, argc);
+  int result = import_locked(shown, map, change_name(cmd->name, 1, argv), opts, argc);
   zk_unlock_receiver();
   return result;
 }

@@ -9,7 +9,10 @@
 
 #include "commands.h"
 #include "console.h"
+#include "history_keep.h"
 #include "json_output.h"
+#include "zirko_history.h"
+#include "zirko_map.h"
 
 namespace {
 
@@ -116,7 +119,11 @@ int wait_cmd(int argc, char **, const cmd_desc *, void *, dict *) {
   // A second handle on an open receiver could never claim its interface,
   // and the wait would then never end.
   zk_close_device();
-  zk_wait_for_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+  const StopGuard guard;
+  if (zk_wait_for_device(ZK_VENDOR_ID, ZK_MANUFACTURER) == ZK_ERR_INTERRUPTED) {
+    print_error("Interrupted: stopped waiting for the receiver");
+    return CMD_FAILED;
+  }
   return argc;
 }
 
@@ -166,8 +173,8 @@ bool switch_mode(const mode_switch &change) {
 
 int dfu(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   if (argc > 0 && strcmp(argv[0], "leave") != 0) {
-    printf("Error: invalid dfu option\n");
-    show_help(cmd->name);
+    print_error("Error: invalid dfu option");
+    show_usage(cmd->name);
     return CMD_USAGE;
   }
   static constexpr mode_switch kLeave = {"Kicking device out of bootloader...", zk_leave_bootloader,
@@ -178,13 +185,54 @@ int dfu(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   return switch_mode(leave ? kLeave : kEnter) ? argc : CMD_FAILED;
 }
 
+// What an upgrade may change of the configuration: the upgrade flag and the
+// bootloader's hand-over mark are the upgrade's own.
+std::vector<unsigned char> without_upgrade_marks(std::vector<unsigned char> image) {
+  constexpr size_t kSettingsA = 2, kReserved = 4;
+  constexpr unsigned char kUpgradeFlag = 0x80;
+  if (image.size() > kReserved) {
+    image[kSettingsA] &= ~kUpgradeFlag;
+    image[kReserved] = 0;
+  }
+  return image;
+}
+
+// Reads the configuration back from the new firmware; one the upgrade lost
+// or changed is written back from what was kept before the switch, keeping
+// the upgrade's own marks. False when it could not be put back.
+bool configuration_kept(const std::vector<unsigned char> &before) {
+  std::vector<unsigned char> now;
+  const int rc = zk::map::read_receiver_image(now);
+  if (rc == 0 && without_upgrade_marks(now) == without_upgrade_marks(before)) return true;
+  printf("The upgrade %s the receiver's configuration; restoring it from the history\n",
+         rc == 0 ? "changed" : "lost");
+  std::vector<unsigned char> restored = before;
+  const bool current_known = rc == 0 && now.size() > 4;
+  if (current_known) {
+    restored[2] = uint8_t((restored[2] & 0x7F) | (now[2] & 0x80));
+    restored[4] = now[4];
+  }
+  const int written = zk_write_config_image_over(restored.data(), int(restored.size()),
+                                                 current_known ? now.data() : nullptr,
+                                                 current_known ? int(now.size()) : 0);
+  if (written != 0) {
+    device_failed(written);
+    print_error(
+        "The configuration from before the upgrade is in the history: `zirko_util undo' "
+        "restores it");
+    return false;
+  }
+  printf("Configuration restored: %zu buttons\n", zk::map::buttons_of(restored).size());
+  return true;
+}
+
 // The image is read and checked while the receiver still runs its firmware:
 // a generation-1 bootloader cannot leave without a good image. A receiver
 // already in its bootloader applies its own size check.
 int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (argc == 2) {
     ZK_LOG_AT(1, "E", cmd->name, "a manufacturer string needs the vendor id after it");
-    show_help(cmd->name);
+    show_usage(cmd->name);
     return CMD_USAGE;
   }
   const char *manufacturer = argc == 3 ? argv[1] : ZK_MANUFACTURER;
@@ -201,21 +249,35 @@ int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (vendor != ZK_VENDOR_ID) zk_close_device();
   if (zk_fw_state() != ZK_STATE_BOOTLOADER &&
       zk_check_fw_image(image.data(), long(image.size())) < 0) {
-    printf("Error: %s is not an image the receiver takes; the receiver was not changed\n", argv[0]);
+    print_error("Error: %s is not an image the receiver takes; the receiver was not changed",
+                argv[0]);
     return CMD_FAILED;
   }
+  std::vector<unsigned char> before;
+  if (zk_fw_state() == ZK_STATE_FIRMWARE && zk::map::read_receiver_image(before) != 0)
+    before.clear();
+  if (!before.empty() && !keep_before_change(change_name(cmd->name, 1, argv).c_str(), &before))
+    return CMD_FAILED;
   printf("Uploading image: %s to \"%s\" 0x%X\n", argv[0], manufacturer, vendor);
   fflush(stdout);
   int length = image.size() > size_t(INT_MAX) ? INT_MAX : int(image.size());
+  const StopGuard guard;
   if (zk_upgrade_fw_ext(image.data(), length, vendor, manufacturer, nullptr, nullptr) < 0) {
     end_progress_line();
-    if (argc == 1)
-      printf("Error, upload failed\n");
-    else
+    if (zk_stop_requested()) {
+      print_error(
+          "Interrupted: the upgrade was stopped and the receiver stays in its bootloader. To "
+          "finish, run `zirko_util upgrade %s' again, or start zirko_gui, which installs its "
+          "built-in firmware",
+          argv[0]);
+    } else if (argc == 1) {
+      print_error("Error, upload failed");
+    } else {
       zk_leave_bootloader();
+    }
     return CMD_FAILED;
   }
-  return argc;
+  return before.empty() || configuration_kept(before) ? argc : CMD_FAILED;
 }
 
 const cmd_option kDfuOptions[] = {

@@ -24,7 +24,8 @@ int dump(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
     int byte = zk_eeprom_peek(i);
     if (byte < 0) {
       read_failed(byte);
-      printf("Error\n");
+      printf("\n");
+      print_error("Error");
       return CMD_FAILED;
     }
     printf("%02X ", byte);

@@ -81,7 +81,7 @@ int failed(const std::string &text, int code) {
   if (json_output())
     print_json_error(text.c_str(), code);
   else
-    printf("Error: %s\n", text.c_str());
+    print_error("Error: %s", text.c_str());
   return CMD_FAILED;
 }
 

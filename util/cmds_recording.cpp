@@ -4,7 +4,9 @@
 
 #include "commands.h"
 #include "console.h"
+#include "history_keep.h"
 #include "json_output.h"
+#include "zirko_history.h"
 
 namespace {
 
@@ -47,22 +49,25 @@ bool key_known(const char *name) {
 
 // Says why a recording failed. The receiver's own refusals keep their texts;
 // a failed transfer is never reported as one of them.
-int recording_failed(int rc) {
+int recording_failed(int rc, const char *nothing = "nothing was recorded") {
   switch (rc) {
+    case ZK_ERR_INTERRUPTED:
+      print_error("Interrupted: the receiver is back in normal mode; %s", nothing);
+      break;
     case ZK_ERR_NO_SPACE:
     case ZK_ERR_EXISTS:
     case ZK_ERR_TIMEOUT:
-      printf("Error, %s\n", zk_result_text(rc));
+      print_error("Error, %s", zk_result_text(rc));
       break;
     case ZK_ERR_NOT_FOUND:
-      printf("Error, key not found by the receiver\n");
+      print_error("Error, key not found by the receiver");
       break;
     case ZK_ERR_INVALID:
-      printf("Error, unknown key name\n");
+      print_error("Error, unknown key name");
       break;
     case ZK_ERR_UNSUPPORTED:
       read_failed(rc);
-      if (!report_bootloader(rc)) printf("Error, recording %s\n", zk_result_text(rc));
+      if (!report_bootloader(rc)) print_error("Error, recording %s", zk_result_text(rc));
       break;
     default:
       return device_failed(rc);
@@ -75,8 +80,10 @@ int record(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   if (!wait_seconds(cmd, opts, &seconds)) return CMD_USAGE;
   const char *key = table_key_name(argv[0]);
   if (!key_known(key)) return CMD_USAGE;
+  if (!keep_before_change(change_name(cmd->name, argc, argv).c_str())) return CMD_FAILED;
   printf(" Press any button on the remote to link it with '%s'\n\n", argv[0]);
   fflush(stdout);
+  const StopGuard guard;
   int rc = zk_set_record(key, seconds);
   if (rc != 0) return recording_failed(rc);
   printf("  Succesfully recorded button\n");
@@ -89,8 +96,10 @@ int record_api(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   if (!parse_in_range(cmd, argv[0], "the modifier", 0, 255, &modifier) ||
       !parse_in_range(cmd, argv[1], "the HID usage", 0, 255, &usage))
     return CMD_USAGE;
+  if (!keep_before_change(change_name(cmd->name, argc, argv).c_str())) return CMD_FAILED;
   printf("hit a key on the remote to be paired with %d %d\n", modifier, usage);
   fflush(stdout);
+  const StopGuard guard;
   int rc = zk_set_record_api(modifier, usage, seconds);
   if (rc != 0) return recording_failed(rc);
   printf("  Succesfully recorded button\n");
@@ -100,10 +109,12 @@ int record_api(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
 int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
   int seconds;
   if (!wait_seconds(cmd, opts, &seconds)) return CMD_USAGE;
+  if (!keep_before_change(cmd->name)) return CMD_FAILED;
   printf(" The Next button pressed will be deleted, please press a button\n\n");
   fflush(stdout);
   // Delete mode, then the wait for the button with the time asked for, the
   // receiver locked throughout: it moves the entries itself once pressed.
+  const StopGuard guard;
   int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS);
   if (rc == 0) {
     rc = zk_set_delete(0);
@@ -111,10 +122,11 @@ int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
     zk_unlock_receiver();
   }
   if (rc == ZK_ERR_NOT_FOUND) {
-    printf("Error, that button is not recorded\n");
+    print_error("Error, that button is not recorded");
     return CMD_FAILED;
   }
-  if (rc == ZK_ERR_TIMEOUT) return recording_failed(rc);
+  if (rc == ZK_ERR_TIMEOUT || rc == ZK_ERR_INTERRUPTED)
+    return recording_failed(rc, "nothing was deleted");
   if (rc != 0) return device_failed(rc);
   printf("  Button Deleted Successfully\n");
   return argc;
@@ -142,10 +154,10 @@ int no_such_index(int index, int rc) {
   read_failed(rc);
   end_progress_line();
   if (recorded == 0)
-    printf("Error: no button at index %d: the receiver has no buttons\n", index);
+    print_error("Error: no button at index %d: the receiver has no buttons", index);
   else
-    printf("Error: no button at index %d: the receiver has %d, at index 0 to %d\n", index, recorded,
-           recorded - 1);
+    print_error("Error: no button at index %d: the receiver has %d, at index 0 to %d", index,
+                recorded, recorded - 1);
   return CMD_FAILED;
 }
 
@@ -154,10 +166,18 @@ int delete_index(int, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (!parse_in_range(cmd, argv[0], "the index", 0, kMaxButtons - 1, &index)) return CMD_USAGE;
   // Held from the hash read to the deletion, so the hash shown is the one deleted.
   if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
+  // The history's read of the image serves the hash and the delete too.
+  const zk::EepromSnapshot snapshot;
+  if (!keep_before_change(change_name(cmd->name, 1, argv).c_str())) {
+    zk_unlock_receiver();
+    return CMD_FAILED;
+  }
   unsigned hash = 0;
   bool known = entry_hash(index, &hash);
+  const StopGuard guard;
   int rc = zk_delete_index(index);
   zk_unlock_receiver();
+  if (rc == ZK_ERR_INTERRUPTED) return write_failed(rc);
   if (rc < 0) return no_such_index(index, rc);
   end_progress_line();
   if (known)
@@ -181,7 +201,8 @@ int keys(int argc, char **, const cmd_desc *, void *, dict *) {
   return argc;
 }
 
-int format(int, char **, const cmd_desc *, void *, dict *) {
+int format(int, char **, const cmd_desc *cmd, void *, dict *) {
+  if (!keep_before_change(cmd->name)) return CMD_FAILED;
   printf("Formatting Device, please wait...");
   fflush(stdout);
   int rc = zk_format_config();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "history_keep.h"
 #include "json_output.h"
 
 namespace {
@@ -38,18 +39,12 @@ int run_toggle(const toggle &t, int argc, char **argv, const cmd_desc *cmd) {
     int v = t.get();
     return show_value(t.label, v, v ? t.on_text : t.off_text);
   }
-  int value;
-  if (word_is(argv[0], "enable", "en")) {
-    printf("%s\n", t.enabling);
-    value = 1;
-  } else if (word_is(argv[0], "disable", "dis")) {
-    printf("%s\n", t.disabling);
-    value = 0;
-  } else {
-    return unrecognized(cmd);
-  }
+  const bool enable = word_is(argv[0], "enable", "en");
+  if (!enable && !word_is(argv[0], "disable", "dis")) return unrecognized(cmd);
+  if (!keep_before_change(change_name(cmd->name, 1, argv).c_str())) return CMD_FAILED;
+  printf("%s\n", enable ? t.enabling : t.disabling);
   fflush(stdout);
-  int rc = t.set(value);
+  int rc = t.set(enable ? 1 : 0);
   if (rc < 0) return device_failed(rc);
   return t.set_consumed;
 }
@@ -112,6 +107,7 @@ int interkey_delay(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   }
   int n;
   if (!parse_in_range(cmd, argv[0], "the inter-key delay", 0, kLongestDelay, &n)) return CMD_USAGE;
+  if (!keep_before_change(change_name(cmd->name, 1, argv).c_str())) return CMD_FAILED;
   int rc = zk_set_interkey_delay(n);
   if (rc < 0) return device_failed(rc);
   if (rc == 0) printf("interkey delay set: %d\n", n);

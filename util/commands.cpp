@@ -2,9 +2,12 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <string>
 
 #include "console.h"
 #include "json_output.h"
@@ -53,7 +56,7 @@ int device_failures() {
 bool report_bootloader(int code) {
   if (code != ZK_ERR_UNSUPPORTED || zk_fw_state() != ZK_STATE_BOOTLOADER) return false;
   end_progress_line();
-  printf("Error: %s\n", kInBootloader);
+  fprintf(stderr, "Error: %s\n", kInBootloader);
   return true;
 }
 
@@ -65,7 +68,7 @@ int device_failed(int code) {
   }
   if (report_bootloader(code)) return CMD_FAILED;
   end_progress_line();
-  printf("Error: %s (%d)\n", zk_result_text(code), code);
+  fprintf(stderr, "Error: %s (%d)\n", zk_result_text(code), code);
   return CMD_FAILED;
 }
 
@@ -76,7 +79,7 @@ int file_failed(const char *path, int error) {
 int file_refused(const char *path, const std::string &reason) {
   ++failures;
   end_progress_line();
-  printf("Error: %s: %s\n", path, reason.c_str());
+  fprintf(stderr, "Error: %s: %s\n", path, reason.c_str());
   return CMD_FAILED;
 }
 
@@ -90,9 +93,19 @@ std::string read_input_file(const char *path, long max_bytes, std::vector<unsign
   return {};
 }
 
+void print_error(const char *format, ...) {
+  end_progress_line();
+  va_list args;
+  va_start(args, format);
+  vfprintf(stderr, format, args);
+  va_end(args);
+  fputc('\n', stderr);
+}
+
 int unrecognized(const cmd_desc *cmd) {
-  printf("unrecognized option\n");
-  show_help(cmd->name);
+  fflush(stdout);
+  fprintf(stderr, "unrecognized option\n");
+  show_usage(cmd->name);
   return CMD_USAGE;
 }
 
@@ -106,4 +119,17 @@ bool json_output() {
 
 bool word_is(const char *word, const char *full, const char *short_form) {
   return strcmp(word, full) == 0 || (short_form && strcmp(word, short_form) == 0);
+}
+
+int read_text(const char *path, std::string &text) {
+  constexpr size_t kLongest = 1 << 20;  // a map is small: anything beyond is not one
+  FILE *file = strcmp(path, "-") == 0 ? stdin : fopen(path, "rb");
+  if (!file) return errno;
+  char chunk[4096];
+  size_t n;
+  while (text.size() <= kLongest && (n = fread(chunk, 1, sizeof chunk, file)) > 0)
+    text.append(chunk, n);
+  int error = ferror(file) ? (errno ? errno : EIO) : text.size() > kLongest ? EFBIG : 0;
+  if (file != stdin) fclose(file);
+  return error;
 }

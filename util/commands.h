@@ -38,9 +38,9 @@ inline constexpr const char *kInBootloader =
     "the receiver is in its bootloader: run `zirko_util upgrade FILE`, or start zirko_gui to "
     "restore its firmware";
 // For an operation the receiver lacks (-12) because it runs its bootloader:
-// says so on standard output and returns true.
+// says so on standard error and returns true.
 bool report_bootloader(int code);
-// One line on standard output saying why a device operation failed; returns
+// One line on standard error saying why a device operation failed; returns
 // CMD_FAILED for the handler to pass on.
 int device_failed(int code);
 // Counts a failed read (one the generation merely lacks does not count);
@@ -49,7 +49,7 @@ bool read_failed(int code);
 // Device failures counted so far in this run; `settings` compares it before
 // and after its parts.
 int device_failures();
-// One line on standard output naming the file and the system's reason for
+// One line on standard error naming the file and the system's reason for
 // errno value `error`; returns CMD_FAILED.
 int file_failed(const char *path, int error);
 // The same with the reason as a text.
@@ -57,6 +57,12 @@ int file_refused(const char *path, const std::string &reason);
 // A whole input file through the library's reader, which refuses a FIFO, a
 // device or a file over max_bytes at once: empty, or why it was not read.
 std::string read_input_file(const char *path, long max_bytes, std::vector<unsigned char> &data);
+// A line on standard error (after what standard output holds so far): the
+// diagnostics of the commands, never part of the data they print.
+void print_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// The whole text of a file ("-": standard input), or the errno value that
+// kept it from being read; more than a megabyte is refused with EFBIG.
+int read_text(const char *path, std::string &text);
 // "unrecognized option" and the command's help; returns CMD_USAGE.
 int unrecognized(const cmd_desc *cmd);
 // Set by `--json': the commands that offer it print a JSON object instead of

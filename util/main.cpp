@@ -10,6 +10,7 @@
 #include "cmd.h"
 #include "commands.h"
 #include "console.h"
+#include "history_keep.h"
 #include "json_output.h"
 
 namespace {
@@ -29,13 +30,13 @@ void init_appdata_priv(appdata_priv *data) {
   CMD_LOGV("initializing application data: %p", static_cast<void *>(data));
 }
 
-// Reports a failure of the whole line: as JSON on standard error under
-// --json, else as a line on standard output.
+// Reports a failure of the whole line on standard error: as JSON under
+// --json, else as a line.
 void line_failed(const std::string &text, int code) {
   if (json_output())
     print_json_error(text.c_str(), code);
   else
-    printf("%s\n", text.c_str());
+    print_error("%s", text.c_str());
 }
 
 // Stops a checked line whose first command needs the receiver we have not.
@@ -57,6 +58,7 @@ struct program_options {
   bool help = false;
   bool version = false;
   bool json = false;
+  bool no_history = false;
   int verbose = 0;
 };
 
@@ -72,6 +74,8 @@ int read_program_options(int argc, char **argv, program_options &options) {
       options.version = true;
     } else if (strcmp(word, "--json") == 0) {
       options.json = true;
+    } else if (strcmp(word, "--no-history") == 0) {
+      options.no_history = true;
     } else if (strcmp(word, "--verbose") == 0) {
       ++options.verbose;
     } else if (word[1] != '-' && word[1 + strspn(word + 1, "hv")] == '\0') {
@@ -91,7 +95,7 @@ int read_program_options(int argc, char **argv, program_options &options) {
 
 void print_usage() {
   printf(
-      "usage: zirko_util [-v|--verbose]... [--json] [command [arguments]]...\n"
+      "usage: zirko_util [-v|--verbose]... [--json] [--no-history] [command [arguments]]...\n"
       "       zirko_util command -h|--help\n"
       "       zirko_util -h|--help|--version\n\n");
   run_cmd_line("help", nullptr);
@@ -110,6 +114,7 @@ int run(const char *base, int argc, char **argv) {
     // Before the receiver is opened, so that the open is in the log too.
     if (options.verbose > 0) zk_set_log_level(ZK_LOG_WARNING + options.verbose);
     set_json_output(options.json);
+    set_history_kept(!options.no_history);
   }
   const cmd_hooks hooks{json_output() ? json_allowed : nullptr, receiver_ready};
   opened = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
@@ -129,6 +134,8 @@ int run(const char *base, int argc, char **argv) {
   }
   // `wait` and `upgrade` may have opened a receiver that the start did not.
   zk_close_device();
+  // Stopped by a signal: the status a shell expects of a program it ended.
+  if (stop_signal()) status = 128 + stop_signal();
   return status;
 }
 
@@ -136,6 +143,7 @@ int run(const char *base, int argc, char **argv) {
 
 int main(int argc, char **argv) {
   track_stdout();
+  install_stop_handlers();
   const char *arg0 = argc > 0 && argv[0] ? argv[0] : "zirko_util";
   char *copy = strdup(arg0);
   if (!copy) {
@@ -152,5 +160,9 @@ int main(int argc, char **argv) {
   init_appdata_priv(&appdata);
   int status = run(base, argc, argv);
   free(copy);
+  if (int error = close_stdout()) {
+    fprintf(stderr, "zirko_util: write error: %s\n", strerror(error));
+    status = kFailed;
+  }
   return status;
 }

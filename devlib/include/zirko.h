@@ -69,16 +69,24 @@ extern "C" {
 
 /* Writes a printf-style line when 0 < level <= threshold. The caller's
  * format carries the "[E] %s(%d): " prefix and the line end. */
-void zk_log(int level, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
+void zk_log(int level, const char *format, ...) __attribute__((format(printf, 2, 3)));
 /* A log line as every line of the system reads, "[L] function(line): ",
  * under the function name fn (usually __func__). */
 #define ZK_LOG_AT(level, letter, fn, fmt, ...) \
   zk_log(level, "[" letter "] %s(%d): " fmt "\n", fn, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 int zk_set_log_level(int level);
 int zk_set_libusb_debug(int flag);
-/* Console progress bar on standard output, ended by a carriage return. */
+/* Console progress bar on standard output, ended by a carriage return.
+ * Drawn only where it can be seen: see zk_set_progress_output. */
 void zk_progress_bar(float done, float total);
+#define ZK_PROGRESS_AUTO -1 /* on a terminal only (the default) */
+#define ZK_PROGRESS_NEVER 0
+#define ZK_PROGRESS_ALWAYS 1
+/* Where progress bars go: a pipe or a file gets no carriage-return bars
+ * unless ZK_PROGRESS_ALWAYS is set. Returns the mode stored. */
+int zk_set_progress_output(int mode);
+/* 1 when the progress bars are drawn now, else 0. */
+int zk_progress_shown(void);
 /* Reads a whole file into a new buffer (length + 1 bytes, freed by the
  * caller with free()). Returns the file length or a negative code. */
 long file_to_buf(const char *path, unsigned char **out, const char *mode);
@@ -93,16 +101,20 @@ long file_to_buf(const char *path, unsigned char **out, const char *mode);
  * such file or directory", "not a regular file (a FIFO)"...). */
 long zk_read_input_file(const char *path, long max_bytes, unsigned char **out, char *reason,
                         size_t reason_size);
-/* Writes length bytes; returns length or -9. */
-long buf_to_file(const char *path, const unsigned char *buffer, long length,
-                 const char *mode);
+/* Writes length bytes through zk_save_file; returns length or -9 after an
+ * error line naming the file and the reason. */
+long buf_to_file(const char *path, const unsigned char *buffer, long length, const char *mode);
+/* Replaces the file at path with the bytes, or leaves it as it was: the
+ * bytes go to a temporary file in the same folder, every write and the
+ * close are checked, the data is synced, then the temporary file is renamed
+ * over the target. A symbolic link is followed and its target replaced; a
+ * target that is not a regular file (a device, a FIFO) is written in place.
+ * 0, or -9 with errno saying why (the temporary file removed). */
+int zk_save_file(const char *path, const void *data, size_t length);
 uint8_t zk_crc8(const unsigned char *bytes, uint8_t count);
-uint8_t zk_crc8_update(const unsigned char *bytes, uint8_t count,
-                       uint8_t initial);
-uint16_t zk_crc16(const unsigned char *bytes, uint32_t count,
-                  uint16_t initial);
-uint32_t zk_crc32(const unsigned char *bytes, uint32_t count,
-                  uint32_t initial);
+uint8_t zk_crc8_update(const unsigned char *bytes, uint8_t count, uint8_t initial);
+uint16_t zk_crc16(const unsigned char *bytes, uint32_t count, uint16_t initial);
+uint32_t zk_crc32(const unsigned char *bytes, uint32_t count, uint32_t initial);
 int64_t zk_elapsed_us(const struct timeval *then);
 int zk_timed_out(const struct timeval *then, int64_t limit_us);
 float zk_timestamp(void);
@@ -131,10 +143,10 @@ typedef struct zk_device {
 } zk_device;
 
 int zk_open_devices(zk_device *list, int vendor_id, const char *manufacturer);
-int zk_send_msg(int request_type, int request, int value, int index,
-                unsigned char *data, int length, unsigned int timeout_ms);
-int zk_set_interrupt_ep(int endpoint, unsigned char *data, int length,
-                        int *transferred, unsigned int timeout_ms);
+int zk_send_msg(int request_type, int request, int value, int index, unsigned char *data,
+                int length, unsigned int timeout_ms);
+int zk_set_interrupt_ep(int endpoint, unsigned char *data, int length, int *transferred,
+                        unsigned int timeout_ms);
 int zk_next_device(void);
 int zk_prev_device(void);
 int zk_first_device(void);
@@ -151,8 +163,7 @@ void zk_close_device(void);
 int zk_wait_for_device(int vendor_id, const char *manufacturer);
 /* The same, polling every 100 ms and giving up after timeout_ms: the state,
  * or -6 when no receiver answered in time. */
-int zk_wait_for_device_for(int vendor_id, const char *manufacturer,
-                           int timeout_ms);
+int zk_wait_for_device_for(int vendor_id, const char *manufacturer, int timeout_ms);
 /* Whether a poll that found no receiver should scan again: 1 where the bus
  * sends no hotplug events; otherwise 1 for 2 s after a device of the vendor
  * came or went (a receiver may refuse its first opens) and once every 2 s
@@ -264,11 +275,10 @@ int zk_enter_bootloader(int vendor_id);
 /* 0 when the image could be uploaded (not empty, whole 128-byte pages, fits
  * the flash), else -8 after an error line saying why. */
 int zk_check_fw_image(const unsigned char *image, long length);
-int zk_upgrade_fw(const char *path, int vendor_id, const char *manufacturer,
-                  void *callback_arg, zk_progress_cb callback);
+int zk_upgrade_fw(const char *path, int vendor_id, const char *manufacturer, void *callback_arg,
+                  zk_progress_cb callback);
 int zk_upgrade_fw_ext(const unsigned char *image, int length, int vendor_id,
-                      const char *manufacturer, void *callback_arg,
-                      zk_progress_cb callback);
+                      const char *manufacturer, void *callback_arg, zk_progress_cb callback);
 
 /* ---- EEPROM access and product variant ---- */
 

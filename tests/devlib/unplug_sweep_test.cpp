@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "fake_clock.h"
 #include "image.h"
 #include "receiver_test.h"
+#include "zirko_history.h"
 
 namespace {
 
@@ -82,6 +84,7 @@ class UnplugSweep : public zk::test::VirtualReceiverTest {
   std::pair<int, Bytes> RunCut(const Operation &op, int nth, size_t *transfers = nullptr) {
     Arrange(op);
     EXPECT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
+    KeepInHistory();
     ClearTranscript();
     if (nth) DisconnectAt(nth);
     zk::test::CapturedOutput out(stdout);
@@ -96,13 +99,34 @@ class UnplugSweep : public zk::test::VirtualReceiverTest {
     return {result, Image()};
   }
 
+  // What the programs do before a change: the image goes into the history.
+  void KeepInHistory() {
+    unsigned char image[1024];
+    const int length = zk_read_config_image(image, sizeof image);
+    ASSERT_GT(length, 0);
+    ASSERT_GE(zk_history_keep(image, length, "sweep"), 0) << zk_history_error();
+  }
+
+  // Undo as the programs run it: the newest entry that differs from the
+  // receiver goes back. True when the image is then the one before.
+  bool UndoRestores(const Bytes &before) {
+    unsigned char now[1024];
+    const int length = zk_read_config_image(now, sizeof now);
+    const int n = zk_history_undo_entry(now, length > 0 ? length : 0);
+    if (n < 0) return false;
+    zk::test::CapturedOutput out(stdout);
+    if (n > 0 && zk_history_restore(n, nullptr) != 0) return false;
+    out.text();
+    return Image() == before;
+  }
+
   void Sweep(const Operation &op) {
     size_t transfers = 0;
     const Bytes before = ImageOf(42, 0x10);
     const auto [clean_result, after] = RunCut(op, 0, &transfers);
     ASSERT_EQ(clean_result, 0) << op.name;
     ASSERT_GT(transfers, 0u);
-    int kept_old = 0, made_new = 0, mixed = 0;
+    int kept_old = 0, made_new = 0, mixed = 0, undone = 0;
     for (int nth = 1; nth <= int(transfers); ++nth) {
       SCOPED_TRACE(std::string(op.name) + ", pulled out at transfer " + std::to_string(nth));
       const auto [result, image] = RunCut(op, nth);
@@ -115,16 +139,25 @@ class UnplugSweep : public zk::test::VirtualReceiverTest {
         EXPECT_EQ(zk_display_config(), 0);
         out.text();
         EXPECT_TRUE(op.acceptable(before, after, ReadBack())) << stderr_;
+        // Undo straight after the cut; the redo then starts from the original.
+        const bool restored = UndoRestores(before);
+        EXPECT_TRUE(restored) << "undo after the cut";
+        undone += restored;
       }
       zk::test::CapturedOutput out(stdout);
       const int redo = op.run(receiver());
       out.text();
       EXPECT_TRUE(redo == 0 || (redo == -5 && Image() == after)) << "redo gave " << redo;
       EXPECT_EQ(zk_fw_state(), ZK_STATE_FIRMWARE);
+      if (state != ZK_STATE_FIRMWARE) {  // an upgrade cut off: undo once it is finished
+        const bool restored = UndoRestores(before);
+        EXPECT_TRUE(restored) << "undo after the upgrade was completed";
+        undone += restored;
+      }
       if (HasFailure()) return;
     }
-    std::printf("%-22s %4zu cuts: %4d old, %4d new, %4d interrupted\n", op.name, transfers,
-                kept_old, made_new, mixed);
+    std::printf("%-22s %4zu cuts: %4d old, %4d new, %4d interrupted; undo restored %d\n", op.name,
+                transfers, kept_old, made_new, mixed, undone);
   }
 
   std::string stderr_;
@@ -161,6 +194,8 @@ bool Readable(const Bytes &, const Bytes &, const Bytes &now) {
 
 TEST_F(UnplugSweep, EveryTransferOfEveryOperation) {
   zk::test::FakeClock clock;
+  const std::string history = TempPath("sweep_history");
+  setenv("XDG_STATE_HOME", history.c_str(), 1);
   const std::string file = TempPath("sweep.zcfg");
   const Bytes loaded = ImageOf(30, 0x80);
   std::ofstream(file, std::ios::binary)
@@ -190,6 +225,8 @@ TEST_F(UnplugSweep, EveryTransferOfEveryOperation) {
        ConfigurationKept},
   };
   for (const Operation &op : operations) Sweep(op);
+  unsetenv("XDG_STATE_HOME");
+  std::filesystem::remove_all(history);
   std::remove(file.c_str());
   std::remove(saved.c_str());
 }

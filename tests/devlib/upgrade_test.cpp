@@ -87,9 +87,11 @@ TEST_P(UpgradeBothGenerations,
   FILE *f = fopen(path.c_str(), "wb");
   ASSERT_TRUE(f && fwrite(image.data(), 1, image.size(), f) == image.size());
   fclose(f);
+  zk_set_progress_output(ZK_PROGRESS_ALWAYS);
   zk::test::CapturedOutput out(stdout);
   EXPECT_EQ(zk_upgrade_fw(path.c_str(), ZK_VENDOR_ID, ZK_MANUFACTURER, nullptr, nullptr), 0);
   out_ = out.text();
+  zk_set_progress_output(ZK_PROGRESS_AUTO);
   remove(path.c_str());
 
   EXPECT_TRUE(Contains(out_, "[DEVICE]        Setting DFU\n"));

@@ -1,10 +1,17 @@
 // Progress bar, whole-file helpers, checksums and time helpers.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,10 +23,18 @@ namespace {
 
 using zk::test::Contains;
 
-std::string bar(float done, float total) {
+std::string bar(float done, float total, int mode = ZK_PROGRESS_ALWAYS) {
+  zk_set_progress_output(mode);
   zk::test::CapturedOutput out(stdout);
   zk_progress_bar(done, total);
+  zk_set_progress_output(ZK_PROGRESS_AUTO);
   return out.text();
+}
+
+// A file or a pipe gets no carriage-return bars unless they are asked for.
+TEST(ProgressBar, DrawnOnlyOnATerminalByDefault) {
+  EXPECT_EQ(bar(1, 2, ZK_PROGRESS_AUTO), "");
+  EXPECT_EQ(bar(1, 2, ZK_PROGRESS_NEVER), "");
 }
 
 TEST(ProgressBar, ThirdDoneShowsFourteenSignsAnd33Percent) {
@@ -62,9 +77,8 @@ TEST_F(Files, RoundTripKeepsEveryByte) {
 }
 
 TEST_F(Files, EmptyFileGivesZeroAndAOneByteBuffer) {
-  ASSERT_EQ(buf_to_file(path("empty").c_str(), reinterpret_cast<const unsigned char *>(""), 0,
-                        "wb"),
-            0);
+  ASSERT_EQ(
+      buf_to_file(path("empty").c_str(), reinterpret_cast<const unsigned char *>(""), 0, "wb"), 0);
   unsigned char *read = nullptr;
   EXPECT_EQ(file_to_buf(path("empty").c_str(), &read, "rb"), 0);
   EXPECT_NE(read, nullptr);
@@ -101,7 +115,8 @@ TEST_F(Files, WriteRefusalsEachGiveMinus9WithTheirText) {
       {nullptr, &byte, "wb", "file (null) could not be opened"},
       {"x", nullptr, "wb", "invalid buffer"},
       {"x", &byte, nullptr, "invalid file operations"},
-      {unopenable.c_str(), &byte, "wb", "file " + unopenable + " could not be opened"},
+      {unopenable.c_str(), &byte, "wb",
+       "file " + unopenable + " could not be saved: No such file or directory"},
   };
   for (const Case &c : cases) {
     zk::test::CapturedOutput err(stderr);
@@ -120,12 +135,89 @@ TEST_F(Files, ShortWriteLogsCouldNotBeSaved) {
   std::vector<unsigned char> big(1 << 20, 0xAA);  // larger than any stdio buffer
   zk::test::CapturedOutput err(stderr);
   EXPECT_EQ(buf_to_file("/dev/full", big.data(), long(big.size()), "wb"), -9);
-  EXPECT_TRUE(Contains(err.text(), "file could not be saved\n"));
+  EXPECT_TRUE(Contains(err.text(), "file /dev/full could not be saved: No space left on device\n"));
 }
 
-const unsigned char *text(const char *s) { return reinterpret_cast<const unsigned char *>(s); }
+// zk_save_file: whatever fails, the old file stays as it was, nothing else
+// is left in its folder, and errno says why.
+class SaveFile : public Files {
+ protected:
+  void SetUp() override {
+    Files::SetUp();
+    std::ofstream(path("old.zcfg")) << "old contents";
+  }
+  std::string Read(const char *name) {
+    std::ifstream in(path(name));
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  int Save(const std::string &at, const std::string &bytes) {
+    errno = 0;
+    const int rc = zk_save_file(at.c_str(), bytes.data(), bytes.size());
+    error_ = errno;
+    return rc;
+  }
+  std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(dir_))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  int error_ = 0;
+};
 
-TEST(Crc, Crc8OfAbcIs5F) { EXPECT_EQ(zk_crc8(text("abc"), 3), 0x5F); }
+TEST_F(SaveFile, FailuresLeaveTheOldFileAndNoTemporaryFile) {
+  // The file size limit makes the second write of the temporary file fail.
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 4;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const int rc = Save(path("old.zcfg"), "new contents, longer");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(rc, -9);
+  EXPECT_EQ(error_, EFBIG);
+  EXPECT_EQ(Read("old.zcfg"), "old contents");
+  EXPECT_EQ(Names(), std::vector<std::string>{"old.zcfg"});
+
+  EXPECT_EQ(Save(dir_.string(), "x"), -9);
+  EXPECT_EQ(error_, EISDIR);
+  EXPECT_EQ(Save(path("no/such/folder"), "x"), -9);
+  EXPECT_EQ(error_, ENOENT);
+  EXPECT_EQ(Names(), std::vector<std::string>{"old.zcfg"});
+}
+
+// A link is followed: a link to a full device fails instead of being
+// replaced by a regular file, a link to a file keeps pointing at it.
+TEST_F(SaveFile, LinksAreFollowedToTheirTarget) {
+  std::filesystem::create_symlink("old.zcfg", path("link.zcfg"));
+  ASSERT_EQ(Save(path("link.zcfg"), "through the link"), 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(path("link.zcfg")));
+  EXPECT_EQ(Read("old.zcfg"), "through the link");
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  std::filesystem::create_symlink("/dev/full", path("full.zcfg"));
+  EXPECT_EQ(Save(path("full.zcfg"), "x"), -9);
+  EXPECT_EQ(error_, ENOSPC);
+  EXPECT_TRUE(std::filesystem::is_symlink(path("full.zcfg")));
+}
+
+TEST_F(SaveFile, ReplacedFileKeepsItsPermissions) {
+  chmod(path("old.zcfg").c_str(), 0640);
+  ASSERT_EQ(Save(path("old.zcfg"), "new"), 0);
+  struct stat info {};
+  ASSERT_EQ(stat(path("old.zcfg").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(Read("old.zcfg"), "new");
+}
+
+const unsigned char *text(const char *s) {
+  return reinterpret_cast<const unsigned char *>(s);
+}
+
+TEST(Crc, Crc8OfAbcIs5F) {
+  EXPECT_EQ(zk_crc8(text("abc"), 3), 0x5F);
+}
 
 TEST(Crc, Crc8UpdateContinuesAPartialCrc) {
   EXPECT_EQ(zk_crc8_update(text("bc"), 2, zk_crc8(text("a"), 1)), 0x5F);

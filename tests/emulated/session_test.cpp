@@ -38,6 +38,8 @@ Outcome RunIn(const fs::path &dir, const std::vector<std::string> &argv,
     unsetenv("LD_PRELOAD");
     for (const auto &name : unset) unsetenv(name.c_str());
     for (const auto &[name, value] : set) setenv(name.c_str(), value.c_str(), 1);
+    // The programs' history stays with the test's files.
+    setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
     if (chdir(dir.c_str()) != 0) _exit(126);
     dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);

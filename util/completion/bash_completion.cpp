@@ -66,7 +66,7 @@ _zirko_util() {
       break
     fi
   done
-  local options="-h --help --version -v --verbose --json" values="" first="<commands>" min=0 chains=0
+  local options="-h --help --version -v --verbose --json --no-history" values="" first="<commands>" min=0 chains=0
   case $cmd in
 )";
 
