@@ -12,7 +12,8 @@ foreign=""
 if [ "${1:-}" = --cross ]; then
   foreign="arm64 i386"
   packages="$packages g++-aarch64-linux-gnu g++-i686-linux-gnu qemu-user
-    libusb-1.0-0-dev:arm64 libgtest-dev:arm64 libusb-1.0-0-dev:i386 libgtest-dev:i386"
+    libusb-1.0-0-dev:arm64 libgtest-dev:arm64 libstdc++6:arm64
+    libusb-1.0-0-dev:i386 libgtest-dev:i386 libstdc++6:i386"
 fi
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"

@@ -573,7 +573,7 @@ using zk::test::ReadFile;
 
 // Starts the program in dir with its output going to files there.
 pid_t spawn(const fs::path &program, const std::vector<std::string> &args, const fs::path &dir) {
-  std::vector<std::string> words{program.string()};
+  std::vector<std::string> words = zk::test::CommandWords(program.string());
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char *> argv;
   for (auto &w : words) argv.push_back(w.data());
@@ -586,7 +586,7 @@ pid_t spawn(const fs::path &program, const std::vector<std::string> &args, const
     if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
     setenv("ZIRKO_VIRTUAL", (dir / "receiver.state").c_str(), 1);
     alarm(60);  // a hung run fails its case instead of the whole suite
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   return pid;
