@@ -20,7 +20,8 @@ else()
 endif()
 foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env ${host_arch} "DEB_BUILD_MAINT_OPTIONS=hardening=+all reproducible=-fixfilepath,-fixdebugpath"
+    COMMAND ${CMAKE_COMMAND} -E env ${host_arch}
+            "DEB_BUILD_MAINT_OPTIONS=hardening=+all reproducible=-fixfilepath,-fixdebugpath"
             "DEB_CXXFLAGS_MAINT_STRIP=-g -O2" "DEB_LDFLAGS_MAINT_STRIP=-Wl,--as-needed"
             ${ZIRKO_DPKG_BUILDFLAGS} --get ${kind}
     OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE result)
@@ -37,5 +38,6 @@ list(FILTER ZIRKO_HARDENING_CPPFLAGS EXCLUDE REGEX "^-D_FORTIFY_SOURCE")
 target_compile_options(zirko_flags INTERFACE $<$<NOT:$<CONFIG:Debug>>:${fortify}>
                        ${ZIRKO_HARDENING_CPPFLAGS} ${ZIRKO_HARDENING_CXXFLAGS})
 target_link_options(zirko_flags INTERFACE ${ZIRKO_HARDENING_LDFLAGS})
-message(STATUS "Hardening flags: ${ZIRKO_HARDENING_CPPFLAGS} ${ZIRKO_HARDENING_CXXFLAGS} "
-               "${ZIRKO_HARDENING_LDFLAGS}")
+string(JOIN " " shown ${fortify} ${ZIRKO_HARDENING_CPPFLAGS} ${ZIRKO_HARDENING_CXXFLAGS}
+       ${ZIRKO_HARDENING_LDFLAGS})
+message(STATUS "Hardening flags: ${shown}")
