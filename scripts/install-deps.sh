@@ -7,13 +7,14 @@
 set -eu
 packages="build-essential cmake pkg-config python3 libusb-1.0-0-dev libgtest-dev googletest
   nlohmann-json3-dev dpkg-dev qt6-base-dev qt6-svg-dev libinih-dev xvfb xauth umockdev
-  libumockdev-dev clang libclang-rt-dev lintian appstream"
+  libumockdev-dev libevdev-dev libudev-dev clang libclang-rt-dev lintian appstream"
 foreign=""
 if [ "${1:-}" = --cross ]; then
   foreign="arm64 i386"
   packages="$packages g++-aarch64-linux-gnu g++-i686-linux-gnu qemu-user
-    libusb-1.0-0-dev:arm64 libgtest-dev:arm64 libstdc++6:arm64
-    libusb-1.0-0-dev:i386 libgtest-dev:i386 libstdc++6:i386"
+    libusb-1.0-0-dev:arm64 libevdev-dev:arm64 libudev-dev:arm64 libgtest-dev:arm64
+    libstdc++6:arm64 libusb-1.0-0-dev:i386 libevdev-dev:i386 libudev-dev:i386
+    libgtest-dev:i386 libstdc++6:i386"
 fi
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
