@@ -1,26 +1,51 @@
 #include <QApplication>
-#include <QDir>
+#include <QMessageBox>
 #include <cstdio>
 
+#include "command_line.h"
 #include "mainwindow.h"
 #include "settings.h"
 #include "single_instance.h"
 #include "zirko_interrupt.h"
 
+namespace {
+
+QStringList arguments(int argc, char *argv[]) {
+  QStringList list;
+  for (int i = 0; i < argc; ++i) list << QString::fromLocal8Bit(argv[i]);
+  return list;
+}
+
+// A later copy says so, and when the running window is on another display,
+// where raising it would show nothing here, it says so in a window too.
+void handOver(SingleInstance &instance) {
+  std::fputs("Zirko is already running\n", stderr);
+  QString display;
+  if (instance.sendActivate(1000, &display) != SingleInstance::Answer::OtherDisplay) return;
+  QMessageBox::information(nullptr, "Zirko",
+                           QString("Zirko is already running on %1.\n"
+                                   "Close it there before starting it here.")
+                               .arg(display));
+}
+
+}  // namespace
+
 int main(int argc, char *argv[]) {
+  // Before QApplication, which needs a display.
+  if (const auto status = answerCommandLine(arguments(argc, argv))) return *status;
+
   QApplication app(argc, argv);
   SingleInstance instance;
 
   // Hand over before the settings are read: opening the log file would
   // empty the running copy's log under its feet.
   if (instance.isRunning()) {
-    instance.sendActivate();
+    handOver(instance);
     return 0;
   }
 
-  FILE *logFile = nullptr;
-  loadSettings(QCoreApplication::applicationDirPath().toStdString(), QDir::homePath().toStdString(),
-               &logFile);
+  loadSettings(
+      SettingsPaths::fromEnvironment(QCoreApplication::applicationDirPath().toStdString()));
 
   // Never deleted: a generation-1 wait may still block in it at the end.
   auto *worker = new zirko_interrupt();
@@ -30,7 +55,5 @@ int main(int argc, char *argv[]) {
   app.exec();
 
   delete window;
-  // Closed last, so that nothing logs into a closed stream.
-  if (logFile) std::fclose(logFile);
   return 0;
 }

@@ -1,8 +1,6 @@
 // The main window's widgets, pictures and menus, and how the window wires
 // them, its timers and its workers together.
 #include <QAction>
-#include <QCoreApplication>
-#include <QDir>
 #include <QFont>
 #include <QFrame>
 #include <QGraphicsScene>
@@ -245,7 +243,6 @@ void MainWindow::createOperationTimers() {
 void MainWindow::setupView() {
   ui.go->setMouseTracking(true);
   setTitle("Disconnected");
-  QDir::setCurrent(QDir(QCoreApplication::applicationDirPath()).absolutePath());
   ui.progressBar->hide();
   ui.progressBar->setValue(0);
 

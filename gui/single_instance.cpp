@@ -3,18 +3,25 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QWidget>
 
 namespace {
 
-const QByteArray kActivate = "activate\n";
+// A later copy sends "activate <its display>"; the running copy answers
+// "raised" or "display <its own display>", one line each.
+const QByteArray kActivate = "activate ";
+const QByteArray kRaised = "raised\n";
+const QByteArray kDisplay = "display ";
+// Longer lines are not ours: a peer can't make the running copy buffer more.
+constexpr qint64 kMaxLine = 1024;
 
 }  // namespace
 
-SingleInstance::SingleInstance(const QString &id, QObject *parent)
-    : QObject(parent), m_id(id), m_lock(QDir::temp().filePath(id + ".lock")) {
+SingleInstance::SingleInstance(const QString &id, const QString &display, QObject *parent)
+    : QObject(parent), m_id(id), m_display(display), m_lock(QDir::temp().filePath(id + ".lock")) {
   // Only a lock whose owner no longer runs is stale, however old it is.
   m_lock.setStaleLockTime(0);
 }
@@ -25,6 +32,13 @@ SingleInstance::~SingleInstance() {
 
 QString SingleInstance::defaultId() {
   return QString("zirko_gui-%1").arg(getuid());
+}
+
+QString SingleInstance::currentDisplay() {
+  const QString platform = QGuiApplication::platformName();
+  const QString name = platform == "wayland" ? qEnvironmentVariable("WAYLAND_DISPLAY")
+                                             : qEnvironmentVariable("DISPLAY");
+  return name.isEmpty() ? platform : platform + " " + name;
 }
 
 bool SingleInstance::isRunning() {
@@ -43,14 +57,21 @@ bool SingleInstance::isRunning() {
   return false;
 }
 
-bool SingleInstance::sendActivate(int timeoutMs) {
+SingleInstance::Answer SingleInstance::sendActivate(int timeoutMs, QString *runningDisplay) {
   QLocalSocket socket;
   socket.connectToServer(m_id);
-  if (!socket.waitForConnected(timeoutMs)) return false;
-  socket.write(kActivate);
-  const bool sent = socket.waitForBytesWritten(timeoutMs);
+  if (!socket.waitForConnected(timeoutMs)) return Answer::Unreachable;
+  socket.write(kActivate + m_display.toUtf8() + "\n");
+  if (!socket.waitForBytesWritten(timeoutMs)) return Answer::Unreachable;
+  while (!socket.canReadLine() && socket.bytesAvailable() < kMaxLine) {
+    if (!socket.waitForReadyRead(timeoutMs)) return Answer::Unreachable;
+  }
+  const QByteArray answer = socket.readLine(kMaxLine);
   socket.disconnectFromServer();
-  return sent;
+  if (answer == kRaised) return Answer::Raised;
+  if (!answer.startsWith(kDisplay) || !answer.endsWith('\n')) return Answer::Unreachable;
+  if (runningDisplay) *runningDisplay = QString::fromUtf8(answer.mid(kDisplay.size()).chopped(1));
+  return Answer::OtherDisplay;
 }
 
 void SingleInstance::setActivationWindow(QWidget *window, bool activateOnMessage) {
@@ -63,11 +84,18 @@ void SingleInstance::acceptConnection() {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
       while (socket->canReadLine()) {
-        if (socket->readLine() == kActivate) {
-          activateWindow();
-          emit activationRequested();
+        const QByteArray line = socket->readLine(kMaxLine);
+        if (!line.startsWith(kActivate) || !line.endsWith('\n')) continue;
+        const QString display = QString::fromUtf8(line.mid(kActivate.size()).chopped(1));
+        if (display != m_display) {
+          socket->write(kDisplay + m_display.toUtf8() + "\n");
+          continue;
         }
+        socket->write(kRaised);
+        activateWindow();
+        emit activationRequested();
       }
+      if (!socket->canReadLine() && socket->bytesAvailable() >= kMaxLine) socket->abort();
     });
   }
 }

@@ -659,7 +659,7 @@ using zk::test::ReadFile;
 // output to `out` when given).
 pid_t spawn(const fs::path &program, const std::vector<std::string> &args, const fs::path &dir,
             const char *out = "stdout") {
-  std::vector<std::string> words{program.string()};
+  std::vector<std::string> words = zk::test::CommandWords(program.string());
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char *> argv;
   for (auto &w : words) argv.push_back(w.data());
@@ -674,7 +674,7 @@ pid_t spawn(const fs::path &program, const std::vector<std::string> &args, const
     setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);  // never the real home's history
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 0);  // the writer lock's file, unless a test shares one
     alarm(60);  // a hung run fails its case instead of the whole suite
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   return pid;

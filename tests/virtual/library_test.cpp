@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 
 #include "captured_output.h"
@@ -162,7 +163,8 @@ TEST(StateFileOverLibrary, ChangesPersistThroughTheEnvironment) {
   auto state = zk::virt::parse_state(zk::virt::read_text_file(path).value_or(""), nullptr);
   ASSERT_TRUE(state);
   EXPECT_EQ(state->eeprom[2] & 0x0F, 2);
-  std::system(("rm -rf " + std::string(pattern)).c_str());
+  std::error_code error;
+  std::filesystem::remove_all(pattern, error);
 }
 
 }  // namespace

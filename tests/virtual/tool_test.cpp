@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bus_host.h"
+#include "program_output.h"
 #include "quiet_receiver.h"
 #include "state_file.h"
 #include "state_file_bus.h"
@@ -21,8 +22,10 @@ class Tool : public ::testing::Test {
   // Runs the tool with ZIRKO_VIRTUAL unset; its exit status, the output in
   // out_ and err_.
   int Run(const std::string &args) {
-    const std::string command = "env -u ZIRKO_VIRTUAL " ZIRKO_VIRTUAL_TOOL " " + args + " >" +
-                                dir_ + "/out 2>" + dir_ + "/err";
+    std::string command = "env -u ZIRKO_VIRTUAL";
+    for (const std::string &word : zk::test::CommandWords(ZIRKO_VIRTUAL_TOOL))
+      command += " " + word;
+    command += " " + args + " >" + dir_ + "/out 2>" + dir_ + "/err";
     const int status = std::system(command.c_str());
     out_ = read_text_file(dir_ + "/out").value_or("");
     err_ = read_text_file(dir_ + "/err").value_or("");
