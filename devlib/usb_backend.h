@@ -56,12 +56,12 @@ class UsbBackend {
   virtual int claim_interface(zk_usb_handle *handle, int iface) = 0;
   virtual int release_interface(zk_usb_handle *handle, int iface) = 0;
   // Bytes written (NUL-terminated) or an error.
-  virtual int get_string_descriptor_ascii(zk_usb_handle *handle, uint8_t index,
-                                          unsigned char *data, int length) = 0;
+  virtual int get_string_descriptor_ascii(zk_usb_handle *handle, uint8_t index, unsigned char *data,
+                                          int length) = 0;
   // Bytes transferred or an error. timeout 0 waits without limit.
   virtual int control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t request,
-                               uint16_t value, uint16_t index, unsigned char *data,
-                               uint16_t length, unsigned int timeout_ms) = 0;
+                               uint16_t value, uint16_t index, unsigned char *data, uint16_t length,
+                               unsigned int timeout_ms) = 0;
   // 0 or an error; *transferred receives the byte count in both cases.
   virtual int interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned char *data,
                                  int length, int *transferred, unsigned int timeout_ms) = 0;
@@ -76,7 +76,8 @@ class UsbBackend {
 };
 
 // The backend in use: an installed one (tests), else the virtual bus when
-// ZIRKO_VIRTUAL names a state file, else libusb.
+// ZIRKO_VIRTUAL names state files (one receiver each, separated by ':'),
+// else libusb.
 UsbBackend &usb_backend();
 // Installs a backend (null restores the default choice). Not owned.
 void set_usb_backend(UsbBackend *backend);
@@ -87,7 +88,8 @@ UsbBackend &libusb_backend();
 }  // namespace zk
 
 namespace zk::virt {
-// The virtual receiver bus for a state file (created on first use, kept for
-// the process). Defined by the virtual receiver library.
-UsbBackend &bus_for_state_file(const char *path);
+// The virtual receiver bus for a ZIRKO_VIRTUAL value: one receiver per state
+// file, in the order named (created on first use, kept for the process).
+// Defined by the virtual receiver library.
+UsbBackend &bus_for_state_file(const char *paths);
 }  // namespace zk::virt
