@@ -90,7 +90,8 @@ struct zk_ops {
 };
 
 // Slot 35 through the dispatch: -12 when the receiver is not in a bootloader.
-int zk_upload_fw(const unsigned char *image, int size, void *callback_arg, zk_progress_cb callback);
+int zk_upload_fw(const unsigned char *image, int size, void *callback_arg,
+                 zk_progress_cb callback);
 
 // Table builders: each returns a new zero-filled table with its slots filled,
 // or null (after "Could not allocate memory") when allocation fails.
