@@ -28,12 +28,13 @@ std::string buttons_text(const zk_receiver &r) {
   return std::to_string(r.recorded) + " recorded, " + std::to_string(r.remaining) + " free";
 }
 
-int list(int argc, char **, const cmd_desc *, void *, dict *) {
+// Takes no words, so another command may follow.
+int list(int, char **, const cmd_desc *, void *, dict *) {
   const std::vector<zk_receiver> found = list_receivers(true);
-  if (json_output()) return print_json(receivers_json(found), argc);
+  if (json_output()) return print_json(receivers_json(found), 0);
   if (found.empty()) printf("No receiver found\n");
   print_receivers(stdout, found, "");
-  return argc;
+  return 0;
 }
 
 const cmd_desc kCommands[] = {

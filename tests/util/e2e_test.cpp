@@ -592,6 +592,7 @@ std::vector<Scenario> scenarios() {
          "\"variant\":\"Zirko\",\"recorded\":2,\"remaining\":167},{\"index\":2,\"position\":"
          "\"1-2\",\"mode\":\"firmware\",\"major\":2,\"minor\":6,\"variant\":\"Zirko\","
          "\"recorded\":0,\"remaining\":169}]\n"},
+        {{"list", "status"}, kTwoReceivers + kStatusOk, 0, kUsingFirst},
         {{"--device", "2", "record", "vol_up"},
          " Press any button on the remote to link it with 'vol_up'\n\n"
          "  Succesfully recorded button\n"},
