@@ -102,6 +102,7 @@ TEST_F(SeveralReceivers, OneUnpluggedWhileAnotherStaysInUse) {
   zk_choose_device("");
   ASSERT_EQ(zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER), ZK_STATE_FIRMWARE);
   EXPECT_EQ(zk_major_version(), 3);
+  zk_close_device();  // while its bus lives
 }
 
 TEST_F(SeveralReceivers, ARefusedFileLeavesItsPortEmpty) {
