@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -56,17 +57,17 @@ const bool registered = register_cmds(kCommands, sizeof kCommands / sizeof kComm
 
 std::vector<zk_receiver> list_receivers(bool details) {
   std::vector<zk_receiver> found(8);
-  // Receivers plugged in between two scans are met by the second.
-  for (int tries = 0; tries < 3; ++tries) {
+  // More than there was room for: once more with room for them all, as long
+  // as receivers keep arriving between two scans; then those that fitted.
+  for (int tries = 1;; ++tries) {
     const int n = zk_list_receivers(ZK_VENDOR_ID, found.data(), int(found.size()), details);
     if (n < 0) return {};
-    if (size_t(n) <= found.size()) {
-      found.resize(n);
+    if (size_t(n) <= found.size() || tries == 3) {
+      found.resize(std::min(size_t(n), found.size()));
       return found;
     }
     found.resize(n);
   }
-  return found;
 }
 
 void print_receivers(FILE *out, const std::vector<zk_receiver> &found, const char *indent) {
