@@ -93,6 +93,12 @@ int zk_list_receivers(int vendor_id, zk_receiver *list, int room, int details) {
   return result < 0 ? result : int(receivers.size());
 }
 
+const char *zk_current_position() {
+  static std::string position;
+  position = current_device ? zk_bus_position(current_device) : "";
+  return position.c_str();
+}
+
 int zk_open_device_at(int vendor_id, const char *manufacturer, const char *position) {
   zk_choose_device(position);
   return zk_open_device(vendor_id, manufacturer);

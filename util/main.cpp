@@ -221,19 +221,18 @@ std::string asked_position() {
   return {};
 }
 
-// Opens the receiver chosen, or the first of several after a warning; false
-// when the one asked for is not there.
+// Opens the receiver chosen, or the one found first as ever (after a warning
+// when there are several); false when the one asked for is not there.
 bool open_receiver() {
   if (choice.asked) {
     const std::string position = asked_position();
     if (position.empty()) return false;
     zk_choose_device(position.c_str());
-  } else if (receivers_found().size() >= 2) {
-    zk_choose_device(receivers_found()[0].position);
-    fprintf(stderr, "%zu receivers found; using %s (choose one with --device)\n",
-            receivers_found().size(), receivers_found()[0].position);
   }
   opened = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+  if (!choice.asked && opened >= 0 && receivers_found().size() >= 2)
+    fprintf(stderr, "%zu receivers found; using %s (choose one with --device)\n",
+            receivers_found().size(), zk_current_position());
   return true;
 }
 

@@ -167,6 +167,9 @@ int zk_list_receivers(int vendor_id, zk_receiver *list, int room, int details);
 void zk_choose_device(const char *position);
 /* The position chosen, or "" for none. */
 const char *zk_chosen_device(void);
+/* The bus position of the receiver in use, "" with none (or when the bus
+ * cannot tell); a static text overwritten by the next call. */
+const char *zk_current_position(void);
 /* zk_choose_device(position), then zk_open_device. */
 int zk_open_device_at(int vendor_id, const char *manufacturer,
                       const char *position);

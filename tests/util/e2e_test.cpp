@@ -626,10 +626,9 @@ std::vector<Scenario> scenarios() {
       {"ReceiversInBothModes",
        kBoot2,
        {{{"list"}, kThreeReceivers},
-        {{"status"},
-         "Last upgrade attempt: OK\n",
-         0,
-         "3 receivers found; using 1-1 (choose one with --device)\n"},
+        // Without a choice the first running its firmware, as ever.
+        {{"status"}, kStatusOk, 0, "3 receivers found; using 1-2 (choose one with --device)\n"},
+        {{"-d", "1", "status"}, "Last upgrade attempt: OK\n"},
         {{"dfu", "leave"},
          "",
          2,
