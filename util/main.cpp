@@ -74,44 +74,50 @@ const char *device_value(const char *typed, const char *inline_value, const char
   return nullptr;
 }
 
-// One word, and maybe the next, as program options: the words taken (0
-// when the word is none of them), or -1 after saying what is wrong. Help and
-// version count only in front of the first command.
-int take_option(const char *word, const char *next, bool front, const cmd_desc *cmd,
-                program_options &options) {
-  if (word[1] == '-') {
-    std::string name = word + 2;
-    const size_t equals = name.find('=');
-    const char *value = equals == std::string::npos ? nullptr : word + 2 + equals + 1;
-    name = name.substr(0, equals);
-    if (claimed(cmd, 0, name.c_str())) return 0;
-    if (front && value == nullptr && (name == "help" || name == "version")) {
-      (name == "help" ? options.help : options.version) = true;
-      return 1;
-    }
-    if (name == "device") {
-      int taken = 0;
-      options.device = device_value("--device", value, next, taken);
-      return options.device ? taken : -1;
-    }
-    if (name != "json" && name != "verbose") return 0;
-    if (value) {
-      CMD_LOGE("option '--%s' takes no value", name.c_str());
-      return -1;
-    }
-    if (name == "json")
-      options.json = true;
-    else
-      ++options.verbose;
+// A long program option, and maybe the next word as its value: the words
+// taken (0 when the word is none of them), or -1 after saying what is wrong.
+int take_long_option(const char *word, const char *next, bool front, const cmd_desc *cmd,
+                     program_options &options) {
+  std::string name = word + 2;
+  const size_t equals = name.find('=');
+  const char *value = equals == std::string::npos ? nullptr : word + 2 + equals + 1;
+  name = name.substr(0, equals);
+  if (claimed(cmd, 0, name.c_str())) return 0;
+  if (front && !value && (name == "help" || name == "version")) {
+    (name == "help" ? options.help : options.version) = true;
     return 1;
   }
-  // A cluster of -v (and in front, -h), maybe ending in -d and its value.
+  if (name == "device") {
+    int taken = 0;
+    options.device = device_value("--device", value, next, taken);
+    return options.device ? taken : -1;
+  }
+  if (name != "json" && name != "verbose") return 0;
+  if (value) {
+    CMD_LOGE("option '--%s' takes no value", name.c_str());
+    return -1;
+  }
+  if (name == "json")
+    options.json = true;
+  else
+    ++options.verbose;
+  return 1;
+}
+
+// A cluster of -v (and in front of the first command, -h), maybe ending in
+// -d and its value; results as take_long_option.
+int take_short_options(const char *word, const char *next, bool front, const cmd_desc *cmd,
+                       program_options &options) {
   const char *c = word + 1;
   for (; *c && *c != 'd'; ++c)
     if ((*c != 'v' && !(front && *c == 'h')) || claimed(cmd, *c, nullptr)) return 0;
   if (*c == 'd' && claimed(cmd, 'd', nullptr)) return 0;
-  for (const char *v = word + 1; v < c; ++v)
-    *v == 'h' ? void(options.help = true) : void(++options.verbose);
+  for (const char *v = word + 1; v < c; ++v) {
+    if (*v == 'h')
+      options.help = true;
+    else
+      ++options.verbose;
+  }
   if (*c != 'd') return 1;
   int taken = 0;
   options.device = device_value("-d", c[1] ? c + 1 : nullptr, next, taken);
@@ -141,7 +147,9 @@ bool read_program_options(int argc, char **argv, const cmd_desc *link, program_o
       words.push_back(argv[i]);
       continue;
     }
-    const int taken = take_option(word, i + 1 < argc ? argv[i + 1] : nullptr, front, cmd, options);
+    const char *next = i + 1 < argc ? argv[i + 1] : nullptr;
+    const int taken = word[1] == '-' ? take_long_option(word, next, front, cmd, options)
+                                     : take_short_options(word, next, front, cmd, options);
     if (taken < 0) return false;
     if (taken == 0 && front) {
       CMD_LOGE("unknown option '%s'; see `zirko_util --help'", word);

@@ -652,7 +652,7 @@ std::vector<Scenario> scenarios() {
          "",
          2,
          "[E] delete(#): option '--timeout' needs a value (SECONDS)\n"},
-        {{"--json=yes", "keys"}, "", 2, "[E] take_option(#): option '--json' takes no value\n"}}},
+        {{"--json=yes", "keys"}, "", 2, "[E] take_long_option(#): option '--json' takes no value\n"}}},
       {"CommandLinks",
        kGen3 + kTwoKeys,
        {{{}, kV38, 0, "", "version"},
