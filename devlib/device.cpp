@@ -110,6 +110,10 @@ zk_ops *select_firmware(const char *caller, int major, int minor) {
 
 std::string followed_position;
 
+// The version reply the open read, for callers that need it again.
+VersionReply opened_reply{};
+bool opened_known = false;
+
 // Makes the followed receiver current, or the first found; false when the
 // followed one is not among them. A receiver followed is the only one kept
 // open: the others are no business of this program.
@@ -242,6 +246,8 @@ int zk_open_device(int vendor_id, const char *manufacturer) {
   zk_ops *ops = determine_iface(type, major, minor);
   if (!ops) return refuse_device(__func__, "no interface registered, closing");
   install_ops(ops);
+  opened_reply = reply;
+  opened_known = true;
   return type;
 }
 
@@ -249,6 +255,7 @@ void zk_close_device() {
   if (!current_handle) return;
   ZK_LOGI("closing device handle");
   zk::forget_snapshot();
+  opened_known = false;
   zk_close_usb(current_device, zk_fw_state());
   current_handle = nullptr;
   zk_unlink_device(current_device);
@@ -269,6 +276,11 @@ int zk_wait_for_device_for(int vendor_id, const char *manufacturer, int timeout_
 int zk_wait_for_device_every(int vendor_id, const char *manufacturer, int timeout_ms, int poll_ms) {
   return wait_for_device(vendor_id, manufacturer, int64_t(timeout_ms < 0 ? 0 : timeout_ms) * 1000,
                          poll_ms);
+}
+
+int zk_outcome_on_interrupt() {
+  if (!current_ops || zk_fw_state() != ZK_STATE_FIRMWARE) return ZK_ERR_NOT_USABLE;
+  return current_ops->outcome_on_interrupt ? 1 : 0;
 }
 
 int zk_fw_state() {
@@ -293,6 +305,13 @@ int zk_minor_version() {
   VersionReply reply{};
   int result = read_version(__func__, reply);
   return result < 0 ? result : reply[1];
+}
+
+int zk_opened_version(int *major, int *minor) {
+  const int result = current_handle && opened_known ? ZK_OK : ZK_ERR_NO_HANDLE;
+  if (major) *major = result < 0 ? result : opened_reply[0];
+  if (minor) *minor = result < 0 ? result : opened_reply[1];
+  return result;
 }
 
 int zk_read_version(int *major, int *minor) {

@@ -105,5 +105,6 @@ zk_ops *zk_fw_ver1_init() {
   ops->save_config = zk_ver1_save_config;
   ops->load_config = zk_ver1_load_config;
   ops->keys_remaining = zk_ver1_keys_remaining;
+  ops->outcome_on_interrupt = true;
   return ops;
 }

@@ -87,6 +87,9 @@ struct zk_ops {
   // 35: bootloaders: upload a whole image; 0 or -13 (generation 2 also -1).
   int (*upload_fw)(const unsigned char *image, int size, void *callback_arg,
                    zk_progress_cb callback);
+  // Not a slot: the outcome of a recording or deletion arrives on the
+  // interrupt endpoint instead of the state request.
+  bool outcome_on_interrupt;
 };
 
 // Slot 35 through the dispatch: -12 when the receiver is not in a bootloader.

@@ -40,6 +40,13 @@ std::optional<Claim> claim_for(const char *manufacturer) {
   return std::nullopt;  // any other string: no product filter, no claim
 }
 
+// A claim refused because another program holds the interface; one that
+// the kernel's keyboard driver holds is no refusal, as the vendor requests
+// on the default pipe need no claim.
+bool held_by_another_program(zk::UsbBackend &usb, zk_usb_handle *handle, int iface, int result) {
+  return result == zk::kUsbErrorBusy && usb.kernel_driver_active(handle, iface) != 1;
+}
+
 // Claims the interface the manufacturer argument asks for; false when the product id does not fit.
 bool claim_interface(zk::UsbBackend &usb, zk_usb_handle *handle, uint16_t product,
                      const char *manufacturer) {
@@ -48,7 +55,8 @@ bool claim_interface(zk::UsbBackend &usb, zk_usb_handle *handle, uint16_t produc
   ZK_LOGI_AS(kScan, "claiming interface: %d", claim->iface);
   if (product != claim->product_a && product != claim->product_b) return false;
   // Unchecked: the kernel's keyboard driver may hold the interface, and the
-  // vendor requests on the default pipe need no claim.
+  // vendor requests on the default pipe need no claim. Whether another
+  // program holds it, zk_claim_receiver tells.
   usb.claim_interface(handle, claim->iface);
   return true;
 }
@@ -276,6 +284,19 @@ void zk_close_usb(zk_device *device, int fw_state) {
 }
 
 bool zk_last_scan_saw_vendor() { return vendor_seen; }
+
+int zk_claim_receiver(int claim) {
+  if (!current_device) return ZK_ERR_NOT_USABLE;
+  zk::UsbBackend &usb = zk::usb_backend();
+  if (!claim) {
+    usb.release_interface(current_device->handle, current_device->iface);
+    return ZK_OK;
+  }
+  const int result = usb.claim_interface(current_device->handle, current_device->iface);
+  if (held_by_another_program(usb, current_device->handle, current_device->iface, result))
+    return ZK_ERR_IN_USE;
+  return ZK_OK;
+}
 
 void zk_discard_devices() {
   zk_discard_records(&device_list);

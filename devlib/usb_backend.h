@@ -55,6 +55,9 @@ class UsbBackend {
   virtual void close(zk_usb_handle *handle) = 0;
   virtual int claim_interface(zk_usb_handle *handle, int iface) = 0;
   virtual int release_interface(zk_usb_handle *handle, int iface) = 0;
+  // libusb_kernel_driver_active: 1 when a kernel driver holds the interface
+  // (a claim then fails with busy, though no program holds it).
+  virtual int kernel_driver_active(zk_usb_handle *, int /* iface */) { return 0; }
   // Bytes written (NUL-terminated) or an error.
   virtual int get_string_descriptor_ascii(zk_usb_handle *handle, uint8_t index,
                                           unsigned char *data, int length) = 0;

@@ -96,6 +96,10 @@ class LibusbBackend final : public UsbBackend {
     return libusb_claim_interface(to_libusb(handle), iface);
   }
 
+  int kernel_driver_active(zk_usb_handle *handle, int iface) override {
+    return libusb_kernel_driver_active(to_libusb(handle), iface);
+  }
+
   int release_interface(zk_usb_handle *handle, int iface) override {
     return libusb_release_interface(to_libusb(handle), iface);
   }

@@ -198,6 +198,8 @@ const char *zk_result_text(int result) {
       return "timed out waiting for a button";
     case ZK_ERR_NOT_USABLE:
       return "receiver not usable";
+    case ZK_ERR_IN_USE:
+      return "receiver in use by another program";
     default:
       return "device operation failed";
   }

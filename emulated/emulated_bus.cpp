@@ -16,6 +16,7 @@
 #include <set>
 #include <thread>
 
+#include "emulated_input.h"
 #include "usb_descriptors.h"
 
 namespace zk::emu {
@@ -111,6 +112,9 @@ struct EmulatedBus::Impl {
     uint64_t enumeration = 0;
     std::string syspath;
     std::string devnode;
+    std::string input_node;             // the keyboard interface's event node, or ""
+    std::vector<std::string> children;  // sysfs paths under the device, parents first
+    uint64_t keys_seen = 0;             // key reports of the receiver already on the node
   };
   // One enumeration of a slot under one device node.
   struct Node {
@@ -144,6 +148,8 @@ struct EmulatedBus::Impl {
   struct Publication {
     Slot *slot;
     std::string record;
+    std::string input_node;  // "" for none
+    InputIdentity input;
   };
 
   Impl();
@@ -173,6 +179,8 @@ struct EmulatedBus::Impl {
   void finish(Client &c, size_t pending_index, int status, int length, int result);
   Reply log(const std::string &what, int error);
   std::string publication_record(Slot &slot, int devnum, const DeviceIdentity &identity);
+  std::string input_record(Slot &slot, int devnum, const InputIdentity &input);
+  void type_keys(Slot &slot);
 
   UMockdevTestbed *testbed = nullptr;
   UMockdevIoctlBase *handler = nullptr;
@@ -190,6 +198,7 @@ struct EmulatedBus::Impl {
 
   std::mutex sync_mu;  // one sync at a time, so testbed changes keep their order
   std::set<std::string> attached;
+  InputNodes input;
   std::thread watcher;
 };
 
@@ -260,6 +269,33 @@ std::string EmulatedBus::Impl::publication_record(Slot &slot, int devnum,
   return r;
 }
 
+// The keyboard interface of a receiver running its firmware, with the input
+// device and event node the HID driver makes for it.
+std::string EmulatedBus::Impl::input_record(Slot &slot, int devnum, const InputIdentity &input) {
+  const std::string iface =
+      format("/devices/usb%d/%d-%d/%d-%d:1.0", kBus, kBus, slot.port, kBus, slot.port);
+  const std::string device = iface + format("/input/input%d", devnum);
+  slot.children = {"/sys" + iface, "/sys" + device, "/sys" + device + format("/event%d", devnum)};
+  std::string r = "P: " + iface + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n";
+  r += "A: bInterfaceNumber=00\\n\nA: bInterfaceClass=03\\n\n\n";
+  r += "P: " + device + "\nE: SUBSYSTEM=input\nE: ID_INPUT=1\nE: ID_INPUT_KEYBOARD=1\n";
+  r += "A: name=" + attribute_text(input.name) + "\n\n";
+  r += "P: " + device + format("/event%d\n", devnum);
+  r += format("N: input/event%d\nE: SUBSYSTEM=input\nE: DEVNAME=/dev/input/event%d\n", devnum,
+              devnum);
+  r += "E: ID_INPUT=1\nE: ID_INPUT_KEYBOARD=1\n";
+  return r;
+}
+
+// The keys the receiver typed since the last look reach its input node as
+// the kernel's HID driver would send them.
+void EmulatedBus::Impl::type_keys(Slot &slot) {
+  const auto sent = slot.receiver->keys_sent_after(slot.keys_seen);
+  slot.keys_seen = sent.total;
+  for (const virt::KeyReport &report : sent.reports)
+    input.queue(slot.input_node, kernel_events(report.key, report.modifier));
+}
+
 // Brings sysfs in line with the receivers: a receiver that left, or came
 // back in a new enumeration, is removed; a present one not listed is added
 // under the next device number.
@@ -274,8 +310,14 @@ void EmulatedBus::Impl::sync() {
       const uint64_t enumeration = slot->receiver ? slot->receiver->enumeration() : 0;
       if (slot->listed && (!present || enumeration != slot->enumeration)) {
         slot->listed = false;
+        // Children first: each keeps a link in its subsystem's folder.
+        removals.insert(removals.end(), slot->children.rbegin(), slot->children.rend());
         removals.push_back(slot->syspath);
+        slot->children.clear();
+        if (!slot->input_node.empty()) input.remove(slot->input_node);
+        slot->input_node.clear();
       }
+      if (slot->listed && !slot->input_node.empty()) type_keys(*slot);
       if (slot->listed || !present) continue;
       const DeviceIdentity identity =
           slot->receiver ? identity_of(slot->receiver->snapshot()) : identity_of(slot->foreign);
@@ -294,7 +336,16 @@ void EmulatedBus::Impl::sync() {
       slot->syspath = format("/sys/devices/usb%d/%d-%d", kBus, kBus, slot->port);
       slot->devnode = format("/dev/bus/usb/%03d/%03d", kBus, devnum);
       nodes[slot->devnode] = std::make_shared<Node>(Node{slot.get(), enumeration, identity});
-      additions.push_back({slot.get(), publication_record(*slot, devnum, identity)});
+      Publication add{slot.get(), publication_record(*slot, devnum, identity), "", {}};
+      if (slot->receiver && slot->receiver->snapshot().mode == virt::Mode::kFirmware) {
+        add.input = {identity.vendor_id, identity.product_id,
+                     identity.manufacturer + " " + identity.product};
+        add.input_node = format("/dev/input/event%d", devnum);
+        slot->keys_seen = slot->receiver->keys_sent_after(UINT64_MAX).total;
+        add.record += "\n" + input_record(*slot, devnum, add.input);
+        slot->input_node = add.input_node;
+      }
+      additions.push_back(std::move(add));
     }
   }
   for (const std::string &syspath : removals) {
@@ -310,6 +361,20 @@ void EmulatedBus::Impl::sync() {
     // The handler is attached before the device appears, so that no client
     // can open the node and meet a plain file.
     GError *error = nullptr;
+    if (!add.input_node.empty()) {
+      input.add(add.input_node, add.input);
+      if (!attached.count(add.input_node)) {
+        if (umockdev_testbed_attach_ioctl(testbed, add.input_node.c_str(), input.handler(),
+                                          &error)) {
+          attached.insert(add.input_node);
+        } else {
+          std::fprintf(stderr, "zirko emulated: cannot serve %s: %s\n", add.input_node.c_str(),
+                       error->message);
+          g_error_free(error);
+          error = nullptr;
+        }
+      }
+    }
     if (!attached.count(devnode)) {
       if (umockdev_testbed_attach_ioctl(testbed, devnode.c_str(), handler, &error)) {
         attached.insert(devnode);
@@ -676,6 +741,24 @@ std::string EmulatedBus::device_node(size_t receiver) {
     if (slot->receiver && receiver-- == 0) return slot->listed ? slot->devnode : "";
   }
   return "";
+}
+
+std::string EmulatedBus::input_node(size_t receiver) {
+  std::lock_guard lock(impl_->mu);
+  for (auto &slot : impl_->slots) {
+    if (slot->receiver && receiver-- == 0) return slot->input_node;
+  }
+  return "";
+}
+
+bool EmulatedBus::play_events(const std::string &evemu, size_t receiver) {
+  const auto events = parse_evemu(evemu);
+  const std::string node = input_node(receiver);
+  return events && !node.empty() && impl_->input.queue(node, *events);
+}
+
+std::vector<std::string> EmulatedBus::input_requests() {
+  return impl_->input.requests();
 }
 
 int EmulatedBus::open_clients() {

@@ -51,6 +51,16 @@ class EmulatedBus {
   // Descriptors whose device node is open by a live client.
   int open_clients();
 
+  // The input event node of a receiver's keyboard interface, as the kernel's
+  // HID driver makes it while the receiver runs its firmware ("" while it
+  // has none).
+  std::string input_node(size_t receiver = 0);
+  // Queues the events of an evemu events text for the readers of that node;
+  // false for a text that is not one, or a receiver without a node.
+  bool play_events(const std::string &evemu, size_t receiver = 0);
+  // The evdev requests the nodes served, by name ("EVIOCGNAME"...).
+  std::vector<std::string> input_requests();
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

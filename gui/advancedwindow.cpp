@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "gui_log.h"
@@ -69,6 +70,12 @@ AdvancedWindow::AdvancedWindow(QWidget *parent) : QWidget(parent) {
   column->addWidget(upgradeButton);
   column->addStretch(1);
 
+  m_follow = new QTimer(this);
+  m_follow->setInterval(kFollowInterval);
+  connect(m_follow, &QTimer::timeout, this, [this] {
+    if (m_connected) refreshSettings(true);
+  });
+
   setEnabled(false);
   setWindowTitle(tr("Advanced Settings"));
   resize(250, 120);
@@ -79,7 +86,19 @@ void AdvancedWindow::loadBox(QCheckBox *box, int reading) {
   box->setChecked(reading > 0);
 }
 
+void AdvancedWindow::showEvent(QShowEvent *event) {
+  QWidget::showEvent(event);
+  if (m_connected) refreshSettings(true);
+  m_follow->start();
+}
+
+void AdvancedWindow::hideEvent(QHideEvent *event) {
+  m_follow->stop();
+  QWidget::hideEvent(event);
+}
+
 void AdvancedWindow::refreshSettings(bool connected) {
+  m_connected = connected;
   detachControls();
   if (connected) {
     setEnabled(true);

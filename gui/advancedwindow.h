@@ -2,11 +2,13 @@
 #define ZIRKO_GUI_ADVANCEDWINDOW_H
 
 #include <QWidget>
+#include <chrono>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QTimer;
 
 // The receiver's switchable settings. Every change is written to the
 // receiver at once; loading values from the receiver writes nothing back.
@@ -21,6 +23,8 @@ class AdvancedWindow : public QWidget {
 
   // The combo's first item is the longest delay.
   static constexpr int kMaxInterkeyDelay = 7;
+  // How often a shown window reads the receiver again.
+  static constexpr std::chrono::milliseconds kFollowInterval{2000};
 
  signals:
   void do_forced_update();
@@ -32,6 +36,12 @@ class AdvancedWindow : public QWidget {
   void sm_box_clicked(int state);
   void ik_delay_changed(int index);
   void fw_upg_clicked(bool checked);
+
+ protected:
+  // Shown again, it reads the receiver anew: settings may have changed
+  // meanwhile (zirko_util, another window).
+  void showEvent(QShowEvent *event) override;
+  void hideEvent(QHideEvent *event) override;
 
  private:
   void detachControls();
@@ -46,6 +56,9 @@ class AdvancedWindow : public QWidget {
   QLabel *delayLabel;
   QComboBox *delayCombo;
   QPushButton *upgradeButton;
+  bool m_connected = false;
+  // While shown, the receiver is read again now and then.
+  QTimer *m_follow;
 };
 
 #endif  // ZIRKO_GUI_ADVANCEDWINDOW_H

@@ -3,7 +3,6 @@
 #include <QGraphicsSceneMouseEvent>
 #include <QSvgRenderer>
 
-#include "graphicskeyboard.h"
 
 GraphicsKey::GraphicsKey(QGraphicsItem *parentItem) : QGraphicsSvgItem(parentItem) {
   setAcceptHoverEvents(true);
@@ -68,11 +67,11 @@ void GraphicsKey::hoverLeaveEvent(QGraphicsSceneHoverEvent *event) {
 }
 
 void GraphicsKey::mousePressEvent(QGraphicsSceneMouseEvent *event) {
-  auto *layout = dynamic_cast<GraphicsKeyboard *>(parentItem());
-  if (!clickable || layout == nullptr) {
+  // Only a key of a layout is clickable; the layout hears of it.
+  if (!clickable || parentItem() == nullptr) {
     event->ignore();
     return;
   }
   event->accept();
-  layout->keyClicked(this);
+  emit pressed(this);
 }

@@ -39,6 +39,10 @@ class GraphicsKey : public QGraphicsSvgItem {
   // the transforms of its parents, so grouped or moved artwork lands right.
   static QRectF elementRect(QSvgRenderer *renderer, const QString &id);
 
+ signals:
+  // The mouse went down on a clickable key.
+  void pressed(GraphicsKey *key);
+
  protected:
   void hoverEnterEvent(QGraphicsSceneHoverEvent *event) override;
   void hoverLeaveEvent(QGraphicsSceneHoverEvent *event) override;

@@ -75,6 +75,7 @@ void GraphicsKeyboard::addKey(const QString &name, const QString &tooltip, const
   key->init(name, tooltip, highlight, dark, isModifier, usb, modifier, sequence);
   key->setClickable(true);
   key->setToolTip(tooltip);
+  connect(key, &GraphicsKey::pressed, this, &GraphicsKeyboard::keyClicked);
   keys.append(key);
 }
 

@@ -5,11 +5,12 @@
 #include <QMainWindow>
 #include <QString>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "elidedlabel.h"
 #include "question.h"
-#include "upgrade_policy.h"
-#include "zirko.h"
+#include "receiver_session.h"
 
 class AdvancedWindow;
 class GraphicsKey;
@@ -23,13 +24,11 @@ class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QPushButton;
+class QSettings;
 class QSignalMapper;
 class QTimer;
 class zirko_interrupt;
 class zirkoButton;
-class UpgradeWorker;
-struct UpgradeJob;
-struct UpgradeResult;
 
 // The window's widgets with their geometry, pictures, menus and actions.
 struct MainWindowUi {
@@ -62,23 +61,34 @@ struct MainWindowUi {
 
   void setupUi(QMainWindow *window);
   void retranslateUi(QMainWindow *window);
+  // Lays the widgets out over `area` as drawn for the design size, scaled.
+  void scaleTo(const QSize &area);
+
+  // The widgets' geometry and font size as drawn, for an 800 x 578 area.
+  struct Placed {
+    QWidget *widget;
+    QRect design;
+    qreal pointSize;
+  };
+  std::vector<Placed> placed;
 };
 
-// The one main window: polls the receiver, shows its connection state and
-// runs the recording, erasing and automated workflows on the shown layout.
+// The one main window: shows what the session says of the receiver and runs
+// the recording, erasing and automated workflows on the shown layout. Every
+// receiver matter goes through the session.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
   // Operations; every way back to idle passes through stopCurrentOperation.
   enum Operation { kIdle = 0, kRecording = 1, kAutomatedRun = 2, kErasing = 3, kKeyPreview = 4 };
-  // deviceMode values besides 0 (none), 1 (bootloader) and 2 (firmware).
-  static constexpr int kTransferError = -255;
-  // A receiver whose firmware is newer than the one this application knows:
-  // it is held open (so that it can be upgraded from a file) but not used.
-  static constexpr int kNewerFirmware = 3;
 
-  explicit MainWindow(zirko_interrupt *worker, QWidget *parent = nullptr);
+  // `memory` keeps the chosen layout between runs (null: nothing is kept).
+  explicit MainWindow(zirko_interrupt *worker, QWidget *parent = nullptr,
+                      std::shared_ptr<QSettings> memory = programMemory());
+  // The user's settings of zirko_gui itself; none for any other program
+  // (the test suites), so that runs stay independent of each other.
+  static std::shared_ptr<QSettings> programMemory();
   ~MainWindow() override;
 
   // Replaces the modal boxes (tests answer questions through it).
@@ -88,18 +98,10 @@ class MainWindow : public QMainWindow {
   // Tells whether the receiver sits on the virtual bus; tests stand in a
   // real bus through it.
   void setBusProbe(std::function<bool()> isVirtual) {
-    m_upgradePolicy.setBusProbe(std::move(isVirtual));
+    m_session->setBusProbe(std::move(isVirtual));
   }
 
   void showStatus(const QString &text);
-  // Shows the version of the receiver in use; its major version, or a
-  // negative code.
-  int display_fw_version();
-  void showConnected();
-  void showDisconnected();
-  void showBootloader();
-  void showNewerFirmware();
-  void showNotAnswering();
   bool loadKeyboards(const QString &path);
   bool selectKeyboard(const QString &name);
   void buildControllerMenu();
@@ -108,24 +110,32 @@ class MainWindow : public QMainWindow {
   // Shift, Alt, Win (Cmd, Option on Mac layouts); other keys as named.
   static QString printedKeyName(const QString &name);
   void stopCurrentOperation();
+  // Ends a recording or an erase from the keyboard (Esc).
+  void cancelOperation();
 
   // State for observers (tests, the menus).
+  ReceiverSession *session() const { return m_session; }
   int currentOperation() const { return operation; }
-  int currentDeviceMode() const { return deviceMode; }
-  bool isConnected() const { return connected; }
+  // 0 none, 1 bootloader, 2 firmware ready, 3 firmware too new to use.
+  int currentDeviceMode() const;
+  bool isConnected() const { return m_session->state() == ReceiverSession::State::kConnected; }
   const QString &indicatorPicture() const { return m_indicatorPicture; }
-  // A firmware upgrade runs on its worker; the window leaves the library alone.
-  bool isUpgrading() const { return m_upgrading; }
+  // An upgrade or a long job runs on its worker; the window leaves the
+  // library alone.
+  bool isUpgrading() const { return m_session->working(); }
   GraphicsKeyboard *shownKeyboard() const { return currentKeyboard; }
   const QList<GraphicsKeyboard *> &keyboards() const { return keyboardList; }
   AdvancedWindow *advancedWindow() const { return advanced; }
-  QTimer *pollTimer() const { return statusTimer; }
+  QTimer *pollTimer() const { return m_session->pollTimer(); }
   QTimer *blinkingTimer() const { return blinkTimer; }
   QTimer *advancingTimer() const { return advanceTimer; }
+  // How long a recording waits for the remote's button.
+  static constexpr int kRecordWaitSeconds = 30;
+  void setRecordWait(int seconds) { m_recordWait = seconds; }
   const MainWindowUi &widgets() const { return ui; }
 
  public slots:
-  void checkHardwareStatus();
+  void checkHardwareStatus() { m_session->poll(); }
   void delayTimerTop();
   void menuFormatDevice();
   void menuSaveConfig();
@@ -133,6 +143,7 @@ class MainWindow : public QMainWindow {
   void menuAbout();
   void menuAdvanced();
   void menuUploadFirmware();
+  void menuCheckForUpgrades();
   void menuControllerItem(QObject *item);
   void menuSupport();
   void on_go_clicked();
@@ -151,91 +162,62 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent *event) override;
   void changeEvent(QEvent *event) override;
   void showEvent(QShowEvent *event) override;
+  void resizeEvent(QResizeEvent *event) override;
 
  private:
-  // Upgrades (firmware_upgrade.cpp), as m_upgradePolicy decides them. An
-  // upgrade only starts here; its end arrives in upgradeEnded, which shows
-  // the receiver as it came back.
-  enum FirmwareVerdict { kUsable, kNewer, kUpgrading };
-  float GetEmbeddedFirmwareVersion();
-  FirmwareVerdict CheckFirmwareVersion();
-  bool offerEmbeddedUpgrade();
-  bool firmwareNewerThanOurs();
-  bool do_embedded_upgrade();
-  bool upgradeFromImage(const QString &path);
-  QString imageProblem(const QByteArray &image);
-  void refuseEmbeddedUpgrade();
-  void beginUpgrade(const UpgradeJob &job, const QString &installing);
-  void upgradeEnded(const UpgradeResult &result);
-  QString outcomeText(const UpgradeResult &result) const;
-  void showInBootloader(int major, int minor);
-  bool refuseWhileUpgrading();
+  // What the session says (window_session.cpp).
+  void connectSession();
+  void showState(ReceiverSession::State state);
+  void showOutcome(ReceiverSession::Outcome outcome);
+  void askOffer(int id);
+  void withdrawQuestion();
+  void upgradeStarted(const QString &installing, const QString &why);
+  void upgradeEnded(const QString &text);
+  void jobStarted(const QString &text);
+  void jobEnded(const QString &text);
+  void hideProgress();
+  void countDown();
+  void endCountdown();
 
   // Menus (menus.cpp).
   QString proposedFile(const QString &baseName) const;
   void connectMenus();
 
-  // The poll's two halves: a receiver in use, and none yet.
-  void followReceiverState();
-  void dropReceiver();
-  void receiverStoppedAnswering();
-  void followNewerReceiver();
-  void lookForReceiver();
-  void takeBootloader(UpgradePolicy::BootloaderStep step);
-  void showReceiverAsFound();
-
   // Set-up (mainwindow_setup.cpp), in the order the constructor runs it.
   void connectControls();
   void createOperationTimers();
   void setupView();
-  void startPolling();
-  void connectWorkers();
+  void fitScreen();
 
-  // Generation-1 firmware tells how a recording or erase ended only on its
-  // interrupt endpoint, which the worker thread waits on. Decided when a
-  // receiver is taken into use, forgotten when it is closed or handed to an
-  // upgrade.
-  bool needsInterruptWorker() const { return m_needsInterruptWorker; }
-  void decideInterruptWorker(int major);
-  void closeReceiver();
-  void startWorker();
   void clearLayoutSelection();
   bool confirmErasingAll();
   void eraseAll();
   void refuseWithoutReceiver();
+  bool refuseWhileWorking();
+  bool receiverReady() const { return isConnected(); }
+  QString readyText() const;
   QString notReadyText() const;
   void fitKeyboard();
   void setIndicator(const QString &picture);
-  void showVersion(int state, int major, int minor);
-  void setTitle(const char *state);
+  void setTitle(const QString &state);
 
   MainWindowUi ui;
-  zirko_interrupt *worker;
+  ReceiverSession *m_session;
   AdvancedWindow *advanced;
-  bool firstPoll = true;
-  bool connected = false;
-  int deviceMode = 0;
   GraphicsKeyboard *currentKeyboard = nullptr;
   int operation = kIdle;
   QTimer *blinkTimer;
   QTimer *advanceTimer;
-  QTimer *statusTimer;
+  QTimer *m_countdown;
+  int m_secondsLeft = 0;
+  int m_recordWait = kRecordWaitSeconds;
   QList<GraphicsKeyboard *> keyboardList;
   QGraphicsScene *scene;
   GraphicsKey *recordingKey = nullptr;
   QList<GraphicsKey *> recordingModifiers;
   QSignalMapper *controllerMapper = nullptr;
-  UpgradeWorker *m_upgrader;
-  UpgradePolicy m_upgradePolicy;
-  bool m_upgrading = false;
-  bool m_needsInterruptWorker = false;
-  QString m_installing;  // what the running upgrade installs, as the user knows it
+  std::shared_ptr<QSettings> m_memory;
   QString m_indicatorPicture;
-  // Failed state reads in a row; past a few the receiver shows as not answering.
-  int m_failedReads = 0;
-  bool m_notAnswering = false;
-  // The last scan found no receiver to use: the next waits for the bus.
-  bool m_nothingFound = false;
   Asker m_ask = askWithMessageBox;
   FileChooser m_chooseFile = chooseWithFileDialog;
 };

@@ -6,29 +6,29 @@
 #include <QFont>
 #include <QFrame>
 #include <QGraphicsScene>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
+#include <QScreen>
+#include <QSettings>
+#include <QShortcut>
 #include <QTimer>
 
 #include "advancedwindow.h"
-#include "firmware_upgrade.h"
 #include "graphicskeyboard.h"
 #include "keyboardgview.h"
 #include "mainwindow.h"
 #include "mainwindow_pictures.h"
-#include "upgrade_worker.h"
-#include "zirko_interrupt.h"
 #include "zirkobutton.h"
 
 namespace {
 
 using namespace window_pictures;
 
-constexpr std::chrono::milliseconds kFirstPoll{1};
+constexpr char kLayoutKey[] = "window/layout";
 
 QLabel *makeLabel(QWidget *parent, const char *name, const QRect &geometry) {
   auto *label = new QLabel(parent);
@@ -48,8 +48,8 @@ QAction *makeAction(QMainWindow *window, const char *name) {
 void MainWindowUi::setupUi(QMainWindow *window) {
   window->setObjectName("MainWindow");
   window->resize(800, 600);
-  window->setMinimumSize(800, 600);
-  window->setMaximumSize(800, 600);
+  // Any size down to half the drawing: everything scales with the window.
+  window->setMinimumSize(400, 300);
 
   actionSaveConfiguration = makeAction(window, "actionSaveConfiguration");
   actionLoadConfiguration = makeAction(window, "actionLoadConfiguration");
@@ -63,15 +63,15 @@ void MainWindowUi::setupUi(QMainWindow *window) {
 
   centralWidget = new QWidget(window);
   centralWidget->setObjectName("centralWidget");
-  BackgroundImage = makeLabel(centralWidget, "BackgroundImage", QRect(0, 0, 801, 571));
+  BackgroundImage = makeLabel(centralWidget, "BackgroundImage", QRect(0, 0, 800, 578));
   BackgroundImage->setPixmap(QPixmap(":/images/keyboard_back.png"));
 
   frame_adv = new QFrame(centralWidget);
   frame_adv->setObjectName("frame_adv");
-  frame_adv->setGeometry(0, 0, 801, 501);
+  frame_adv->setGeometry(0, 0, 800, 501);
   KeyboardView = new KeyboardGView(frame_adv);
   KeyboardView->setObjectName("KeyboardView");
-  KeyboardView->setGeometry(0, 90, 801, 401);
+  KeyboardView->setGeometry(0, 90, 800, 401);
   progressBar = new QProgressBar(frame_adv);
   progressBar->setObjectName("progressBar");
   // Wide and tall enough to be seen, with the percentage and what is installed.
@@ -98,10 +98,10 @@ void MainWindowUi::setupUi(QMainWindow *window) {
 
   text_frame = new QFrame(centralWidget);
   text_frame->setObjectName("text_frame");
-  text_frame->setGeometry(0, 500, 801, 80);
+  text_frame->setGeometry(0, 500, 800, 78);
   textbox = makeLabel(text_frame, "textbox", QRect(110, 0, 601, 71));
   textbox->setPixmap(QPixmap(":/images/TextBox.png"));
-  indicator = makeLabel(text_frame, "indicator", QRect(710, 0, 91, 71));
+  indicator = makeLabel(text_frame, "indicator", QRect(710, 0, 90, 71));
   indicator->setPixmap(QPixmap(kDisconnectedPicture));
   // Long texts are shortened in the middle, never cut off at both ends.
   Notification = new ElidedLabel(text_frame);
@@ -142,29 +142,62 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   menuHelp->addAction(actionSupport);
   menuHelp->addAction(actionCheck_For_Upgrades);
 
+  for (QLabel *picture : {BackgroundImage, textbox, indicator, static_cast<QLabel *>(go),
+                          static_cast<QLabel *>(erase)})
+    picture->setScaledContents(true);
+  for (QWidget *widget : std::initializer_list<QWidget *>{
+           BackgroundImage, frame_adv, KeyboardView, progressBar, Indicator, go, version,
+           text_frame, textbox, indicator, Notification, erase})
+    placed.push_back({widget, widget->geometry(), widget->font().pointSizeF()});
+
+  actionSaveConfiguration->setShortcut(QKeySequence::Save);
+  actionLoadConfiguration->setShortcut(QKeySequence::Open);
+  actionQuit->setShortcut(QKeySequence::Quit);
+  actionAbout->setShortcut(QKeySequence::HelpContents);
   retranslateUi(window);
   QObject::connect(actionQuit, &QAction::triggered, window, &QMainWindow::close);
 }
 
-void MainWindowUi::retranslateUi(QMainWindow *window) {
-  window->setWindowTitle(MainWindow::tr("MainWindow"));
-  actionSaveConfiguration->setText(MainWindow::tr("Save Configuration"));
-  actionLoadConfiguration->setText(MainWindow::tr("Load Configuration"));
-  actionClearConfiguration->setText(MainWindow::tr("Clear Configuration"));
-  actionUploadFirmware->setText(MainWindow::tr("Upgrade Firmware"));
-  actionAdvanced->setText(MainWindow::tr("Advanced"));
-  actionQuit->setText(MainWindow::tr("Quit"));
-  actionAbout->setText(MainWindow::tr("About"));
-  actionSupport->setText(MainWindow::tr("Support"));
-  actionCheck_For_Upgrades->setText(MainWindow::tr("Check For Upgrades"));
-  Notification->setText(MainWindow::tr("Hit go to start the automated process"));
-  menuFile->setTitle(MainWindow::tr("File"));
-  menuController->setTitle(MainWindow::tr("Controllers"));
-  menuHelp->setTitle(MainWindow::tr("Help"));
+void MainWindowUi::scaleTo(const QSize &area) {
+  static constexpr QSizeF kDesign{800, 578};
+  const qreal sx = area.width() / kDesign.width(), sy = area.height() / kDesign.height();
+  const qreal s = std::min(sx, sy);
+  for (const Placed &p : placed) {
+    const QRect &r = p.design;
+    p.widget->setGeometry(qRound(r.x() * sx), qRound(r.y() * sy), qRound(r.width() * sx),
+                          qRound(r.height() * sy));
+    QFont font = p.widget->font();
+    font.setPointSizeF(std::max<qreal>(6, p.pointSize * s));
+    p.widget->setFont(font);
+  }
 }
 
-MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
-    : QMainWindow(parent), worker(worker), m_upgradePolicy(firmware::placeholderImages()) {
+void MainWindowUi::retranslateUi(QMainWindow *window) {
+  window->setWindowTitle(MainWindow::tr("MainWindow"));
+  actionSaveConfiguration->setText(MainWindow::tr("&Save Configuration"));
+  actionLoadConfiguration->setText(MainWindow::tr("&Load Configuration"));
+  actionClearConfiguration->setText(MainWindow::tr("&Clear Configuration"));
+  actionUploadFirmware->setText(MainWindow::tr("&Upgrade Firmware"));
+  actionAdvanced->setText(MainWindow::tr("&Advanced"));
+  actionQuit->setText(MainWindow::tr("&Quit"));
+  actionAbout->setText(MainWindow::tr("&About"));
+  actionSupport->setText(MainWindow::tr("&Support"));
+  actionCheck_For_Upgrades->setText(MainWindow::tr("&Check For Upgrades"));
+  Notification->setText(MainWindow::tr("Hit go to start the automated process"));
+  menuFile->setTitle(MainWindow::tr("&File"));
+  menuController->setTitle(MainWindow::tr("&Controllers"));
+  menuHelp->setTitle(MainWindow::tr("&Help"));
+}
+
+std::shared_ptr<QSettings> MainWindow::programMemory() {
+  if (QCoreApplication::applicationName() != "zirko_gui") return nullptr;
+  return std::make_shared<QSettings>("Zirko", "zirko_gui");
+}
+
+MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent, std::shared_ptr<QSettings> memory)
+    : QMainWindow(parent),
+      m_session(new ReceiverSession(worker, this)),
+      m_memory(std::move(memory)) {
   ui.setupUi(this);
   connectControls();
   createOperationTimers();
@@ -173,13 +206,16 @@ MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent)
   buildControllerMenu();
   currentKeyboard = nullptr;
   stopCurrentOperation();
-  startPolling();
-  connectWorkers();
+  connectSession();
+  const QString remembered = m_memory ? m_memory->value(kLayoutKey).toString() : QString();
+  if (remembered.isEmpty() || !selectKeyboard(remembered)) selectKeyboard("Minimalist");
+  showState(m_session->state());
+  m_session->start();
 }
 
 MainWindow::~MainWindow() {
-  // Every wait of an upgrade is bounded.
-  m_upgrader->wait();
+  // The session's workers end before the window they report to.
+  delete m_session;
   // The layouts belong to the list, not to the scene.
   if (currentKeyboard) scene->removeItem(currentKeyboard);
   qDeleteAll(keyboardList);
@@ -199,6 +235,11 @@ void MainWindow::createOperationTimers() {
   connect(blinkTimer, &QTimer::timeout, this, &MainWindow::timerTop);
   advanceTimer = new QTimer(this);
   connect(advanceTimer, &QTimer::timeout, this, &MainWindow::delayTimerTop);
+  m_countdown = new QTimer(this);
+  m_countdown->setInterval(std::chrono::seconds(1));
+  connect(m_countdown, &QTimer::timeout, this, &MainWindow::countDown);
+  auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &MainWindow::cancelOperation);
 }
 
 void MainWindow::setupView() {
@@ -218,33 +259,18 @@ void MainWindow::setupView() {
 
   ui.go->setImages(kGoHover, kGoNormal, false);
   ui.erase->setImages(kEraseHover, kEraseNormal, false);
+  // Tab goes from the picture to go and to erase.
+  setTabOrder(ui.KeyboardView, ui.go);
+  setTabOrder(ui.go, ui.erase);
+  fitScreen();
 }
 
-void MainWindow::startPolling() {
-  statusTimer = new QTimer(this);
-  connect(statusTimer, &QTimer::timeout, this, &MainWindow::checkHardwareStatus,
-          Qt::DirectConnection);
-  statusTimer->start(kFirstPoll);
-  showDisconnected();
-}
-
-void MainWindow::connectWorkers() {
-  // Emitted on the worker thread, so every delivery is queued to this one.
-  connect(worker, &zirko_interrupt::record_success, this, &MainWindow::recordSuccess);
-  connect(worker, &zirko_interrupt::record_failed_exists, this, &MainWindow::record_failed_exists);
-  connect(worker, &zirko_interrupt::record_failed_no_space, this,
-          &MainWindow::record_failed_no_space);
-  connect(worker, &zirko_interrupt::erase_failed_nobutton, this,
-          &MainWindow::erase_failed_nobutton);
-  connect(worker, &zirko_interrupt::transfer_failed, this, &MainWindow::transfer_failed);
-  // A stopped generation-1 wait goes on until a button is pressed; the poll
-  // resumes when it stopped the wait (stopCurrentOperation) or when it ends.
-  connect(worker, &QThread::finished, this, [this] {
-    if (!m_upgrading) statusTimer->start();
-  });
-
-  m_upgrader = new UpgradeWorker(this);
-  connect(m_upgrader, &UpgradeWorker::progress, ui.progressBar, &QProgressBar::setValue);
-  connect(m_upgrader, &UpgradeWorker::inBootloader, this, &MainWindow::showInBootloader);
-  connect(m_upgrader, &UpgradeWorker::ended, this, &MainWindow::upgradeEnded);
+// A screen smaller than the drawing gets a window that fits it.
+void MainWindow::fitScreen() {
+  static constexpr int kFrameRoom = 40;  // a window manager's title bar and borders
+  const QScreen *screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QSize room = screen->availableGeometry().size();
+  if (room.width() >= width() && room.height() >= height()) return;
+  resize(std::min(width(), room.width()), std::min(height(), room.height() - kFrameRoom));
 }

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QSettings>
 #include <QSignalMapper>
 #include <QStandardPaths>
 #include <QTimer>
@@ -42,12 +43,14 @@ void MainWindow::connectMenus() {
   connect(ui.actionAdvanced, &QAction::triggered, this, &MainWindow::menuAdvanced);
   connect(ui.actionUploadFirmware, &QAction::triggered, this, &MainWindow::menuUploadFirmware);
   connect(ui.actionSupport, &QAction::triggered, this, &MainWindow::menuSupport);
+  connect(ui.actionCheck_For_Upgrades, &QAction::triggered, this,
+          &MainWindow::menuCheckForUpgrades);
   // The window's asker and chooser are looked up at each use: tests replace them.
   const ButtonMapHost host{[this](const Question &q) { return m_ask(this, q); },
                            [this](const FileRequest &r) { return m_chooseFile(this, r); },
                            [this](const QString &name) { return proposedFile(name); },
                            [this](const QString &text) { showStatus(text); },
-                           [this] { return deviceMode == ZK_STATE_FIRMWARE; }};
+                           [this] { return receiverReady() && !m_session->working(); }};
   addButtonMapActions(ui.menuFile, ui.actionClearConfiguration, host);
 }
 
@@ -60,14 +63,14 @@ QString MainWindow::proposedFile(const QString &baseName) const {
 }
 
 void MainWindow::menuFormatDevice() {
-  if (refuseWhileUpgrading()) return;
-  if (deviceMode != ZK_STATE_FIRMWARE) {
+  if (refuseWhileWorking()) return;
+  if (!receiverReady()) {
     refuseWithoutReceiver();
     return;
   }
   if (!confirmErasingAll()) return;
-  eraseAll();
   stopCurrentOperation();
+  eraseAll();
 }
 
 // Asks before every recorded button goes; a refusal says "Canceled".
@@ -80,17 +83,14 @@ bool MainWindow::confirmErasingAll() {
   return false;
 }
 
+// Off the window's thread; the end arrives in jobEnded.
 void MainWindow::eraseAll() {
-  zk_set_normal();
-  showStatus(tr("Clearing zirko memory, please wait..."));
-  QCoreApplication::processEvents();
-  const int rc = zk_format_config();
-  showStatus(rc < 0 ? tr("Could not clear zirko memory") : tr("Clear finished"));
+  m_session->clearMemory();
 }
 
 void MainWindow::menuSaveConfig() {
-  if (refuseWhileUpgrading()) return;
-  if (deviceMode != ZK_STATE_FIRMWARE) {
+  if (refuseWhileWorking()) return;
+  if (!receiverReady()) {
     refuseWithoutReceiver();
     return;
   }
@@ -107,14 +107,13 @@ void MainWindow::menuSaveConfig() {
   // system's encoding, not Latin-1, or non-Latin folder names are mangled.
   const QByteArray path = QFile::encodeName(chosen);
   showStatus(tr("File being saved, please wait..."));
-  QCoreApplication::processEvents();
-  const int rc = zk_save_config(path.constData());
+  const int rc = m_session->saveConfig(path);
   showStatus(rc < 0 ? tr("Could not save file") : tr("File saved"));
 }
 
 void MainWindow::menuLoadConfig() {
-  if (refuseWhileUpgrading()) return;
-  if (deviceMode != ZK_STATE_FIRMWARE) {
+  if (refuseWhileWorking()) return;
+  if (!receiverReady()) {
     refuseWithoutReceiver();
     return;
   }
@@ -126,19 +125,16 @@ void MainWindow::menuLoadConfig() {
     showStatus(tr("Canceled"));
     return;
   }
-  const QByteArray path = QFile::encodeName(chosen);
-  showStatus(tr("File being restored, please wait..."));
-  QCoreApplication::processEvents();
-  const int rc = zk_load_config(path.constData());
-  showStatus(rc < 0 ? tr("Could not restore file") : tr("File restored"));
+  m_session->loadConfig(QFile::encodeName(chosen));
 }
 
 void MainWindow::menuUploadFirmware() {
-  if (refuseWhileUpgrading()) return;
+  if (refuseWhileWorking()) return;
   // Also for a receiver whose firmware is newer than ours: it may be brought
   // back to a version we know.
-  if (deviceMode != ZK_STATE_FIRMWARE && deviceMode != ZK_STATE_BOOTLOADER &&
-      deviceMode != kNewerFirmware) {
+  const auto state = m_session->state();
+  if (state != ReceiverSession::State::kConnected && state != ReceiverSession::State::kBootloader &&
+      state != ReceiverSession::State::kRefused) {
     refuseWithoutReceiver();
     return;
   }
@@ -150,11 +146,24 @@ void MainWindow::menuUploadFirmware() {
     showStatus(tr("Canceled"));
     return;
   }
-  upgradeFromImage(chosen);
+  QFile file(chosen);
+  QByteArray image;
+  if (file.open(QIODevice::ReadOnly) && file.size() > 0) image = file.readAll();
+  if (image.isEmpty()) {
+    // Nothing was sent; the receiver is as it was.
+    showStatus(tr("Could not read the firmware file"));
+    return;
+  }
+  m_session->upgradeFromImage(image, QFileInfo(chosen).fileName());
+}
+
+void MainWindow::menuCheckForUpgrades() {
+  if (refuseWhileWorking()) return;
+  showStatus(m_session->upgradeCheck());
 }
 
 void MainWindow::menuAdvanced() {
-  advanced->refreshSettings(deviceMode == ZK_STATE_FIRMWARE && !m_upgrading);
+  advanced->refreshSettings(receiverReady() && !m_session->working());
   advanced->show();
 }
 
@@ -174,6 +183,7 @@ void MainWindow::menuControllerItem(QObject *item) {
     }
     stopCurrentOperation();
     selectKeyboard(action->data().toString());
+    if (m_memory) m_memory->setValue("window/layout", action->data().toString());
   }
 }
 

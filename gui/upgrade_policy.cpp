@@ -1,7 +1,6 @@
 #include "upgrade_policy.h"
 
 #include "gui_log.h"
-#include "upgrade_worker.h"
 #include "zirko.h"
 
 UpgradePolicy::UpgradePolicy(bool placeholderImages)
@@ -28,18 +27,24 @@ FirmwareDecision UpgradePolicy::onFirmware(const FoundFirmware &found) {
     decision.upgrade = true;
     return decision;
   }
+  if (releaseCandidate) ZK_GUI_LOGI("supported rc fw detected, upgrading");
+  if (mislabeled) ZK_GUI_LOGI("mislabeled fw found, upgrading");
+  decision.upgrade = releaseCandidate || mislabeled;
+  // A needed upgrade is not asked for: either answer would end in it.
+  if (decision.upgrade) {
+    decision.forced =
+        releaseCandidate ? FirmwareDecision::kReleaseCandidate : FirmwareDecision::kMislabeled;
+    return decision;
+  }
   if (older && m_offerPending) {
     m_offerPending = false;
     decision.offer = true;
   }
-  if (releaseCandidate) ZK_GUI_LOGI("supported rc fw detected, upgrading");
-  if (mislabeled) ZK_GUI_LOGI("mislabeled fw found, upgrading");
-  decision.upgrade = releaseCandidate || mislabeled;
   return decision;
 }
 
-UpgradePolicy::BootloaderStep UpgradePolicy::onBootloader(bool firstFinding) const {
-  if (firstFinding) return BootloaderStep::kWait;
+UpgradePolicy::BootloaderStep UpgradePolicy::onBootloader(bool waiting) const {
+  if (waiting) return BootloaderStep::kWait;
   return builtInFits() ? BootloaderStep::kUpgrade : BootloaderStep::kHold;
 }
 

@@ -7,7 +7,15 @@
 #include <QByteArray>
 #include <functional>
 
-struct UpgradeJob;
+// What an upgrade installs.
+struct UpgradeJob {
+  // The image the user chose; empty: the built-in image that suits the
+  // receiver's variant and bootloader.
+  QByteArray image;
+  // A receiver left in its bootloader by a failed upload of `image` is
+  // given the built-in image instead.
+  bool recoverWithBuiltIn = false;
+};
 
 // A receiver found running its firmware, as the window read it.
 struct FoundFirmware {
@@ -23,7 +31,10 @@ struct FirmwareDecision {
   bool newer = false;    // newer than the built-in firmware: held, not used
   bool refuse = false;   // due for the built-in firmware, which doesn't fit it
   bool offer = false;    // the user is asked whether to install the built-in firmware
-  bool upgrade = false;  // the built-in firmware is installed whatever the answer
+  bool upgrade = false;  // the built-in firmware is installed, without asking
+  // Why an upgrade is not asked for but needed.
+  enum Forced { kNotForced, kReleaseCandidate, kMislabeled };
+  Forced forced = kNotForced;
 };
 
 class UpgradePolicy {
@@ -49,7 +60,8 @@ class UpgradePolicy {
 
   // The offer of an older receiver's upgrade is made once per run.
   FirmwareDecision onFirmware(const FoundFirmware &found);
-  BootloaderStep onBootloader(bool firstFinding) const;
+  // `waiting`: someone else may still be busy with it (see ReceiverSession).
+  BootloaderStep onBootloader(bool waiting) const;
 
   // The built-in image that suits the receiver's variant and bootloader.
   static UpgradeJob builtInJob();

@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "firmware_upgrade.h"
+#include "firmware_images.h"
 #include "gui_log.h"
 #include "zirko.h"
 
@@ -15,12 +15,22 @@ void reportProgress(int percent, void *worker) {
   emit static_cast<UpgradeWorker *>(worker)->progress(percent);
 }
 
+// A receiver that left the bus during an upload comes back within moments
+// when it survived; it is waited for before anything is said about it.
+constexpr int kReturnWaitMs = 5000;
+constexpr int kReturnPollMs = 100;
+
 // The receiver after a failed upload: its state when one is open, else
-// whether it can be opened at all (negative: it is gone).
+// once it is back (negative: it did not come back).
 int receiverAfterFailure() {
   const int state = zk_fw_state();
   if (state > 0) return state;
-  return zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+  int opened = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+  for (int waited = 0; opened < 0 && waited < kReturnWaitMs; waited += kReturnPollMs) {
+    QThread::msleep(kReturnPollMs);
+    opened = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+  }
+  return opened;
 }
 
 }  // namespace
@@ -35,7 +45,11 @@ void UpgradeWorker::startJob(const UpgradeJob &job) {
 }
 
 void UpgradeWorker::run() {
-  const UpgradeResult result = m_job.image.isEmpty() ? installBuiltIn() : installChosen();
+  zk_read_version(&m_before.majorBefore, &m_before.minorBefore);
+  UpgradeResult result = m_job.image.isEmpty() ? installBuiltIn() : installChosen();
+  result.majorBefore = m_before.majorBefore;
+  result.minorBefore = m_before.minorBefore;
+  if (zk_fw_state() == ZK_STATE_FIRMWARE) zk_read_version(&result.majorAfter, &result.minorAfter);
   ZK_GUI_LOGI("done with upgrade");
   emit ended(result);
 }
@@ -94,7 +108,7 @@ UpgradeResult UpgradeWorker::installChosen() {
   // Still open in its bootloader: the upload went through, but the receiver
   // would not start the image.
   result.cause = zk_fw_state() == ZK_STATE_BOOTLOADER ? UpgradeResult::kImageNotStarted
-                                                      : UpgradeResult::kUploadRefused;
+                                                      : UpgradeResult::kUploadFailed;
   const int state = receiverAfterFailure();
   if (state < 0) {
     result.outcome = UpgradeResult::kNotBack;

@@ -8,14 +8,7 @@
 #include <QMetaType>
 #include <QThread>
 
-struct UpgradeJob {
-  // The image the user chose; empty: the built-in image that suits the
-  // receiver's variant and bootloader.
-  QByteArray image;
-  // A receiver left in its bootloader by a failed upload of `image` is
-  // given the built-in image instead.
-  bool recoverWithBuiltIn = false;
-};
+#include "upgrade_policy.h"
 
 struct UpgradeResult {
   enum Outcome {
@@ -26,12 +19,15 @@ struct UpgradeResult {
     kFailed,         // nothing was installed
   };
   // Why a chosen image failed.
-  enum Cause { kUploadRefused, kImageNotStarted };
+  enum Cause { kUploadFailed, kImageNotStarted };
 
   Outcome outcome = kFailed;
-  Cause cause = kUploadRefused;
+  Cause cause = kUploadFailed;
   // Version of the built-in firmware that was installed (0: none).
   float builtInVersion = 0;
+  // What the receiver ran before, and runs now (negative: unknown).
+  int majorBefore = -1, minorBefore = -1;
+  int majorAfter = -1, minorAfter = -1;
 };
 Q_DECLARE_METATYPE(UpgradeResult)
 
@@ -62,6 +58,7 @@ class UpgradeWorker : public QThread {
   int upload(const QByteArray &image);
 
   UpgradeJob m_job;
+  UpgradeResult m_before;
 };
 
 #endif  // ZIRKO_GUI_UPGRADE_WORKER_H

@@ -2,7 +2,10 @@
 
 #include <QMouseEvent>
 
-zirkoButton::zirkoButton(QWidget *parent) : QLabel(parent) {}
+zirkoButton::zirkoButton(QWidget *parent) : QLabel(parent) {
+  setFocusPolicy(Qt::StrongFocus);
+  setStyleSheet("zirkoButton:focus { border: 2px solid #1fbf7a; border-radius: 8px; }");
+}
 
 void zirkoButton::setImages(const QString &hover, const QString &normal, bool showHover) {
   m_hoverPath = hover;
@@ -18,6 +21,16 @@ void zirkoButton::showPicture(bool hover) {
 }
 
 void zirkoButton::mousePressEvent(QMouseEvent *event) {
+  emit clicked();
+  event->accept();
+}
+
+void zirkoButton::keyPressEvent(QKeyEvent *event) {
+  const int key = event->key();
+  if (key != Qt::Key_Space && key != Qt::Key_Return && key != Qt::Key_Enter) {
+    QLabel::keyPressEvent(event);
+    return;
+  }
   emit clicked();
   event->accept();
 }

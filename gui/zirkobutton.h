@@ -25,6 +25,8 @@ class zirkoButton : public QLabel {
 
  protected:
   void mousePressEvent(QMouseEvent *event) override;
+  // Space and Enter press it too, once Tab has brought the focus to it.
+  void keyPressEvent(QKeyEvent *event) override;
   void enterEvent(QEnterEvent *event) override;
   void leaveEvent(QEvent *event) override;
 

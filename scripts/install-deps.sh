@@ -4,7 +4,7 @@
 set -eu
 packages="build-essential cmake pkg-config python3 libusb-1.0-0-dev libgtest-dev googletest
   nlohmann-json3-dev dpkg-dev qt6-base-dev qt6-svg-dev libinih-dev xvfb xauth umockdev
-  libumockdev-dev clang libclang-rt-dev"
+  libumockdev-dev libevdev-dev libudev-dev clang libclang-rt-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,5 +1,7 @@
 #include "bus.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <thread>
@@ -28,6 +30,7 @@ struct Bus::Device {
 struct Bus::Handle {
   Device *device = nullptr;
   std::vector<int> claimed;
+  uint64_t holder = 0;  // as the receiver knows this handle's claim
 };
 
 namespace {
@@ -91,6 +94,12 @@ Receiver *Bus::receiver(size_t i) {
     if (slot->receiver && i-- == 0) return slot->receiver.get();
   }
   return nullptr;
+}
+
+Receiver *Bus::receiver_of(zk_usb_device *dev) {
+  std::lock_guard lock(mu_);
+  Device *device = device_of(dev);
+  return device ? device->slot->receiver.get() : nullptr;
 }
 
 size_t Bus::receiver_count() {
@@ -316,6 +325,8 @@ int Bus::open(zk_usb_device *dev, zk_usb_handle **handle) {
   if (int error = slot.foreign.open_error) return error;
   auto h = std::make_unique<Handle>();
   h->device = device;
+  static uint32_t serial = 0;
+  h->holder = uint64_t(::getpid()) << 32 | ++serial;
   ++device->refs;
   *handle = reinterpret_cast<zk_usb_handle *>(h.get());
   handles_.emplace(h.get(), std::move(h));
@@ -327,6 +338,8 @@ void Bus::close(zk_usb_handle *handle) {
   Handle *h = handle_of(handle);
   if (!h) return;
   Device *device = h->device;
+  // Closing gives up the claim, as usbfs does.
+  if (!h->claimed.empty() && device->slot->receiver) device->slot->receiver->release(h->holder);
   handles_.erase(h);
   --device->refs;
   release_locked(device);
@@ -346,6 +359,9 @@ int Bus::claim_interface(zk_usb_handle *handle, int iface) {
       return kUsbErrorBusy;
     }
   }
+  // Other programs on a shared receiver hold their claims in it.
+  Receiver *receiver = h->device->slot->receiver.get();
+  if (receiver && !receiver->claim(h->holder)) return kUsbErrorBusy;
   if (!std::count(h->claimed.begin(), h->claimed.end(), iface)) h->claimed.push_back(iface);
   return kUsbSuccess;
 }
@@ -358,6 +374,8 @@ int Bus::release_interface(zk_usb_handle *handle, int iface) {
   auto it = std::find(h->claimed.begin(), h->claimed.end(), iface);
   if (it == h->claimed.end()) return kUsbErrorNotFound;
   h->claimed.erase(it);
+  if (h->claimed.empty() && h->device->slot->receiver)
+    h->device->slot->receiver->release(h->holder);
   return kUsbSuccess;
 }
 

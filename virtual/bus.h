@@ -77,6 +77,8 @@ class Bus : public UsbBackend {
   void skip_port();
   Receiver *receiver(size_t i = 0);
   size_t receiver_count();
+  // The receiver behind a device of a scan (null for a foreign device).
+  Receiver *receiver_of(zk_usb_device *dev);
 
   // Transcript of the latest transfers (at most the limit) since creation
   // or the last clear; a limit of 0 keeps none.

@@ -1,7 +1,9 @@
 #include "receiver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 
 #include "clock.h"
@@ -307,7 +309,13 @@ void Receiver::press_locked(uint32_t hash) {
   const int index = find_entry(hash);
   if (index < 0) return;
   const uint8_t *entry = &state_.eeprom[kHeaderSize + kEntrySize * index];
-  reports_.push_back({hash, entry[5], entry[4]});
+  send_key_locked({hash, entry[5], entry[4]});
+}
+
+void Receiver::send_key_locked(const KeyReport &report) {
+  run_.sent_keys.push_back(report);
+  while (run_.sent_keys.size() > kSentKeysKept) run_.sent_keys.pop_front();
+  ++run_.keys_sent;
 }
 
 void Receiver::record_locked(uint32_t hash) {
@@ -492,15 +500,20 @@ void Receiver::queue_press(uint32_t hash) {
   state_.presses.push_back(hash);
 }
 
-std::pair<uint32_t, bool> Receiver::press_button(std::optional<uint32_t> hash) {
+Receiver::Press Receiver::press_button(std::optional<uint32_t> hash) {
   Session session(*this);
   const uint32_t pressed = hash ? *hash : fresh_hash_locked();
-  if (run_.present && state_.mode == Mode::kFirmware && run_.wait != Wait::kNone) {
+  const bool listening = run_.present && state_.mode == Mode::kFirmware;
+  if (listening && run_.wait != Wait::kNone) {
     press_locked(pressed);
-    return {pressed, true};
+    return {pressed, Pressed::kTaken};
+  }
+  if (listening && image_valid() && find_entry(pressed) >= 0) {
+    press_locked(pressed);
+    return {pressed, Pressed::kTyped};
   }
   state_.presses.push_back(pressed);
-  return {pressed, false};
+  return {pressed, Pressed::kQueued};
 }
 
 void Receiver::unplug() {
@@ -513,6 +526,30 @@ void Receiver::plug() {
   Session session(*this);
   state_.plugged = true;
   if (usable_ && !run_.present && run_.leave_at < 0) arrive_locked(now_ms());
+}
+
+namespace {
+
+bool holder_alive(uint64_t holder) {
+  const auto pid = static_cast<pid_t>(holder >> 32);
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+}  // namespace
+
+bool Receiver::claim(uint64_t holder) {
+  Session session(*this);
+  const bool held = run_.claim_holder != 0 && run_.claim_holder != holder &&
+                    run_.claim_enumeration == run_.enumeration && holder_alive(run_.claim_holder);
+  if (held) return false;
+  run_.claim_holder = holder;
+  run_.claim_enumeration = run_.enumeration;
+  return true;
+}
+
+void Receiver::release(uint64_t holder) {
+  Session session(*this);
+  if (run_.claim_holder == holder) run_.claim_holder = 0;
 }
 
 bool Receiver::present() {
@@ -548,7 +585,18 @@ RunState Receiver::run_snapshot() {
 
 std::vector<KeyReport> Receiver::key_reports() {
   Session session(*this);
-  return reports_;
+  return {run_.sent_keys.begin(), run_.sent_keys.end()};
+}
+
+Receiver::SentKeys Receiver::keys_sent_after(uint64_t seen) {
+  Session session(*this);
+  SentKeys sent{run_.present, run_.enumeration, run_.keys_sent, {}};
+  // A count below `seen` is a receiver that lost its RAM: all it kept is new.
+  const uint64_t fresh = seen <= run_.keys_sent ? run_.keys_sent - seen : run_.keys_sent;
+  const size_t kept = run_.sent_keys.size();
+  const auto first = run_.sent_keys.end() - static_cast<long>(std::min<uint64_t>(fresh, kept));
+  sent.reports.assign(first, run_.sent_keys.end());
+  return sent;
 }
 
 uint8_t Receiver::state_code() {

@@ -34,14 +34,6 @@ struct Setup {
   uint16_t length = 0;
 };
 
-// The two bytes a recorded button types, with the button that typed them.
-struct KeyReport {
-  uint32_t hash = 0;
-  uint8_t key = 0;
-  uint8_t modifier = 0;
-  bool operator==(const KeyReport &) const = default;
-};
-
 // Outcome bytes of generation 1 on the interrupt endpoint.
 enum OutcomeByte : uint8_t {
   kOutcomeSuccess = 0,
@@ -101,10 +93,15 @@ class Receiver {
   void press(uint32_t hash);
   // Appends to the queue of presses delivered while the receiver waits.
   void queue_press(uint32_t hash);
-  // A button a person presses: taken at once by a waiting record or delete,
-  // else queued for the next wait. No hash: a button never stored. Returns
-  // the hash and whether it was taken at once.
-  std::pair<uint32_t, bool> press_button(std::optional<uint32_t> hash);
+  // A button a person presses: taken at once by a waiting record or delete;
+  // in normal mode a recorded button types its key; anything else is queued
+  // for the next wait. No hash: a button never stored.
+  enum class Pressed { kTaken, kTyped, kQueued };
+  struct Press {
+    uint32_t hash;
+    Pressed outcome;
+  };
+  Press press_button(std::optional<uint32_t> hash);
 
   // Presence on the bus. Each arrival starts a new enumeration; a handle
   // opened during an earlier one has lost its device.
@@ -118,10 +115,27 @@ class Receiver {
   // `next` mode.
   void reenumerate(Mode next);
 
+  // The interface claim, which one host handle at a time may hold, as
+  // usbfs grants it: `holder` names the handle and its process. False when
+  // a live other holder has it on this enumeration; a holder whose process
+  // ended, or whose enumeration is gone, has lost it.
+  bool claim(uint64_t holder);
+  void release(uint64_t holder);
+
   // Copies for transports, tests and the state file.
   ReceiverState snapshot();
   RunState run_snapshot();
+  // The key reports sent and still kept, oldest first.
   std::vector<KeyReport> key_reports();
+  // What a program following the keys sees: the receiver's presence, and
+  // the reports sent after the first `seen` ones (those still kept).
+  struct SentKeys {
+    bool present = false;
+    uint64_t enumeration = 0;
+    uint64_t total = 0;  // reports sent so far: the next call's `seen`
+    std::vector<KeyReport> reports;
+  };
+  SentKeys keys_sent_after(uint64_t seen);
   uint8_t state_code();
   bool waiting_for_button();
   // Settings bytes the firmware runs with (taken at start and on apply).
@@ -153,6 +167,7 @@ class Receiver {
   void finish(StateCode code, int bytes_written);
   void settle_outcome_locked();
   void press_locked(uint32_t hash);
+  void send_key_locked(const KeyReport &report);
   void record_locked(uint32_t hash);
   void delete_locked(uint32_t hash);
   int find_entry(uint32_t hash) const;
@@ -183,8 +198,7 @@ class Receiver {
   ReceiverState state_;
   RunState run_;
   Bootloader bootloader_;
-  std::vector<KeyReport> reports_;  // what this program's host was typed
-  int64_t work_ms_ = 0;             // EEPROM work of the request being served
+  int64_t work_ms_ = 0;  // EEPROM work of the request being served
 };
 
 }  // namespace zk::virt

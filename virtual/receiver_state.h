@@ -104,6 +104,19 @@ struct ReceiverState {
 
 enum class Wait : uint8_t { kNone, kRecord, kDelete };
 
+// The two bytes a recorded button types, with the button that typed them.
+struct KeyReport {
+  uint32_t hash = 0;
+  uint8_t key = 0;
+  uint8_t modifier = 0;
+  bool operator==(const KeyReport &) const = default;
+};
+
+// Key reports the receiver keeps for the programs that follow its keys: the
+// latest ones only, so a program that looks seldom may miss some, but the
+// running state stays small.
+inline constexpr size_t kSentKeysKept = 16;
+
 // What the receiver's RAM holds while it runs: presence on the bus, the
 // operation it waits for, its outcome, the settings it runs with, the
 // bootloader's upload position. Lost when the receiver loses power, so a
@@ -135,7 +148,15 @@ struct RunState {
   uint8_t outcome = 0;
   uint8_t active_a = 0;  // settings bytes the firmware runs with
   uint8_t active_b = 0;
+  // The host handle that claimed the receiver's interface (process id in
+  // the high half; 0: none), good for the enumeration it was taken on.
+  uint64_t claim_holder = 0;
+  uint64_t claim_enumeration = 0;
   BootloaderRun boot;
+  // Key reports sent in normal mode: how many so far, and the latest of
+  // them (at most kSentKeysKept), oldest first.
+  uint64_t keys_sent = 0;
+  std::deque<KeyReport> sent_keys;
   bool operator==(const RunState &) const = default;
 };
 

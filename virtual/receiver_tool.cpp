@@ -27,8 +27,9 @@ constexpr const char *kUsage =
     "  unplug        pull the receiver out of the USB port\n"
     "  plug          plug it in again\n"
     "  press [HASH]  press a remote button (default: one never recorded); a\n"
-    "                receiver waiting for a button takes it at once, otherwise\n"
-    "                it is queued for the next wait\n"
+    "                receiver waiting for a button takes it at once, a recorded\n"
+    "                one sends its key to every program monitoring the receiver,\n"
+    "                others are queued for the next wait\n"
     "  show          mode, versions, settings and recorded buttons\n"
     "  reset         replace it with a new receiver (firmware 3.8, empty memory)\n";
 
@@ -100,11 +101,19 @@ int show(Receiver &receiver) {
 }
 
 int press(Receiver &receiver, std::optional<uint32_t> hash) {
-  const auto [pressed, taken] = receiver.press_button(hash);
-  if (taken)
-    std::printf("Pressed button %08X: the receiver took it.\n", pressed);
-  else
-    std::printf("Button %08X queued: the receiver takes it when it next waits for one.\n", pressed);
+  const auto [pressed, outcome] = receiver.press_button(hash);
+  switch (outcome) {
+    case Receiver::Pressed::kTaken:
+      std::printf("Pressed button %08X: the receiver took it.\n", pressed);
+      break;
+    case Receiver::Pressed::kTyped:
+      std::printf("Pressed button %08X: the receiver sent its key.\n", pressed);
+      break;
+    case Receiver::Pressed::kQueued:
+      std::printf("Button %08X queued: the receiver takes it when it next waits for one.\n",
+                  pressed);
+      break;
+  }
   return 0;
 }
 

@@ -24,7 +24,7 @@ namespace {
 constexpr int kMaxLinks = 40;  // as the kernel allows
 // The running state is written whole over the start of the lock file,
 // padded to this size, so that it never needs truncating.
-constexpr size_t kRunRecordSize = 1024;
+constexpr size_t kRunRecordSize = 2048;
 constexpr const char *kRunHeader = "zirko virtual receiver, running state";
 // A state file read empty or malformed may be one an editor is writing in
 // place: it is read once more after this pause before it counts.
@@ -67,9 +67,44 @@ void visit_fields(Run &run, Visit &&visit) {
   visit("outcome", run.outcome);
   visit("active_a", run.active_a);
   visit("active_b", run.active_b);
+  visit("claim_holder", run.claim_holder);
+  visit("claim_enumeration", run.claim_enumeration);
   visit("boot_next_page", run.boot.next_page);
   for (size_t i = 0; i < run.boot.status.size(); ++i)
     visit("boot_status" + std::to_string(i), run.boot.status[i]);
+  visit("keys_sent", run.keys_sent);
+  visit("sent_keys", run.sent_keys);
+}
+
+using SentKeys = std::deque<KeyReport>;
+
+// Sent key reports as words "hash:key:modifier" in hex, oldest first; "-"
+// for none, so that the line always holds a value.
+std::string sent_keys_text(const SentKeys &keys) {
+  std::string text;
+  char word[24];
+  for (const KeyReport &k : keys) {
+    std::snprintf(word, sizeof word, "%s%X:%X:%X", text.empty() ? "" : " ", k.hash, k.key,
+                  k.modifier);
+    text += word;
+  }
+  return text.empty() ? "-" : text;
+}
+
+std::optional<SentKeys> parse_sent_keys(const std::string &text) {
+  SentKeys keys;
+  if (text == "-") return keys;
+  if (text.empty()) return std::nullopt;
+  std::istringstream words(text);
+  for (std::string word; words >> word;) {
+    unsigned hash = 0, key = 0, modifier = 0;
+    char end = 0;
+    if (keys.size() >= kSentKeysKept ||
+        std::sscanf(word.c_str(), "%8X:%2X:%2X%c", &hash, &key, &modifier, &end) != 3)
+      return std::nullopt;
+    keys.push_back({hash, static_cast<uint8_t>(key), static_cast<uint8_t>(modifier)});
+  }
+  return keys;
 }
 
 constexpr int max_value(Mode) {
@@ -81,7 +116,9 @@ constexpr int max_value(Wait) {
 
 template <typename T>
 std::optional<T> parse_field(const std::string &text) {
-  if constexpr (std::is_same_v<T, bool>) {
+  if constexpr (std::is_same_v<T, SentKeys>) {
+    return parse_sent_keys(text);
+  } else if constexpr (std::is_same_v<T, bool>) {
     if (text != "0" && text != "1") return std::nullopt;
     return text == "1";
   } else if constexpr (std::is_enum_v<T>) {
@@ -98,8 +135,10 @@ std::optional<T> parse_field(const std::string &text) {
 }
 
 template <typename T>
-std::string field_text(T value) {
-  if constexpr (std::is_enum_v<T>) {
+std::string field_text(const T &value) {
+  if constexpr (std::is_same_v<T, SentKeys>) {
+    return sent_keys_text(value);
+  } else if constexpr (std::is_enum_v<T>) {
     return std::to_string(static_cast<int>(value));
   } else {
     return std::to_string(value);

@@ -46,6 +46,7 @@ extern "C" {
 #define ZK_ERR_USB -16         /* a control transfer failed */
 #define ZK_ERR_TIMEOUT -17     /* no button was pressed in time */
 #define ZK_ERR_NOT_USABLE -19  /* no receiver open, or it cannot be used */
+#define ZK_ERR_IN_USE -20      /* another program has claimed the receiver */
 
 /* State codes that firmware of generation 2 and later reports for a
  * recording or deletion (zk_get_state). */
@@ -188,12 +189,25 @@ int zk_bus_changed(int vendor_id);
  * installed by a test), 0 when it is the real USB bus. */
 int zk_backend_is_virtual(void);
 int zk_fw_state(void);
+/* 1 when the open receiver's firmware tells how a recording or deletion
+ * ended on its interrupt endpoint (zk_set_interrupt waits for it), 0 when
+ * zk_get_state reports it; -19 with no firmware-mode receiver open. */
+int zk_outcome_on_interrupt(void);
+/* Claims (1) or releases (0) the open receiver's interface, which one
+ * program at a time may hold. An open claims it when it is free; a program
+ * that keeps the receiver open while idle releases it so that others may
+ * use the receiver, and claims it again before it works with it. 0,
+ * ZK_ERR_IN_USE when another program holds it, or -19 with no receiver open. */
+int zk_claim_receiver(int claim);
 float zk_version(void);
 int zk_major_version(void);
 int zk_minor_version(void);
 /* Both numbers from one version read: 0, or -9 with no receiver open, or
  * -16; on failure both numbers are set to that code, as the single calls give. */
 int zk_read_version(int *major, int *minor);
+/* The numbers the open of the receiver in use read, without asking it
+ * again: 0, or -9 with no receiver open (both numbers set to it). */
+int zk_opened_version(int *major, int *minor);
 const char *zk_version_str(void);
 /* The version as zk_version gives it: 2.6 from 2 and 6, 2.12 from 2 and 12,
  * and a failure code (negative major) as itself. */

@@ -429,3 +429,55 @@ TEST_F(Open, BootloaderVersionTextFailsWithTheUsbErrorText) {
 }
 
 }  // namespace
+
+namespace {
+
+// Whether outcomes come on the interrupt endpoint follows the generation the
+// library chose, so every program asks it instead of the version.
+TEST_F(Open, OutcomeEndpointFollowsTheGeneration) {
+  const struct {
+    int major, minor, expected;
+  } cases[] = {{0, 9, 1}, {1, 2, 1}, {1, 4, 1}, {2, 0, 0},
+               {2, 6, 0}, {3, 8, 0}, {4, 0, 1}, {255, 0, 0}};
+  CapturedLog log;  // the unknown major's complaint
+  for (const auto &c : cases) {
+    SetFirmwareVersion(c.major, c.minor);
+    ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
+    ClearTranscript();
+    int major = -1, minor = -1;
+    EXPECT_EQ(zk_opened_version(&major, &minor), 0);
+    EXPECT_EQ(major * 100 + minor, c.major * 100 + c.minor);
+    EXPECT_EQ(zk_outcome_on_interrupt(), c.expected) << c.major << "." << c.minor;
+    ExpectNoTransfers();
+    zk_close_device();
+  }
+  EXPECT_EQ(zk_outcome_on_interrupt(), ZK_ERR_NOT_USABLE);
+  EXPECT_EQ(zk_opened_version(nullptr, nullptr), ZK_ERR_NO_HANDLE);
+  SetBootloaderMode(true);
+  ASSERT_EQ(OpenReceiver(), ZK_STATE_BOOTLOADER);
+  EXPECT_EQ(zk_outcome_on_interrupt(), ZK_ERR_NOT_USABLE);
+}
+
+// One holder at a time, as usbfs grants the interface: another program's
+// claim is reported, never overridden, and ends with its handle.
+TEST_F(Open, ClaimIsHeldByOneProgramAtATime) {
+  ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
+  std::vector<zk_usb_device *> devices;
+  ASSERT_EQ(bus().get_device_list(devices), 1);
+  zk_usb_handle *other = nullptr;
+  ASSERT_EQ(bus().open(devices[0], &other), 0);
+  EXPECT_EQ(bus().claim_interface(other, 1), zk::kUsbErrorBusy);  // the open holds it
+
+  EXPECT_EQ(zk_claim_receiver(0), 0);
+  EXPECT_EQ(bus().claim_interface(other, 1), 0);
+  EXPECT_EQ(zk_claim_receiver(1), ZK_ERR_IN_USE);
+  EXPECT_EQ(zk_get_state(), ZK_RX_NORMAL);  // the default pipe needs no claim
+
+  bus().close(other);
+  EXPECT_EQ(zk_claim_receiver(1), 0);
+  zk_close_device();
+  EXPECT_EQ(zk_claim_receiver(1), ZK_ERR_NOT_USABLE);
+  bus().free_device_list(devices);
+}
+
+}  // namespace

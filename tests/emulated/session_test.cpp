@@ -8,10 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "program_output.h"
@@ -128,6 +132,29 @@ TEST_F(ScriptedSession, SameOutputOnTheVirtualBackendAndOnRealLibusb) {
   EXPECT_EQ(ReadFile(root_ / "emulated" / "receiver.state"),
             ReadFile(root_ / "virtual" / "receiver.state"));
   EXPECT_FALSE(fs::exists(root_ / "emulated" / "decoy.state"));
+}
+
+// The monitor on real libusb, libudev and libevdev: a press from
+// zirko-virtual reaches it as the kernel's HID driver would send it.
+TEST_F(ScriptedSession, MonitorReadsAPressThroughTheEmulatedInputNode) {
+  const fs::path dir = root_ / "emulated";
+  std::ofstream(dir / "receiver.state", std::ios::app)
+      << "eeprom 000: 00 0B 36 06 00 03 00 CC CC E9 66\n";  // CCCC0003 sends vol_up
+  auto monitor = std::async(std::launch::async, [&] { return Emulated({"monitor", "-t", "4"}); });
+  for (int i = 0; i < 500 && ReadFile(dir / ".out").find("Ctrl-C") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const Outcome press = RunIn(
+      root_,
+      {ZIRKO_VIRTUAL_TOOL_BIN, "--state", (dir / "receiver.state").string(), "press", "0xCCCC0003"},
+      {});
+  EXPECT_EQ(press.out, "Pressed button CCCC0003: the receiver sent its key.\n");
+  const Outcome r = monitor.get();
+  EXPECT_TRUE(
+      std::regex_match(r.out, std::regex(R"(Keys from /dev/input/event\d+ \(Ctrl-C ends\):\n)"
+                                         R"(vol_up +button 0 \(CCCC0003\)\n)")))
+      << r.out;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
 }
 
 TEST_F(ScriptedSession, LauncherPassesTheProgramsStatusAndRefusesAMissingProgram) {

@@ -118,6 +118,22 @@ class AdvancedWindowTest : public QObject {
     QVERIFY(box("sequenceBox")->isEnabled());
   }
 
+  // Settings changed by another program show when the window is shown
+  // again, and while it is shown.
+  void shownWindowFollowsChangesElsewhere() {
+    open(3, 8);
+    window->refreshSettings(true);
+    QVERIFY(!box("sleepBox")->isChecked());
+    QCOMPARE(zk_set_sleep_detect(1), 0);  // as zirko_util would
+    window->show();
+    QVERIFY(box("sleepBox")->isChecked());
+    QCOMPARE(zk_set_sleep_detect(0), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!box("sleepBox")->isChecked(), 5000);
+    const int writes = this->writes();
+    window->hide();
+    QCOMPARE(this->writes(), writes);  // reading writes nothing back
+  }
+
   void forcedUpgradeClosesTheWindowFirst() {
     window->setEnabled(true);
     window->show();

@@ -47,6 +47,7 @@ class ButtonMapMenuTest : public QObject {
 
     h->answers << "OK";
     h->window->menuFormatDevice();
+    QVERIFY(h->awaitJob());
     QVERIFY(h->rig->Entries().empty());
 
     h->chosenFiles << dir.filePath("remote.zmap");

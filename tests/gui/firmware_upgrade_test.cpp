@@ -1,7 +1,7 @@
 // Upgrades from the embedded firmware against the virtual receiver: when the
 // window offers or forces one, which image it picks, and what a failure or a
 // real receiver changes.
-#include "firmware_upgrade.h"
+#include "firmware_images.h"
 
 #include <QProgressBar>
 #include <QPushButton>
@@ -138,22 +138,30 @@ class FirmwareUpgradeTest : public QObject {
   }
 
   // Release candidates up to 255.14 and the mislabelled 1.4 are replaced
-  // whatever the answer to the offer.
+  // without a question, which either answer would have ended in; the
+  // status says why while it runs.
   void replacedFirmwareIsUpgraded_data() {
     QTest::addColumn<int>("major");
     QTest::addColumn<int>("minor");
     QTest::addColumn<int>("questions");
-    QTest::newRow("255.14") << 255 << 14 << 0;
-    QTest::newRow("255.0") << 255 << 0 << 0;
-    QTest::newRow("1.4 declined") << 1 << 4 << 1;
+    QTest::addColumn<QString>("why");
+    const QString testRelease = "is a test release that must be replaced: installing firmware v3.8";
+    QTest::newRow("255.14") << 255 << 14 << 0 << "Firmware v255.14 " + testRelease;
+    QTest::newRow("255.0") << 255 << 0 << 0 << "Firmware v255.0 " + testRelease;
+    QTest::newRow("1.4, never asked")
+        << 1 << 4 << 0
+        << "Firmware v1.4 is older firmware numbered wrongly and must be replaced: installing "
+           "firmware v3.8";
   }
   void replacedFirmwareIsUpgraded() {
     QFETCH(int, major);
     QFETCH(int, minor);
     QFETCH(int, questions);
+    QFETCH(QString, why);
     h->rig->SetFirmwareVersion(major, minor);
     h->answers << "No";
     h->poll();
+    QCOMPARE(h->status(), why);
     QVERIFY(h->awaitUpgrade());
     QCOMPARE(h->asked.size(), questions);
     expectUpgradedFrom(kStandardNew);
@@ -180,7 +188,7 @@ class FirmwareUpgradeTest : public QObject {
     if (corvane) h->rig->SetCorvane();
     h->rig->receiver().reenumerate(zk::virt::Mode::kBootloader);
     h->poll();
-    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Disconnected"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Bootloader"));
     QCOMPARE(h->pagesSent(), 0);
     h->poll();
     QVERIFY(h->awaitUpgrade());
@@ -283,7 +291,7 @@ class FirmwareUpgradeTest : public QObject {
 
     h->rig->receiver().reenumerate(zk::virt::Mode::kBootloader);
     for (int i = 0; i < 3; ++i) h->poll();
-    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected [DFU]"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Bootloader"));
     QCOMPARE(h->status(), QString("No built-in firmware for this receiver"));
     QCOMPARE(h->pagesSent(), 0);
     h->window->menuSaveConfig();
@@ -329,7 +337,7 @@ class FirmwareUpgradeTest : public QObject {
                                 "built-in firmware v3.8 was installed instead"
                              << "Firmware v3.8" << 1;
     QTest::newRow("older, sound") << "sound"
-                                  << "Firmware successfully upgraded"
+                                  << "Firmware v3.7 installed in place of v3.8"
                                   << "Firmware v3.7" << 1;
   }
   void fileUpgradeOutcomes() {
@@ -356,6 +364,26 @@ class FirmwareUpgradeTest : public QObject {
     if (kind == "corrupt") QVERIFY(h->flash() == WindowHarness::resource(kStandardNew));
   }
 
+  // Pulled out in the middle of a file's upload, the receiver comes back in
+  // its bootloader a moment later: waited for, given the built-in firmware,
+  // and the status says that the file was not installed and why.
+  void fileUploadCutOffIsReportedAsWhatHappened() {
+    h->poll();
+    h->rig->receiver().edit([](zk::virt::ReceiverState &s) {
+      s.bootloader_faults.unplug_at_page = 20;
+      s.reenumerate_delay_ms = 250;
+    });
+    QTemporaryDir dir;
+    h->chosenFiles << writeImage(dir, imageOf(3, 7, 4096));
+    h->window->menuUploadFirmware();
+    QVERIFY(h->awaitUpgrade());
+    QCOMPARE(h->status(), QString("picked.bin was not installed (the upload did not finish); the "
+                                  "built-in firmware v3.8 was installed instead"));
+    QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
+    QCOMPARE(h->version(), QString("Firmware v3.8"));
+    QVERIFY(h->flash() == WindowHarness::resource(kStandardNew));
+  }
+
   // A receiver newer than this application says so, stays so from poll to
   // poll, and can be brought back to a known version from a file.
   void newerFirmwareCanBeUpgradedFromAFile() {
@@ -373,7 +401,7 @@ class FirmwareUpgradeTest : public QObject {
     h->chosenFiles << writeImage(dir, imageOf(3, 8, 4096));
     h->window->menuUploadFirmware();
     QVERIFY(h->awaitUpgrade());
-    QCOMPARE(h->status(), QString("Firmware successfully upgraded"));
+    QCOMPARE(h->status(), QString("Firmware v3.8 installed in place of v3.9"));
     QCOMPARE(h->title(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
     QCOMPARE(h->version(), QString("Firmware v3.8"));
     QCOMPARE(h->window->indicatorPicture(), QString(":/images/bottom_connected.png"));

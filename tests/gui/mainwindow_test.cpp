@@ -1,7 +1,9 @@
 #include "mainwindow.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -75,6 +77,7 @@ class MainWindowTest : public QObject {
     rig = std::make_unique<zk::test::VirtualRig>();
     worker = std::make_unique<zirko_interrupt>();
     window = std::make_unique<MainWindow>(worker.get());
+    window->session()->setBootloaderGrace(std::chrono::milliseconds(0));
     asked.clear();
     answers.clear();
     window->setAsker([this](QWidget *, const Question &q) {
@@ -294,6 +297,7 @@ class MainWindowTest : public QObject {
     answers << "Start over" << confirmation;
     rig->receiver().press(0xD2);
     poll();
+    QTRY_VERIFY(!window->isUpgrading());
     expectIdleWith(statusAfter);
     QCOMPARE(asked.size(), 2);
     QCOMPARE(asked[1].text, QString("Are you sure you want to remove all saved data?"));
@@ -339,9 +343,9 @@ class MainWindowTest : public QObject {
                            << "newer"
                            << "Firmware v3.9";
     QTest::newRow("bootloader") << "bootloader"
-                                << "Connected [DFU]"
+                                << "Bootloader"
                                 << "bootloader"
-                                << "Bootldr v2.1";
+                                << "Bootloader v2.1";
     QTest::newRow("unplugged") << "none"
                                << "Disconnected"
                                << "disconnected"
@@ -432,6 +436,108 @@ class MainWindowTest : public QObject {
     QTest::keyClick(window->widgets().KeyboardView, Qt::Key_C);
     QCOMPARE(window->currentOperation(), int(MainWindow::kRecording));
     QVERIFY(!key("c")->getHighlighted());
+  }
+
+  // From the keyboard and the clock: Esc ends what runs, a click on
+  // another key switches the recording to it, and a wait nobody answers
+  // ends by itself with the countdown.
+  void recordingEndsOrSwitches_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("statusAfter");
+    QTest::addColumn<int>("operationAfter");
+    QTest::addColumn<int>("recordRequests");
+    QTest::newRow("esc while recording") << "esc record"
+                                         << "Recording stopped" << int(MainWindow::kIdle) << 1;
+    QTest::newRow("esc while erasing") << "esc erase"
+                                       << "Erasing cancelled" << int(MainWindow::kIdle) << 0;
+    QTest::newRow("another key") << "other key"
+                                 << "Press the button to be paired with 'b'"
+                                 << int(MainWindow::kRecording) << 2;
+    QTest::newRow("the same key") << "same key"
+                                  << "Recording stopped" << int(MainWindow::kIdle) << 1;
+    QTest::newRow("nobody presses") << "timeout"
+                                    << "No button was pressed in time; click the key to try again"
+                                    << int(MainWindow::kIdle) << 1;
+  }
+  void recordingEndsOrSwitches() {
+    QFETCH(QString, how);
+    QFETCH(QString, statusAfter);
+    QFETCH(int, operationAfter);
+    QFETCH(int, recordRequests);
+    connectReceiver();
+    window->selectKeyboard("Windows_us101");
+    window->setRecordWait(1);
+    if (how == "esc erase")
+      window->on_erase_clicked();
+    else
+      layout()->keyClicked(key("a"));
+    QVERIFY(window->widgets().progressBar->isVisible() || how == "esc erase");
+    if (how.startsWith("esc")) QTest::keyClick(window.get(), Qt::Key_Escape);
+    if (how == "other key") layout()->keyClicked(key("b"));
+    if (how == "same key") layout()->keyClicked(key("a"));
+    if (how == "timeout") QTRY_COMPARE_WITH_TIMEOUT(status(), statusAfter, 3000);
+    QCOMPARE(status(), statusAfter);
+    QCOMPARE(window->currentOperation(), operationAfter);
+    QCOMPARE(rig->RequestCount(kVendorIn, kRecordRequest), recordRequests);
+    QCOMPARE(rig->receiver().waiting_for_button(), operationAfter != MainWindow::kIdle);
+    QCOMPARE(key("a")->getHighlighted(), false);
+    QCOMPARE(window->widgets().progressBar->isVisible(), operationAfter != MainWindow::kIdle);
+  }
+
+  // Tab reaches go and erase from the picture; Space presses them.
+  void tabReachesGoAndErase() {
+    connectReceiver();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    window->widgets().KeyboardView->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), window->widgets().go);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), window->widgets().erase);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QCOMPARE(window->currentOperation(), int(MainWindow::kErasing));
+  }
+
+  // Down to a 1024 x 600 screen and to scale 2 on 1280 x 900 (640 x 450
+  // of room), the status, go, erase and the whole picture stay in view.
+  void everythingStaysInViewOnSmallScreens_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("1024x600") << QSize(1024, 560);
+    QTest::newRow("scale 2 on 1280x900") << QSize(640, 410);
+    QTest::newRow("as drawn") << QSize(800, 600);
+  }
+  void everythingStaysInViewOnSmallScreens() {
+    QFETCH(QSize, size);
+    window->resize(size);
+    QCoreApplication::processEvents();
+    QCOMPARE(window->size(), size);
+    const MainWindowUi &ui = window->widgets();
+    const QRect area = ui.centralWidget->rect();
+    for (QWidget *widget : std::initializer_list<QWidget *>{ui.go, ui.erase, ui.Notification,
+                                                            ui.indicator, ui.KeyboardView}) {
+      const QRect shown(widget->mapTo(ui.centralWidget, QPoint(0, 0)), widget->size());
+      QVERIFY2(!shown.isEmpty() && area.contains(shown), qPrintable(widget->objectName()));
+    }
+    const QRect picture =
+        ui.KeyboardView->mapFromScene(layout()->sceneBoundingRect()).boundingRect();
+    QVERIFY(ui.KeyboardView->viewport()->rect().adjusted(-2, -2, 2, 2).contains(picture));
+  }
+
+  void checkForUpgradesComparesWithTheBuiltInFirmware_data() {
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("older") << 7
+                           << "Firmware v3.7 can be upgraded to v3.8: Advanced > Force FW Upgrade";
+    QTest::newRow("same") << 8 << "Firmware v3.8 is the latest this application carries";
+    QTest::newRow("newer") << 9 << "Firmware v3.9 is newer than the v3.8 this application carries";
+  }
+  void checkForUpgradesComparesWithTheBuiltInFirmware() {
+    QFETCH(int, minor);
+    QFETCH(QString, said);
+    rig->SetFirmwareVersion(3, minor);
+    poll();
+    window->widgets().actionCheck_For_Upgrades->trigger();
+    QCOMPARE(status(), said);
   }
 
   void closingSetsNormalAndReleasesTheReceiver() {

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QMenu>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
@@ -58,6 +59,7 @@ class MenusTest : public QObject {
     connectReceiver();
     h->answers << answer;
     h->window->menuFormatDevice();
+    QVERIFY(h->awaitJob());
     QCOMPARE(h->asked.size(), 1);
     QCOMPARE(h->asked[0].text, QString("Are you sure you want to remove all saved data?"));
     QCOMPARE(h->asked[0].informativeText, QString("\nThis will remove all saved remote keys\n"));
@@ -92,10 +94,12 @@ class MenusTest : public QObject {
 
     h->answers << "OK";
     h->window->menuFormatDevice();
+    QVERIFY(h->awaitJob());
     QVERIFY(h->rig->Entries().empty());
 
     h->chosenFiles << file;
     h->window->menuLoadConfig();
+    QVERIFY(h->awaitJob());
     QCOMPARE(h->status(), QString("File restored"));
     QCOMPARE(h->fileRequests.last().mode, FileRequest::kOpen);
     QCOMPARE(h->fileRequests.last().title, QString("Open File"));
@@ -112,6 +116,7 @@ class MenusTest : public QObject {
     h->rig->AddEntry(0xC1, 0, 0x04);
     h->chosenFiles << dir.filePath("no such backup.zcfg");
     h->window->menuLoadConfig();
+    QVERIFY(h->awaitJob());
     QCOMPARE(h->status(), QString("Could not restore file"));
     QCOMPARE(h->rig->ImageSize(), 5 + 6);
 
@@ -144,6 +149,25 @@ class MenusTest : public QObject {
     QCOMPARE(h->fileRequests[0].proposedFile, home.filePath("my_zirko_config"));
     QCOMPARE(h->fileRequests[1].proposedFile, home.filePath("Desktop/my_zirko_config"));
     QCOMPARE(h->fileRequests[2].proposedFile, home.filePath("Desktop/zirko"));
+  }
+
+  // The layout chosen from the Controllers menu is the one shown at the
+  // next start; one that no longer exists gives the first layout.
+  void chosenLayoutIsRememberedForTheNextStart() {
+    QTemporaryDir dir;
+    auto memory = std::make_shared<QSettings>(dir.filePath("zirko_gui.ini"), QSettings::IniFormat);
+    {
+      MainWindow first(h->worker.get(), nullptr, memory);
+      for (QAction *action : first.widgets().menuController->actions())
+        if (action->data().toString() == "Kodi") action->trigger();
+      QCOMPARE(first.shownKeyboard()->getName(), QString("Kodi"));
+    }
+    MainWindow second(h->worker.get(), nullptr, memory);
+    QCOMPARE(second.shownKeyboard()->getName(), QString("Kodi"));
+    memory->setValue("window/layout", "Gone");
+    MainWindow third(h->worker.get(), nullptr, memory);
+    QCOMPARE(third.shownKeyboard()->getName(), QString("Minimalist"));
+    QVERIFY(MainWindow::programMemory() == nullptr);  // this suite keeps nothing
   }
 
   void everyDeviceItemRefusesWithoutAReceiver() {

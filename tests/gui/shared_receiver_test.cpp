@@ -2,6 +2,7 @@
 // shared through its state file: what the window records, zirko_util lists
 // while the window runs, and zirko-virtual pulls the receiver out from
 // under the window and plugs it in again.
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -10,6 +11,7 @@
 
 #include "graphicskey.h"
 #include "graphicskeyboard.h"
+#include "image.h"
 #include "mainwindow.h"
 #include "quiet_receiver.h"
 #include "state_file.h"
@@ -81,6 +83,46 @@ class SharedReceiverTest : public QObject {
     poll();
     QVERIFY(window->isConnected());
     QCOMPARE(window->windowTitle(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
+  }
+
+  // zirko_util's upgrade while the window polls on its own: the window
+  // takes neither the receiver the utility holds nor its bootloader between
+  // the utility's switch and its next open, and the receiver ends with the
+  // utility's image.
+  void anotherProgramsUpgradeEndsWithItsImage() {
+    zk::virt::ImageInfo info;
+    info.version = {3, 7, {2, 2, 25}};
+    info.scm_hash = 0xF11E0307u;
+    const auto image = zk::virt::make_image(info, 4096);
+    QFile file(tmp.filePath("fw37.bin"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char *>(image.data()), qint64(image.size()));
+    file.close();
+    // A receiver that takes its time to leave and come back, as real ones do.
+    zk::virt::ReceiverState slow = zk::test::QuietReceiverState();
+    slow.leave_delay_ms = 300;
+    slow.reenumerate_delay_ms = 100;
+    QVERIFY(zk::virt::write_file_atomically(tmp.filePath("receiver.state").toStdString(),
+                                            zk::virt::format_state(slow)));
+    int offers = 0;
+    window->setAsker([&](QWidget *, const Question &) {
+      ++offers;
+      return QString("No");
+    });
+
+    QProcess upgrade;
+    upgrade.start(ZIRKO_UTIL_BIN, {"upgrade", file.fileName()});
+    while (!upgrade.waitForFinished(10)) QCoreApplication::processEvents();
+    QCOMPARE(upgrade.exitCode(), 0);
+    // Longer than the window takes to find the receiver again.
+    QElapsedTimer after;
+    after.start();
+    while (after.elapsed() < 1500) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+
+    QVERIFY(run(ZIRKO_UTIL_BIN, {"version"}).contains("Firmware: v3.7 [F11E0307]"));
+    QCOMPARE(window->windowTitle(), QString("Zirko v" ZIRKO_VERSION " - Connected"));
+    QCOMPARE(window->widgets().version->text(), QString("Firmware v3.7"));
+    QCOMPARE(offers, 1);
   }
 };
 

@@ -48,7 +48,7 @@ class UpgradePolicyTest : public QObject {
     QTest::newRow("newer") << 3.9f << 3 << 9 << false << true << "newer";
     QTest::newRow("release candidate") << 255.14f << 255 << 14 << false << true << "newer+upgrade";
     QTest::newRow("release candidate past 14") << 255.15f << 255 << 15 << false << true << "newer";
-    QTest::newRow("mislabeled 1.4") << 1.4f << 1 << 4 << false << true << "offer+upgrade";
+    QTest::newRow("mislabeled 1.4") << 1.4f << 1 << 4 << false << true << "upgrade";
     QTest::newRow("held in bootloader") << 3.7f << 3 << 7 << true << true << "upgrade";
     QTest::newRow("older, no fit") << 3.7f << 3 << 7 << false << false << "refuse";
     QTest::newRow("rc, no fit") << 255.14f << 255 << 14 << false << false << "newer+refuse";

@@ -34,6 +34,8 @@ struct WindowHarness {
       fileRequests.append(request);
       return chosenFiles.isEmpty() ? QString() : chosenFiles.takeFirst();
     });
+    // A bootloader found is taken on the next poll, as nobody else uses it.
+    window->session()->setBootloaderGrace(std::chrono::milliseconds(0));
     window->show();
   }
   ~WindowHarness() {
@@ -43,6 +45,7 @@ struct WindowHarness {
   }
 
   void poll() { window->checkHardwareStatus(); }
+  ReceiverSession *session() const { return window->session(); }
   // Lets a running upgrade end and its result reach the window; false when
   // it is still running after the time given.
   bool awaitUpgrade(int timeoutMs = 20000) {
@@ -51,6 +54,8 @@ struct WindowHarness {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return !window->isUpgrading();
   }
+  // Lets a clear or a restore, which run off the window's thread, end.
+  bool awaitJob(int timeoutMs = 20000) { return awaitUpgrade(timeoutMs); }
   QString status() const { return window->widgets().Notification->text(); }
   QString title() const { return window->windowTitle(); }
   QString version() const { return window->widgets().version->text(); }

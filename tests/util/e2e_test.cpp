@@ -4,6 +4,7 @@
 // scenario share the receiver, so a later step sees what an earlier one did.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -90,6 +91,7 @@ const std::string kHelpList =
     "  keys           Shows the recorded remote keys and their pairings\n"
     "  list           List the receivers plugged in, to choose one with --device\n"
     "  loadconfig     Load configuration file from disk to zirko\n"
+    "  monitor        Show each key the receiver sends, and the buttons that send it\n"
     "  noise_canceler Noise canceler to prevent phantom presses\n"
     "  normal         Put zirko in normal user mode\n"
     "  peek           Peek EEPROM address\n"
@@ -173,6 +175,8 @@ std::string settings(const std::string &version, const char *sleep, const char *
          "\n" + tail;
 }
 
+const std::string kMonitorTime =
+    "[E] monitor(#): the time is a number of seconds from 1 to 86400\n";
 const char *kNotSupported = "Error: not supported by this receiver (-12)\n";
 // A receiver running its firmware has no upgrade left unfinished.
 const std::string kStatusOk = "Last upgrade attempt: OK (running firmware)\n";
@@ -664,6 +668,26 @@ std::vector<Scenario> scenarios() {
          1,
          "[E] zk_ver2_set_interkey_delay(#): invalid interkey delay, range[0-7], def 6\n",
          "interkey_delay"}}},
+      {"MonitorChecksItsTimeAndNeedsTheFirmware",
+       kGen3,
+       {{{"monitor", "-t", "0"}, "", 2, kMonitorTime},
+        {{"monitor", "--time=86401"}, "", 2, kMonitorTime},
+        {{"monitor", "-t", "x"}, "", 2, "[E] monitor(#): invalid number: x\n" + kMonitorTime},
+        {{"monitor", "-t", "1"}, "Keys from the virtual receiver (Ctrl-C ends):\n"},
+        {{"--json", "monitor", "-t", "1"},
+         "{\"receiver\":\"listening\",\"source\":\"the virtual receiver\"}\n"}}},
+      {"MonitorWithoutAReceiver",
+       kNone,
+       {{{"monitor", "-t", "1"}, kNoDevice, 1},
+        {{"--json", "monitor", "-t", "1"},
+         "",
+         1,
+         "{\"error\":\"device disconnected, can't run command\",\"code\":-19}\n"}}},
+      {"MonitorInTheBootloader",
+       kBoot2,
+       {{{"monitor", "-t", "1"},
+         "Error: the receiver runs its bootloader: it sends no keys\n",
+         1}}},
   };
 }
 
@@ -842,14 +866,97 @@ TEST_F(TempDir, JsonSettingsHasTheDocumentedFields) {
       nlohmann::json::parse(R"({"index":1,"hash":"BBBB0002","key":"F5","modifier":0,"usage":62})"));
 }
 
-// The 28 command names of the help list, in its order.
+// Six buttons: a, F5, two that both send vol_up, caps lock (no name) and
+// control with return.
+const std::string kSixKeys =
+    "eeprom 000: 00 29 36 06 00 01 00 AA AA 00 04 02 00 BB BB 00\n"
+    "eeprom 010: 3E 03 00 CC CC E9 66 04 00 DD DD E9 66 05 00 EE\n"
+    "eeprom 020: EE 00 39 06 00 FF FF 01 28\n";
+
+// A monitor running beside the presses of zirko-virtual, as a person runs
+// both in two terminals.
+class Monitor : public TempDir {
+ protected:
+  void SetUp() override {
+    TempDir::SetUp();
+    fs::create_directory(dir_ / "tool");
+    std::ofstream(dir_ / "receiver.state") << kFast << kSixKeys;
+  }
+  // zirko-virtual on the same receiver, its output kept apart from the monitor's.
+  void Tool(const std::string &command, const std::string &hash = "") {
+    std::vector<std::string> args{"--state", (dir_ / "receiver.state").string(), command};
+    if (!hash.empty()) args.push_back(hash);
+    EXPECT_EQ(run(ZIRKO_VIRTUAL_TOOL, args, dir_ / "tool").status, 0) << command;
+  }
+  // Whether the monitor has printed `text` within 10 s.
+  bool Shown(const std::string &text) {
+    for (int i = 0; i < 500; ++i) {
+      if (ReadFile(dir_ / "stdout").find(text) != std::string::npos) return true;
+      usleep(20 * 1000);
+    }
+    return false;
+  }
+};
+
+TEST_F(Monitor, NamesTheKeyOfEachPressedButtonAndTheButtonsThatSendIt) {
+  const pid_t monitor = spawn(ZIRKO_UTIL_BIN, {"monitor", "-t", "4"}, dir_);
+  ASSERT_TRUE(Shown("(Ctrl-C ends)"));
+  Tool("press", "0xCCCC0003");
+  Tool("press", "0x12345678");  // never recorded: queued for a recording, types nothing
+  Tool("press", "0xAAAA0001");
+  Tool("press", "0xEEEE0005");
+  Tool("press", "0xFFFF0006");
+  const Result r = finish(monitor, dir_);
+  EXPECT_EQ(r.out,
+            "Keys from the virtual receiver (Ctrl-C ends):\n"
+            "vol_up                   buttons 2 (CCCC0003), 3 (DDDD0004)\n"
+            "a                        button 0 (AAAA0001)\n"
+            "usage=0x39 modifier=0x00 button 4 (EEEE0005)\n"
+            "left_ctrl return         button 5 (FFFF0006)\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(run(ZIRKO_VIRTUAL_TOOL, {"--state", (dir_ / "receiver.state").string(), "show"},
+                dir_ / "tool")
+                .out.find("Queued:      12345678\n"),
+            std::string::npos);
+}
+
+TEST_F(Monitor, JsonLinesFollowTheReceiverThroughAnUnplugUntilCtrlC) {
+  const pid_t monitor = spawn(ZIRKO_UTIL_BIN, {"--json", "monitor"}, dir_);
+  ASSERT_TRUE(Shown("listening"));
+  Tool("press", "0xCCCC0003");
+  ASSERT_TRUE(Shown("vol_up"));
+  Tool("unplug");
+  ASSERT_TRUE(Shown("unplugged"));
+  Tool("plug");
+  ASSERT_TRUE(Shown("back"));
+  Tool("press", "0xBBBB0002");
+  ASSERT_TRUE(Shown("F5"));
+  kill(monitor, SIGINT);
+  const Result r = finish(monitor, dir_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<nlohmann::json> lines;
+  std::istringstream out(r.out);
+  for (std::string line; std::getline(out, line);) lines.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(lines.size(), 5u) << r.out;
+  EXPECT_EQ(lines[0],
+            nlohmann::json::parse(R"({"receiver":"listening","source":"the virtual receiver"})"));
+  EXPECT_EQ(lines[1], nlohmann::json::parse(R"({"key":"vol_up","usage":102,"modifier":233,
+      "buttons":[{"index":2,"hash":"CCCC0003"},{"index":3,"hash":"DDDD0004"}]})"));
+  EXPECT_EQ(lines[2]["receiver"], "unplugged");
+  EXPECT_EQ(lines[3]["receiver"], "back");
+  EXPECT_EQ(lines[4], nlohmann::json::parse(R"({"key":"F5","usage":62,"modifier":0,
+      "buttons":[{"index":1,"hash":"BBBB0002"}]})"));
+}
+
+// The 29 command names of the help list, in its order.
 std::vector<std::string> listed_commands() {
   std::vector<std::string> names;
   std::istringstream lines(kHelpList);
   std::string word;
   for (std::string line; std::getline(lines, line);)
     if (std::istringstream(line) >> word && word != "Commands:") names.push_back(word);
-  EXPECT_EQ(names.size(), 28u);
+  EXPECT_EQ(names.size(), 29u);
   return names;
 }
 
@@ -952,7 +1059,7 @@ TEST(CommandLinks, OnePerCommand) {
     linked.push_back(entry.path().filename().string());
   }
   std::sort(linked.begin(), linked.end());
-  EXPECT_EQ(listed.size(), 28u);
+  EXPECT_EQ(listed.size(), 29u);
   EXPECT_EQ(linked, listed);
 }
 

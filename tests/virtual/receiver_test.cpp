@@ -127,6 +127,41 @@ TEST_F(ReceiverModel, RecordedButtonTypesItsKeyInNormalMode) {
   EXPECT_EQ(receiver->key_reports(), (std::vector<KeyReport>{{0xABCD, 0x04, 0x02}}));
 }
 
+// What a person's press does depends on what the receiver is doing; only a
+// typed key reaches the programs that follow the keys.
+TEST_F(ReceiverModel, APressIsTakenTypedOrQueued) {
+  EXPECT_EQ(Record(0x66, 0xE9, 0xABCD), kStateDone);
+  using P = Receiver::Pressed;
+  EXPECT_EQ(receiver->press_button(0xABCD).outcome, P::kTyped);
+  EXPECT_EQ(receiver->press_button(0x5555).outcome, P::kQueued);
+  // The queued button is what the next wait records.
+  ASSERT_EQ(host.in(0xC0, 1, 0x04, 0, 1), 1);
+  EXPECT_EQ(host.state(), kStateDone);
+  ASSERT_EQ(host.in(0xC0, 1, 0x05, 0, 1), 1);
+  EXPECT_EQ(receiver->press_button(0xABCD).outcome, P::kTaken);
+  EXPECT_EQ(host.state(), kStateExists);
+  ASSERT_EQ(host.in(0xC0, 0, 0, 0, 1), 1);
+  receiver->unplug();
+  EXPECT_EQ(receiver->press_button(0xABCD).outcome, P::kQueued);
+  EXPECT_EQ(receiver->key_reports(), (std::vector<KeyReport>{{0xABCD, 0x66, 0xE9}}));
+}
+
+// The log of sent keys keeps the latest ones and counts them all, so a
+// program that looked last after `seen` keys gets exactly the newer ones.
+TEST_F(ReceiverModel, SentKeysAreBoundedAndFollowedByCount) {
+  EXPECT_EQ(Record(0x04, 0, 0xA), kStateDone);
+  const uint64_t start = receiver->keys_sent_after(0).total;
+  for (int i = 0; i < 20; ++i) receiver->press(0xA);
+  const auto all = receiver->keys_sent_after(start);
+  EXPECT_EQ(all.total, start + 20);
+  EXPECT_EQ(all.reports.size(), kSentKeysKept);
+  EXPECT_EQ(receiver->keys_sent_after(all.total - 3).reports.size(), 3u);
+  EXPECT_TRUE(receiver->keys_sent_after(all.total).reports.empty());
+  // A count above what it sent (a receiver that lost power): all it keeps is new.
+  EXPECT_EQ(receiver->keys_sent_after(all.total + 5).reports.size(), kSentKeysKept);
+  EXPECT_TRUE(all.present);
+}
+
 TEST_F(ReceiverModel, SettingsTakeEffectWhenApplied) {
   ASSERT_EQ(host.in(0xC2, 3, 2, 0x21), 1);  // delay 1, sensitivity 2
   EXPECT_EQ(receiver->active_settings().first, kDefaultSettingsA);

@@ -92,7 +92,8 @@ TEST_P(OneRecordsAnotherLists, WhileTheRecorderStillHasItOpen) {
   for (int i = 0; i < 500 && !presser.receiver()->waiting_for_button(); ++i)
     std::this_thread::sleep_for(10ms);
   ASSERT_TRUE(presser.receiver()->waiting_for_button());
-  EXPECT_TRUE(presser.receiver()->press_button(0xCAFE0001).second);
+  EXPECT_EQ(presser.receiver()->press_button(0xCAFE0001).outcome,
+            zk::virt::Receiver::Pressed::kTaken);
   EXPECT_EQ(result.receive(), 0);
   OpenHere();
   EXPECT_EQ(zk_keys_recorded(), 1);

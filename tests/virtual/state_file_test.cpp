@@ -279,3 +279,30 @@ TEST(StateFileKeys, ReadmeTableNamesExactlyTheKeys) {
 
 }  // namespace
 }  // namespace zk::virt
+
+namespace zk::virt {
+namespace {
+
+// The running state keeps a full log of sent keys within its record, and a
+// torn or edited log reads as a receiver that just got power.
+TEST(RunRecord, SentKeysSurviveARoundTripAndBadOnesAreRefused) {
+  RunState run;
+  run.keys_sent = 1000;
+  for (uint32_t i = 0; i < kSentKeysKept; ++i)
+    run.sent_keys.push_back({0xFFFFFFF0u + i, 0x66, static_cast<uint8_t>(0xE9 + i)});
+  const std::string text = format_run(run);
+  EXPECT_LE(text.size(), 2048u);
+  EXPECT_EQ(parse_run(text), run);
+  EXPECT_EQ(parse_run(format_run(RunState{})), RunState{});
+  const std::string line = text.substr(text.find("sent_keys "));
+  for (const char *bad :
+       {"sent_keys \n", "sent_keys 1:2\n", "sent_keys 1:2:3:4\n", "sent_keys 123456789:1:1\n",
+        "sent_keys 1:100:1\n", "sent_keys 1:1:1x\n"}) {
+    std::string broken = text;
+    broken.replace(broken.find("sent_keys "), line.find('\n') + 1, bad);
+    EXPECT_FALSE(parse_run(broken)) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace zk::virt

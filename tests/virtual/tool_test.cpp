@@ -63,6 +63,8 @@ TEST_F(Tool, PressesShowsAndResetsTheSharedReceiver) {
   ASSERT_EQ(host.in(0xC0, 1, 0x05, 0, 1), 1);
   EXPECT_EQ(Run("--state " + path_ + " press 0xBBBB0002"), 0);
   EXPECT_EQ(out_, "Pressed button BBBB0002: the receiver took it.\n");
+  EXPECT_EQ(Run("--state " + path_ + " press 0xBBBB0002"), 0);
+  EXPECT_EQ(out_, "Pressed button BBBB0002: the receiver sent its key.\n");
   EXPECT_EQ(Run("--state " + path_ + " press 0xAAAA0001"), 0);
   EXPECT_EQ(out_, "Button AAAA0001 queued: the receiver takes it when it next waits for one.\n");
   EXPECT_EQ(Run("--state " + path_ + " show"), 0);

@@ -1,7 +1,7 @@
 // The firmware the application carries: its version texts and its four
 // images, and which of them suits a receiver.
-#ifndef ZIRKO_GUI_FIRMWARE_UPGRADE_H
-#define ZIRKO_GUI_FIRMWARE_UPGRADE_H
+#ifndef ZIRKO_GUI_FIRMWARE_IMAGES_H
+#define ZIRKO_GUI_FIRMWARE_IMAGES_H
 
 #include <QString>
 
@@ -21,4 +21,4 @@ bool placeholderImages();
 
 }  // namespace firmware
 
-#endif  // ZIRKO_GUI_FIRMWARE_UPGRADE_H
+#endif  // ZIRKO_GUI_FIRMWARE_IMAGES_H

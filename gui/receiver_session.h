@@ -1,0 +1,173 @@
+// The one owner of the receiver in the desktop application: it opens and
+// closes it, polls it, reads what it is once when it takes it into use, runs
+// the generation-1 outcome worker, and carries out what UpgradePolicy
+// decides. The window only asks it and draws what its signals say.
+#ifndef ZIRKO_GUI_RECEIVER_SESSION_H
+#define ZIRKO_GUI_RECEIVER_SESSION_H
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <functional>
+
+#include "upgrade_policy.h"
+
+class QThread;
+class QTimer;
+class UpgradeWorker;
+class zirko_interrupt;
+struct UpgradeJob;
+struct UpgradeResult;
+
+class ReceiverSession : public QObject {
+  Q_OBJECT
+
+ public:
+  // What the receiver is to the application; exactly one at a time.
+  enum class State {
+    kAbsent,        // none on the bus
+    kConnected,     // firmware this application knows, ready for use
+    kBootloader,    // in its bootloader
+    kBusy,          // another program holds it
+    kNotAnswering,  // there, but its requests keep failing
+    kRefused,       // firmware newer than this application knows: not used
+  };
+  // How a recording or an erase ended.
+  enum class Outcome { kDone, kNoSpace, kExists, kNotFound, kGone, kInUse };
+
+  // What the receiver in use is, read once when it was taken into use.
+  struct Facts {
+    int major = -1;
+    int minor = -1;
+    int product = 0;
+    bool outcomeOnInterrupt = false;
+    float builtIn = 0;  // version of the built-in firmware for its variant
+  };
+
+  // How long a receiver found in its bootloader, which this application did
+  // not send there, is left to whoever did before it is recovered.
+  static constexpr std::chrono::milliseconds kBootloaderGrace{6000};
+
+  explicit ReceiverSession(zirko_interrupt *worker, QObject *parent = nullptr);
+  ~ReceiverSession() override;
+
+  // The first poll comes a moment later.
+  void start();
+
+  State state() const { return m_state; }
+  const Facts &facts() const { return m_facts; }
+  // The version as the user reads it ("3.8"), or empty with no receiver.
+  QString versionText() const;
+  // An upgrade or a long job owns the library until it ends.
+  bool working() const { return m_upgrading || m_job != nullptr; }
+  bool upgrading() const { return m_upgrading; }
+  QTimer *pollTimer() const { return m_poll; }
+  bool workerWaiting() const;
+  // The poll that opened the receiver in use.
+  void setBusProbe(std::function<bool()> isVirtual) { m_policy.setBusProbe(std::move(isVirtual)); }
+  void setBootloaderGrace(std::chrono::milliseconds grace) { m_grace = grace; }
+  bool builtInFits() const { return m_policy.builtInFits(); }
+
+  // ---- recording and erasing (the outcome arrives as `outcome`) ----
+  // 0, or ZK_ERR_IN_USE / a failure code when it could not start.
+  int record(int modifier, int usage);
+  int erase();
+  // Ends a recording or an erase; the receiver goes back to normal.
+  void stop();
+
+  // ---- long jobs off the window's thread; `jobEnded` gives the result ----
+  bool clearMemory();
+  bool loadConfig(const QByteArray &path);
+  int saveConfig(const QByteArray &path);
+
+  // ---- upgrades ----
+  // Answers the offer `id` (from `upgradeOffered`); a withdrawn one is ignored.
+  void answerOffer(int id, bool upgrade);
+  // The built-in firmware, asked for by the user.
+  bool upgradeBuiltIn();
+  // A chosen image, checked first; false (with `notice`) when refused.
+  bool upgradeFromImage(const QByteArray &image, const QString &name);
+  // Compares the receiver with the built-in firmware, in words.
+  QString upgradeCheck() const;
+
+  void close();
+
+ public slots:
+  void poll();
+
+ signals:
+  void stateChanged(ReceiverSession::State state);
+  void outcome(ReceiverSession::Outcome outcome);
+  // A status text the window shows as it is.
+  void notice(const QString &text);
+  // The window asks; the answer goes to answerOffer.
+  void upgradeOffered(int id);
+  // The receiver the open question was about went away or changed.
+  void questionWithdrawn();
+  // `why`: the status while it runs (empty: the usual one).
+  void upgradeStarted(const QString &installing, const QString &why);
+  void upgradeProgress(int percent);
+  void upgradeEnded(const QString &text);
+  void jobStarted(const QString &text);
+  void jobEnded(bool ok, const QString &text);
+
+ private:
+  enum class Activity { kIdle, kRecording, kErasing };
+
+  void followReceiver();
+  void followRefused();
+  void lookForReceiver();
+  int openReceiver();
+  void takeFirmware();
+  void takeBootloader();
+  void setState(State state);
+  void withdrawOffer();
+  void readFacts();
+  void release();
+  bool claim();
+  void startWorker();
+  void finish(Outcome result);
+  void workerEnded(Outcome result);
+  void dropReceiver(State next);
+  void failedRead();
+  void refuseBuiltIn();
+  QString forcedText(const FirmwareDecision &decision) const;
+  void beginUpgrade(const UpgradeJob &job, const QString &installing, const QString &why = {});
+  void upgradeFinished(const UpgradeResult &result);
+  QString outcomeText(const UpgradeResult &result) const;
+  bool startJob();
+  void runJob(const QString &text, std::function<bool()> job, const QString &done,
+              const QString &failed);
+  QString embeddedVersion() const;
+
+  zirko_interrupt *m_worker;
+  UpgradeWorker *m_upgrader;
+  QTimer *m_poll;
+  UpgradePolicy m_policy;
+  State m_state = State::kAbsent;
+  Facts m_facts;
+  Activity m_activity = Activity::kIdle;
+  bool m_upgrading = false;
+  QThread *m_job = nullptr;
+  bool m_jobResult = false;
+  QString m_installing;
+  // Failed state reads in a row; past a few the receiver shows as not answering.
+  int m_failedReads = 0;
+  // The last scan found nothing: the next waits for the bus to change.
+  bool m_nothingFound = false;
+  // The open offer's number (0: none), and whether it is still to be asked.
+  int m_offerId = 0;
+  int m_offers = 0;
+  bool m_offerDue = false;
+  bool m_refusedShown = false;
+  QString m_shownVersion;
+  // The receiver's bootloader is where this application's upgrade left it.
+  bool m_ownBootloader = false;
+  // Since when a bootloader nobody holds has been seen, for the grace.
+  QElapsedTimer m_bootloaderFree;
+  std::chrono::milliseconds m_grace = kBootloaderGrace;
+};
+
+#endif  // ZIRKO_GUI_RECEIVER_SESSION_H
