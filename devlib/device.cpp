@@ -127,11 +127,13 @@ VersionReply opened_reply{};
 bool opened_known = false;
 
 // Makes the followed receiver current, or the first found; false when the
-// followed one is not among them.
+// followed one is not among them. A receiver followed is the only one kept
+// open: the others are no business of this program.
 bool select_device() {
   zk_first_device();
   if (followed_position.empty()) return true;
   while (current_device && zk_bus_position(current_device) != followed_position) zk_next_device();
+  zk_discard_others();
   return current_device != nullptr;
 }
 
@@ -201,7 +203,18 @@ namespace zk {
 void follow_bus_position(const std::string &position) {
   followed_position = position;
 }
+const std::string &followed_bus_position() {
+  return followed_position;
+}
 }  // namespace zk
+
+void zk_choose_device(const char *position) {
+  followed_position = position ? position : "";
+}
+
+const char *zk_chosen_device() {
+  return followed_position.c_str();
+}
 
 float zk_version_number(int major, int minor) {
   if (major < 0) return float(major);

@@ -131,6 +131,11 @@ void zk_unlink_device(zk_device *device);
 bool zk_last_scan_saw_vendor();
 // Closes and frees every record in the device list; none is current after.
 void zk_discard_devices();
+// Closes and frees every record of a list of the caller's own (without the
+// reset that closing the receiver in use makes).
+void zk_discard_records(zk_device *list);
+// Closes and frees every record but the current one.
+void zk_discard_others();
 // The backend's bus position of a found receiver ("" when unknown).
 std::string zk_bus_position(const zk_device *device);
 
@@ -198,9 +203,10 @@ class WriteLock {
 int restart();
 
 // While set (not empty), zk_open_device takes only the receiver at this bus
-// position: a receiver followed through its re-enumeration, not whichever
-// comes first on the bus.
+// position: the one chosen (zk_choose_device), or a receiver followed
+// through its re-enumeration, not whichever comes first on the bus.
 void follow_bus_position(const std::string &position);
+const std::string &followed_bus_position();
 
 // A transfer's result as the library's calls report it: the byte count, or,
 // when the transfer failed or brought fewer than `least` bytes, ZK_ERR_USB

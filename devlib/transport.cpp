@@ -299,8 +299,19 @@ int zk_claim_receiver(int claim) {
 }
 
 void zk_discard_devices() {
-  discard_after(zk::usb_backend(), &device_list, &device_list);
+  zk_discard_records(&device_list);
   make_current(&device_list);
+}
+
+void zk_discard_records(zk_device *list) { discard_after(zk::usb_backend(), list, list); }
+
+void zk_discard_others() {
+  zk_device *keep = current_device;
+  if (!keep) return;
+  zk_unlink_device(keep);
+  zk_discard_records(&device_list);
+  append(&device_list, keep);
+  make_current(keep);
 }
 
 std::string zk_bus_position(const zk_device *device) {

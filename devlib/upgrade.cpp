@@ -76,15 +76,19 @@ int return_to_firmware(int vendor_id) {
 }
 
 // Follows the receiver being upgraded, and no other, through its
-// re-enumerations until the upgrade ends.
+// re-enumerations until the upgrade ends; then opens follow the receiver
+// chosen before, if any.
 class FollowReceiver {
  public:
-  explicit FollowReceiver(const zk_device *device) {
+  explicit FollowReceiver(const zk_device *device) : before_(zk::followed_bus_position()) {
     zk::follow_bus_position(zk_bus_position(device));
   }
-  ~FollowReceiver() { zk::follow_bus_position({}); }
+  ~FollowReceiver() { zk::follow_bus_position(before_); }
   FollowReceiver(const FollowReceiver &) = delete;
   FollowReceiver &operator=(const FollowReceiver &) = delete;
+
+ private:
+  const std::string before_;
 };
 
 }  // namespace

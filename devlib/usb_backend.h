@@ -83,7 +83,8 @@ class UsbBackend {
 };
 
 // The backend in use: an installed one (tests), else the virtual bus when
-// ZIRKO_VIRTUAL names a state file, else libusb.
+// ZIRKO_VIRTUAL names state files (one receiver each, separated by ':'),
+// else libusb.
 UsbBackend &usb_backend();
 // Installs a backend (null restores the default choice). Not owned.
 void set_usb_backend(UsbBackend *backend);
@@ -94,7 +95,8 @@ UsbBackend &libusb_backend();
 }  // namespace zk
 
 namespace zk::virt {
-// The virtual receiver bus for a state file (created on first use, kept for
-// the process). Defined by the virtual receiver library.
-UsbBackend &bus_for_state_file(const char *path);
+// The virtual receiver bus for a ZIRKO_VIRTUAL value: one receiver per state
+// file, in the order named (created on first use, kept for the process).
+// Defined by the virtual receiver library.
+UsbBackend &bus_for_state_file(const char *paths);
 }  // namespace zk::virt

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "emulated_bus.h"
 #include "preload.h"
@@ -69,16 +70,19 @@ int main(int argc, char **argv) {
   // emulated sysfs, so this process needs the preload as well as the program.
   zk::emu::restart_under_preload(argv, "zirko-virtual-run");
   int first = 1;
-  std::string state_path = getenv("ZIRKO_VIRTUAL") ? getenv("ZIRKO_VIRTUAL") : "";
+  // Every receiver ZIRKO_VIRTUAL names, or the one after --state.
+  std::vector<std::string> paths =
+      zk::virt::split_state_paths(getenv("ZIRKO_VIRTUAL") ? getenv("ZIRKO_VIRTUAL") : "");
   if (first < argc && std::strcmp(argv[first], "--state") == 0) {
     if (first + 1 >= argc) return usage();
-    state_path = argv[first + 1];
+    paths = {argv[first + 1]};
     first += 2;
   }
-  if (first >= argc || state_path.empty() || argv[first][0] == '-') return usage();
+  if (first >= argc || paths.empty() || argv[first][0] == '-') return usage();
 
-  zk::virt::StateFileBus states(state_path);
+  zk::virt::StateFileBus states(paths);
   zk::emu::EmulatedBus bus;
-  if (zk::virt::Receiver *receiver = states.receiver()) bus.attach_receiver(*receiver);
+  for (size_t i = 0; i < states.size(); ++i)
+    if (zk::virt::Receiver *receiver = states.receiver(i)) bus.attach_receiver(*receiver);
   return run(argv + first);
 }

@@ -39,9 +39,25 @@ void store(dict *opts, const cmd_option *opt, const char *value) {
     dict_set(opts, opt->key, nullptr, 0);
 }
 
+// What option parsing met besides the options it stored.
+struct opt_problems {
+  bool quiet;
+  int unknown = 0;  // options the command does not take
+  int invalid = 0;  // a value missing
+};
+
+// An option that takes a value came without one; named as typed ("-t",
+// "--timeout") in an error of the command.
+void value_missing(const cmd_desc *cmd, const std::string &typed, const cmd_option *opt,
+                   opt_problems &problems) {
+  ++problems.invalid;
+  if (!problems.quiet)
+    ZK_LOG_AT(1, "E", cmd->name, "option '%s' needs a value (%s)", typed.c_str(), opt->value_name);
+}
+
 // Each returns the number of words it took after its own (a value), 0 or 1.
-int handle_longopt(const cmd_desc *cmd, const char *word, const char *next, dict *opts, bool quiet,
-                   int &unknown) {
+int handle_longopt(const cmd_desc *cmd, const char *word, const char *next, dict *opts,
+                   opt_problems &problems) {
   char *copy = strdup(word);
   if (!copy) {
     CMD_LOGE("%s", strerror(errno));
@@ -56,30 +72,36 @@ int handle_longopt(const cmd_desc *cmd, const char *word, const char *next, dict
       stored = next;
       taken = 1;
     }
-    store(opts, opt, stored);
+    if (opt->value_name && (!stored || !*stored))
+      value_missing(cmd, copy, opt, problems);
+    else
+      store(opts, opt, stored);
   } else {
-    if (!quiet) CMD_LOGW("`%s' doesn not take '%s' option", cmd->name, copy);
-    ++unknown;
+    if (!problems.quiet) CMD_LOGW("`%s' doesn not take '%s' option", cmd->name, copy);
+    ++problems.unknown;
   }
   free(copy);
   return taken;
 }
 
-int handle_shortopt(const cmd_desc *cmd, const char *word, const char *next, dict *opts, bool quiet,
-                    int &unknown) {
+int handle_shortopt(const cmd_desc *cmd, const char *word, const char *next, dict *opts,
+                    opt_problems &problems) {
   for (const char *c = word + 1; *c; ++c) {
     const cmd_option *opt = find_option(cmd, *c, nullptr);
     if (!opt) {
-      if (!quiet) CMD_LOGW("`%s' doesn not take '-%c' option", cmd->name, *c);
-      ++unknown;
+      if (!problems.quiet) CMD_LOGW("`%s' doesn not take '-%c' option", cmd->name, *c);
+      ++problems.unknown;
     } else if (!opt->value_name) {
       store(opts, opt, nullptr);
     } else if (c[1]) {  // -t30: the rest of the word is the value
       store(opts, opt, c + 1);
       return 0;
-    } else {
+    } else if (next) {
       store(opts, opt, next);
-      return next ? 1 : 0;
+      return 1;
+    } else {
+      value_missing(cmd, std::string("-") + *c, opt, problems);
+      return 0;
     }
   }
   return 0;
@@ -116,14 +138,19 @@ const cmd_desc *find_cmd(const char *name) {
   return nullptr;
 }
 
-dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index, int *unknown, bool quiet) {
+dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index, int *unknown, bool quiet,
+                 int *invalid) {
   dict *opts = new_dict();
   if (!opts) return nullptr;
-  int missed = 0;
+  opt_problems problems{quiet};
   for (; index < argc && argv[index][0] == '-'; ++index) {
     const char *word = argv[index];
     if (strlen(word) < 2) {
       CMD_LOGV("single -, stopping");
+      break;
+    }
+    if (strcmp(word, "--") == 0) {  // what follows are words, whatever they look like
+      ++index;
       break;
     }
     // No option is a digit: "-1" is a number for the command to judge.
@@ -131,11 +158,12 @@ dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index, int *un
     CMD_LOGV("opt: %s, carg = %d", word, index);
     const char *next = index + 1 < argc ? argv[index + 1] : nullptr;
     if (word[1] == '-')
-      index += handle_longopt(cmd, word, next, opts, quiet, missed);
+      index += handle_longopt(cmd, word, next, opts, problems);
     else
-      index += handle_shortopt(cmd, word, next, opts, quiet, missed);
+      index += handle_shortopt(cmd, word, next, opts, problems);
   }
-  if (unknown) *unknown = missed;
+  if (unknown) *unknown = problems.unknown;
+  if (invalid) *invalid = problems.invalid;
   return opts;
 }
 
@@ -192,14 +220,15 @@ int refuse_extra_words(const cmd_desc *cmd, int argc, char **argv, int from) {
 
 // Checks the words of a command whose options are parsed: 0, kHelpShown or
 // CMD_EINVAL. Alone, it is the only command of its line.
-int check_words(const cmd_desc *cmd, int argc, char **argv, int unknown, bool alone,
+int check_words(const cmd_desc *cmd, int argc, char **argv, int unknown, int invalid, bool alone,
                 const cmd_hooks *hooks, cmd_step &step) {
   if (dict_has(step.opts, CMD_HELP_KEY)) {
     show_help(cmd->name);
     return kHelpShown;
   }
-  if (hooks && hooks->allowed && !hooks->allowed(cmd)) return CMD_EINVAL;
+  if (invalid > 0) return CMD_EINVAL;  // said which option
   const int given = argc - step.args;
+  if (hooks && hooks->allowed && !hooks->allowed(cmd, writes(cmd, given))) return CMD_EINVAL;
   if (unknown > 0 && writes(cmd, given)) {  // the warnings above said which
     show_usage(cmd->name);
     return CMD_EINVAL;
@@ -226,14 +255,14 @@ int prepare(const char *caller, const char *name, int argc, char **argv, int ind
     ZK_LOG_AT(1, "E", caller, "could not find command '%s'", name);
     return CMD_ENOSYS;
   }
-  int unknown = 0;
-  dict *opts = cmd_getopt(cmd, argc, argv, index, &unknown, quiet);
+  int unknown = 0, invalid = 0;
+  dict *opts = cmd_getopt(cmd, argc, argv, index, &unknown, quiet, &invalid);
   if (!opts) {
     ZK_LOG_AT(1, "E", caller, "could not create option dictionary");
     return CMD_ENOMEM;
   }
   step = {cmd, opts, index, -1};
-  int rc = check_words(cmd, argc, argv, unknown, alone, hooks, step);
+  int rc = check_words(cmd, argc, argv, unknown, invalid, alone, hooks, step);
   if (rc != 0) delete_dict(opts);
   return rc;
 }

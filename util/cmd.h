@@ -70,6 +70,7 @@ constexpr unsigned CMD_WRITES = 1u << 0;            // changes the receiver or i
 constexpr unsigned CMD_WRITES_WITH_ARGS = 1u << 1;  // changes the receiver when given an argument
 constexpr unsigned CMD_NO_RECEIVER = 1u << 2;       // may run with no receiver attached
 constexpr unsigned CMD_JSON = 1u << 3;              // prints one JSON object under --json
+constexpr unsigned CMD_NO_CHOICE = 1u << 4;         // acts on no one receiver: needs no --device
 
 struct cmd_desc {
   const char *name;
@@ -97,18 +98,20 @@ bool register_cmds(const cmd_desc *cmds, int count);
 const cmd_node *cmd_list();
 const cmd_desc *find_cmd(const char *name);
 
-// Parses the options at argv[index] onward and moves index past them. Options
-// the command does not take are warned about (unless quiet) and counted in
-// *unknown when given.
+// Parses the options at argv[index] onward and moves index past them; a word
+// `--' ends them and is passed over. Options the command does not take are
+// warned about (unless quiet) and counted in *unknown when given; an option
+// missing its value is an error (unless quiet) counted in *invalid.
 dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index, int *unknown = nullptr,
-                 bool quiet = false);
+                 bool quiet = false, int *invalid = nullptr);
 
 // What the program adds to the checks of a line it runs; each hook is
 // optional and says itself why it refuses.
 struct cmd_hooks {
-  // Asked for every command of the line while the line is checked; false
-  // refuses the line as a usage error.
-  bool (*allowed)(const cmd_desc *cmd) = nullptr;
+  // Asked for every command of the line while the line is checked, with
+  // whether it changes the receiver given its words; false refuses the line
+  // as a usage error.
+  bool (*allowed)(const cmd_desc *cmd, bool changes) = nullptr;
   // Called once the line has been checked, before its first command runs;
   // false stops the run with CMD_ENODEV.
   bool (*ready)(const cmd_desc *first) = nullptr;

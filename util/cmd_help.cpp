@@ -65,7 +65,7 @@ const cmd_desc kHelp[] = {
      "  `help <command>' will show a detailed help for `command'",
      nullptr,
      {0, 1, CMD_ENDS_LINE, CMD_COMPLETE_COMMANDS},
-     CMD_NO_RECEIVER},
+     CMD_NO_RECEIVER | CMD_NO_CHOICE},
 };
 const bool registered = register_cmds(kHelp, 1);
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <stdio.h>
+
 #include <vector>
 
 #include "cmd.h"
@@ -72,3 +74,11 @@ bool json_output();
 
 // Whether the word is the given word or its short form.
 bool word_is(const char *word, const char *full, const char *short_form = nullptr);
+
+// The receivers on the bus, in bus order; with details, each one's version,
+// variant and buttons are read (nothing is written). Empty when the bus
+// cannot be scanned.
+std::vector<zk_receiver> list_receivers(bool details);
+// One line each, as `list' prints them: index, bus position, mode and
+// version, variant, buttons recorded and free.
+void print_receivers(FILE *out, const std::vector<zk_receiver> &found, const char *indent);

@@ -144,10 +144,43 @@ json_result settings_json() {
   return {object, read.failure};
 }
 
+json_result receivers_json(const std::vector<zk_receiver> &found) {
+  reader read;
+  json list = json::array();
+  int index = 0;
+  for (const zk_receiver &r : found) {
+    json receiver;
+    receiver["index"] = ++index;
+    receiver["position"] = r.position;
+    receiver["mode"] = mode_name(r.state);
+    receiver["major"] = read.number(r.major);
+    receiver["minor"] = read.number(r.minor);
+    const char *variant = r.product > 0 ? variant_name(r.product) : nullptr;
+    receiver["variant"] = variant ? json(variant) : json(nullptr);
+    receiver["recorded"] = read.number(r.recorded);
+    receiver["remaining"] = read.number(r.remaining);
+    list.push_back(receiver);
+  }
+  // One receiver that cannot be read does not hide the others.
+  return {list, 0};
+}
+
+namespace {
+std::vector<json> kept;  // the line's values, printed once it has run
+}  // namespace
+
 int print_json(const json_result &result, int consumed) {
   if (result.failure) return device_failed(result.failure);
-  printf("%s\n", result.object.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
+  kept.push_back(result.object);
   return consumed;
+}
+
+void finish_json_output(bool succeeded) {
+  if (succeeded && !kept.empty()) {
+    const json document = kept.size() == 1 ? kept[0] : json(kept);
+    printf("%s\n", document.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
+  }
+  kept.clear();
 }
 
 void print_json_error(const char *text, int code) {

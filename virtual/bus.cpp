@@ -13,6 +13,7 @@ struct Bus::Slot {
   std::unique_ptr<Receiver> receiver;  // null for a foreign device
   ForeignDevice foreign;
   Device *current = nullptr;  // its latest enumeration
+  int port = 0;
 };
 
 // One enumeration of a slot: what libusb calls a device. Descriptors and
@@ -68,6 +69,7 @@ Receiver &Bus::add_receiver(ReceiverState state, SharedState *shared) {
   std::lock_guard lock(mu_);
   auto slot = std::make_unique<Slot>();
   slot->receiver = std::make_unique<Receiver>(std::move(state), shared);
+  slot->port = next_port_++;
   Receiver &receiver = *slot->receiver;
   slots_.push_back(std::move(slot));
   return receiver;
@@ -77,7 +79,13 @@ void Bus::add_foreign(const ForeignDevice &device) {
   std::lock_guard lock(mu_);
   auto slot = std::make_unique<Slot>();
   slot->foreign = device;
+  slot->port = next_port_++;
   slots_.push_back(std::move(slot));
+}
+
+void Bus::skip_port() {
+  std::lock_guard lock(mu_);
+  ++next_port_;
 }
 
 Receiver *Bus::receiver(size_t i) {
@@ -480,11 +488,7 @@ int Bus::reset_device(zk_usb_handle *handle) {
 std::string Bus::bus_position(zk_usb_device *dev) {
   std::lock_guard lock(mu_);
   Device *device = device_of(dev);
-  if (!device) return {};
-  for (size_t i = 0; i < slots_.size(); ++i) {
-    if (slots_[i].get() == device->slot) return "1-" + std::to_string(i + 1);
-  }
-  return {};
+  return device ? "1-" + std::to_string(device->slot->port) : std::string();
 }
 
 }  // namespace zk::virt

@@ -68,10 +68,13 @@ class Bus : public UsbBackend {
   Bus();
   ~Bus() override;
 
-  // Devices join in enumeration order. The receiver is owned by the bus;
-  // `shared` (not owned) keeps its state where other programs find it.
+  // Devices join in enumeration order, each at the next port. The receiver
+  // is owned by the bus; `shared` (not owned) keeps its state where other
+  // programs find it.
   Receiver &add_receiver(ReceiverState state = {}, SharedState *shared = nullptr);
   void add_foreign(const ForeignDevice &device);
+  // Leaves the next port empty, so the devices after it keep their places.
+  void skip_port();
   Receiver *receiver(size_t i = 0);
   size_t receiver_count();
   // The receiver behind a device of a scan (null for a foreign device).
@@ -125,7 +128,7 @@ class Bus : public UsbBackend {
                          int *transferred, unsigned int timeout_ms) override;
   int clear_halt(zk_usb_handle *handle, uint8_t endpoint) override;
   int reset_device(zk_usb_handle *handle) override;
-  // Every device sits on bus 1, at the port of its place in the bus order.
+  // Every device sits on bus 1, at its port: "1-1", "1-2"...
   std::string bus_position(zk_usb_device *dev) override;
   // Empty unless set, so a bus of one program's own keeps no files; the bus
   // of a state file, which programs share, is named after the file.
@@ -171,6 +174,7 @@ class Bus : public UsbBackend {
   std::chrono::milliseconds latency_{0};
   int init_refs_ = 0;
   int debug_level_ = 0;
+  int next_port_ = 1;
 };
 
 }  // namespace zk::virt

@@ -22,7 +22,8 @@ using zk::virt::RunState;
 constexpr const char *kUsage =
     "usage: zirko-virtual [--state FILE] COMMAND\n"
     "Acts on the virtual receiver kept in FILE (default: $ZIRKO_VIRTUAL), which\n"
-    "every program started with the same ZIRKO_VIRTUAL shares.\n"
+    "every program started with the same ZIRKO_VIRTUAL shares. When ZIRKO_VIRTUAL\n"
+    "names several files (a:b), --state chooses the receiver.\n"
     "  unplug        pull the receiver out of the USB port\n"
     "  plug          plug it in again\n"
     "  press [HASH]  press a remote button (default: one never recorded); a\n"
@@ -157,11 +158,16 @@ int main(int argc, char **argv) {
     return 0;
   }
   const char *env = std::getenv("ZIRKO_VIRTUAL");
-  std::string path = env ? env : "";
+  const std::vector<std::string> named = zk::virt::split_state_paths(env ? env : "");
+  std::string path = named.empty() ? "" : named[0];
   if (!args.empty() && args[0] == "--state") {
     if (args.size() < 2) return usage_error("--state needs a file");
     path = args[1];
     args.erase(args.begin(), args.begin() + 2);
+  } else if (named.size() > 1) {
+    // Pulling out or resetting the wrong one is what this tool must not do.
+    return usage_error("ZIRKO_VIRTUAL names " + std::to_string(named.size()) +
+                       " receivers; choose one with --state FILE");
   }
   if (path.empty()) return usage_error("no state file: set ZIRKO_VIRTUAL or give --state");
   if (args.empty()) return usage_error("no command");

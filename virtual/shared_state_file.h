@@ -33,6 +33,7 @@ class SharedStateFile : public SharedState {
   void create_if_missing();
   // Whether the file could be used at the last load.
   bool usable() const { return usable_; }
+  const std::string &path() const { return path_; }
 
   bool lock_and_load(ReceiverState &state, RunState &run) override;
   void store_and_unlock(const ReceiverState &state, const RunState &run) override;

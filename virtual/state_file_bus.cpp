@@ -7,26 +7,55 @@
 
 namespace zk::virt {
 
-StateFileBus::StateFileBus(const std::string &path) {
+std::vector<std::string> split_state_paths(const std::string &text) {
+  std::vector<std::string> paths;
+  size_t from = 0;
+  while (from <= text.size()) {
+    size_t colon = text.find(':', from);
+    if (colon == std::string::npos) colon = text.size();
+    if (colon > from) paths.push_back(text.substr(from, colon - from));
+    from = colon + 1;
+  }
+  return paths;
+}
+
+StateFileBus::StateFileBus(const std::vector<std::string> &paths) {
   // A program may poll for hours: no transcript.
   bus_.set_transcript_limit(0);
-  std::string problem;
-  const std::string file = resolve_state_path(path, &problem);
-  if (file.empty()) {
-    std::fprintf(stderr, "zirko virtual: %s: %s; the state file must be a regular file\n",
-                 path.c_str(), problem.c_str());
-    return;
-  }
-  // Every program that names this file shares the receiver, and so its lock.
+  for (const std::string &path : paths) receivers_.push_back(add(path));
+  // Every program that names these files shares their receivers, and so
+  // their writer locks, which are named after the bus.
   uint64_t fnv = 0xcbf29ce484222325ull;
-  for (unsigned char c : file) fnv = (fnv ^ c) * 0x100000001b3ull;
+  for (const auto &file : files_)
+    for (unsigned char c : file->path() + ":") fnv = (fnv ^ c) * 0x100000001b3ull;
   char name[32];
   std::snprintf(name, sizeof name, "state-%016llx", static_cast<unsigned long long>(fnv));
   bus_.set_bus_name(name);
-  file_ = std::make_unique<SharedStateFile>(file);
-  file_->create_if_missing();
-  receiver_ = &bus_.add_receiver({}, file_.get());
-  receiver_->arrival();  // reports a malformed file at once
+}
+
+Receiver *StateFileBus::add(const std::string &path) {
+  std::string problem;
+  const std::string file = resolve_state_path(path, &problem);
+  for (const auto &known : files_)
+    if (!file.empty() && known->path() == file) problem = "named twice; each file is one receiver";
+  if (file.empty() || !problem.empty()) {
+    std::fprintf(stderr, "zirko virtual: %s: %s%s\n", path.c_str(), problem.c_str(),
+                 file.empty() ? "; the state file must be a regular file" : "");
+    bus_.skip_port();
+    return nullptr;
+  }
+  files_.push_back(std::make_unique<SharedStateFile>(file));
+  files_.back()->create_if_missing();
+  Receiver *receiver = &bus_.add_receiver({}, files_.back().get());
+  receiver->arrival();  // reports a malformed file at once
+  return receiver;
+}
+
+bool StateFileBus::usable() const {
+  if (files_.size() != receivers_.size()) return false;
+  for (const auto &file : files_)
+    if (!file->usable()) return false;
+  return !files_.empty();
 }
 
 namespace {
@@ -39,11 +68,11 @@ std::map<std::string, StateFileBus *> *registry = nullptr;
 
 }  // namespace
 
-UsbBackend &bus_for_state_file(const char *path) {
+UsbBackend &bus_for_state_file(const char *paths) {
   std::lock_guard lock(registry_mu);
   if (!registry) registry = new std::map<std::string, StateFileBus *>;
-  auto &bus = (*registry)[path];
-  if (!bus) bus = new StateFileBus(path);
+  auto &bus = (*registry)[paths];
+  if (!bus) bus = new StateFileBus(split_state_paths(paths));
   return bus->bus();
 }
 

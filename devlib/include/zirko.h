@@ -2,7 +2,8 @@
  *
  * C-style interface: every call returns an int result code (0 or more for
  * success, negative for failure) and never throws. One receiver is in use at
- * a time; the library keeps that state process-wide. */
+ * a time; the library keeps that state process-wide. Several on the bus are
+ * listed with zk_list_receivers and chosen with zk_choose_device. */
 #ifndef ZIRKO_H
 #define ZIRKO_H
 
@@ -159,6 +160,44 @@ zk_device *zk_get_device_list(void);
 
 int zk_open_device(int vendor_id, const char *manufacturer);
 void zk_close_device(void);
+
+/* ---- several receivers ---- */
+
+/* Room for a bus position as `lsusb -t` shows it ("1-4.2"). */
+#define ZK_POSITION_SIZE 32
+
+/* One receiver on the bus. What details were not asked for, or could not be
+ * read, holds a negative code (-12 not asked for, else the read's failure). */
+typedef struct zk_receiver {
+  char position[ZK_POSITION_SIZE]; /* "" when the bus cannot tell */
+  int state;                       /* ZK_STATE_BOOTLOADER or ZK_STATE_FIRMWARE */
+  int major, minor;                /* version of what runs: firmware or bootloader */
+  int product;   /* ZK_PRODUCT_ZIRKO, ZK_PRODUCT_CORVANE, or 0 for neither */
+  int recorded;  /* buttons recorded */
+  int remaining; /* buttons that still fit */
+} zk_receiver;
+
+/* Scans the bus with both manufacturer strings and fills at most `room`
+ * entries, in bus order (by position, numerically). With `details` each
+ * receiver is asked for its version, variant and buttons (a few reads,
+ * nothing written); without, no transfer is made. The receiver in use, if
+ * any, stays in use, but must not be busy in another thread. Returns how
+ * many receivers are on the bus (more than `room` when they do not fit), or
+ * a negative USB code when the bus cannot be scanned. */
+int zk_list_receivers(int vendor_id, zk_receiver *list, int room, int details);
+/* From now on every open (zk_open_device, the waits, an upgrade following
+ * its receiver) takes only the receiver at this bus position and answers -6
+ * while it is not there; NULL or "" goes back to the first receiver found.
+ * The receiver in use is not closed. */
+void zk_choose_device(const char *position);
+/* The position chosen, or "" for none. */
+const char *zk_chosen_device(void);
+/* The bus position of the receiver in use, "" with none (or when the bus
+ * cannot tell); a static text overwritten by the next call. */
+const char *zk_current_position(void);
+/* zk_choose_device(position), then zk_open_device. */
+int zk_open_device_at(int vendor_id, const char *manufacturer,
+                      const char *position);
 /* Waits without limit, opening once a second. */
 int zk_wait_for_device(int vendor_id, const char *manufacturer);
 /* The same, polling every 100 ms and giving up after timeout_ms: the state,

@@ -163,10 +163,9 @@ TEST_F(Framework, UnknownOptionsAreReportedAndDropped) {
   EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr), 0);
   EXPECT_EQ(without_lines(err.text()),
             "[W] handle_shortopt(#): `tst_a' doesn not take '-x' option\n"
-            "[W] handle_longopt(#): `tst_a' doesn not take '--foo' option\n"
-            "[W] handle_longopt(#): `tst_a' doesn not take '--' option\n");
+            "[W] handle_longopt(#): `tst_a' doesn not take '--foo' option\n");
   ASSERT_EQ(calls.size(), 1u);
-  // Options end at the first other word; later dashes reach the handler.
+  // Options end at `--' or the first other word; later dashes reach the handler.
   EXPECT_EQ(calls[0].args, (std::vector<std::string>{"100", "-y"}));
 }
 
@@ -284,6 +283,18 @@ TEST_F(Framework, OptionValuesFollowTheOptionOrJoinIt) {
   EXPECT_EQ(run_cmds(missing.argc(), missing.argv(), nullptr), CMD_EINVAL);
   err.text();
   EXPECT_TRUE(calls.empty());
+  // A value left out is named as typed, never taken for missing arguments.
+  for (const auto &[words, typed] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"tst_write", "-w"}, "-w"},
+           {{"tst_write", "--wait"}, "--wait"},
+           {{"tst_write", "--wait=", "x"}, "--wait"}}) {
+    Words w(words);
+    zk::test::CapturedOutput log(stderr);
+    EXPECT_EQ(run_cmds(w.argc(), w.argv(), nullptr), CMD_EINVAL) << typed;
+    EXPECT_EQ(without_lines(log.text()),
+              "[E] tst_write(#): option '" + typed + "' needs a value (SECONDS)\n");
+    EXPECT_TRUE(calls.empty());
+  }
 }
 
 // Nothing of a line runs when any of its commands is asked for help, lacks

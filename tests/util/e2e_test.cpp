@@ -43,6 +43,9 @@ struct Scenario {
   std::string name;
   std::string state;  // state file contents before the first step
   std::vector<Step> steps;
+  // Further receivers on the bus after the first, one state file each
+  // (receiver-2.state...).
+  std::vector<std::string> others = {};
 };
 void PrintTo(const Scenario &s, std::ostream *os) {
   *os << s.name;
@@ -91,6 +94,7 @@ const std::string kHelpList =
     "  import         Load a button map file into zirko\n"
     "  interkey_delay set the interkey delay\n"
     "  keys           Shows the recorded remote keys and their pairings\n"
+    "  list           List the receivers plugged in, to choose one with --device\n"
     "  loadconfig     Load configuration file from disk to zirko\n"
     "  monitor        Show each key the receiver sends, and the buttons that send it\n"
     "  noise_canceler Noise canceler to prevent phantom presses\n"
@@ -187,6 +191,25 @@ std::string extra(const std::string &cmd, const std::string &words) {
          "' would be ignored, so nothing was run; run each command on its own\n";
 }
 
+// Two receivers: the first with two buttons, the second empty.
+const std::string kTwoReceivers =
+    "1  1-1  firmware 3.8     Zirko    2 recorded, 167 free\n"
+    "2  1-2  firmware 2.6     Zirko    0 recorded, 169 free\n";
+const std::string kTwoReceiversAfter =  // once the second has recorded a button
+    "  1  1-1  firmware 3.8     Zirko    2 recorded, 167 free\n"
+    "  2  1-2  firmware 2.6     Zirko    1 recorded, 168 free\n";
+// In their bootloader, running firmware 1.4 (Corvane), and running 3.8.
+const std::string kThreeReceivers =
+    "1  1-1  bootloader 2.1   Zirko    0 recorded, 169 free\n"
+    "2  1-2  firmware 1.4     Corvane  0 recorded, 169 free\n"
+    "3  1-3  firmware 3.8     Zirko    2 recorded, 167 free\n";
+const std::string kUsingFirst = "2 receivers found; using 1-1 (choose one with --device)\n";
+// A command that would change one of several receivers, none chosen.
+std::string refused(const std::string &cmd, int count, const std::string &listing) {
+  return std::to_string(count) + " receivers found; `" + cmd +
+         "' changes a receiver, so choose one with --device:\n" + listing;
+}
+
 // ---- the cases ----
 
 std::vector<Scenario> scenarios() {
@@ -225,9 +248,12 @@ std::vector<Scenario> scenarios() {
        kNone,
        {{{"--version"}, kVersion},
         {{"-h"},
-         "usage: zirko_util [-v|--verbose]... [--json] [--no-history] [command [arguments]]...\n"
+         "usage: zirko_util [-v|--verbose]... [--json] [--no-history] [-d|--device RECEIVER]\n"
+         "                  [--] [command [arguments]]...\n"
          "       zirko_util command -h|--help\n"
-         "       zirko_util -h|--help|--version\n\n" +
+         "       zirko_util -h|--help|--version\n"
+         "RECEIVER is an index or a bus position from `zirko_util list' (default:\n"
+         "$ZIRKO_DEVICE); the options may also follow a command.\n\n" +
              kHelpList},
         {{"format", "--help"}, kFormatHelp},
         {{"version"}, kVersion},
@@ -605,7 +631,13 @@ std::vector<Scenario> scenarios() {
          "",
          2,
          "{\"error\":\"`record' has no JSON output\",\"code\":-22}\n"},
-        {{"--json", "status"}, "{\"mode\":\"firmware\",\"last_upgrade\":\"ok\"}\n"}}},
+        {{"--json", "status"}, "{\"mode\":\"firmware\",\"last_upgrade\":\"ok\"}\n"},
+        // A chain that fails prints no half document.
+        {{"--json", "status", "keys"},
+         "",
+         1,
+         "[E] get_size(#): Error reading high byte of size\n"
+         "{\"error\":\"USB transfer failed\",\"code\":-16}\n"}}},
       {"JsonWithoutReceiver",
        kNone,
        {{{"--json", "space"},
@@ -615,6 +647,77 @@ std::vector<Scenario> scenarios() {
         {{"--json", "version"},
          "{\"program\":\"v" ZIRKO_VERSION "\",\"build\":\"v" ZIRKO_VERSION
          "-1-g3842eaf\",\"receiver\":null}\n"}}},
+      {"SeveralReceivers",
+       kGen3 + kTwoKeys,
+       {{{"list"}, kTwoReceivers},
+        {{"--json", "list"},
+         "[{\"index\":1,\"position\":\"1-1\",\"mode\":\"firmware\",\"major\":3,\"minor\":8,"
+         "\"variant\":\"Zirko\",\"recorded\":2,\"remaining\":167},{\"index\":2,\"position\":"
+         "\"1-2\",\"mode\":\"firmware\",\"major\":2,\"minor\":6,\"variant\":\"Zirko\","
+         "\"recorded\":0,\"remaining\":169}]\n"},
+        {{"list", "status"}, kTwoReceivers + kStatusOk, 0, kUsingFirst},
+        {{"--device", "2", "record", "vol_up"},
+         " Press any button on the remote to link it with 'vol_up'\n\n"
+         "  Succesfully recorded button\n"},
+        {{"keys", "-d", "1-2"},
+         "\nRecorded Keys:\nIndex  hash        key\n-----  ---------   ---\n"
+         "    0  779B1020    vol_up\n"},
+        // Reading works on the first, which kept its buttons.
+        {{"keys"}, kTwoKeysListing, 0, kUsingFirst},
+        {{"upgrade", "fw.bin"}, "", 2, refused("upgrade", 2, kTwoReceiversAfter)},
+        {{"noise_canceler", "enable"}, "", 2, refused("noise_canceler", 2, kTwoReceiversAfter)},
+        {{"noise_canceler"}, "  noise canceler:   Disabled\n", 0, kUsingFirst},
+        {{"--device=1-2", "upgrade", "fw.bin"},
+         upgrade_output("Zirko Devices"),
+         0,
+         "",
+         "zirko_util",
+         true},
+        {{"list"},
+         "1  1-1  firmware 3.8     Zirko    2 recorded, 167 free\n"
+         "2  1-2  firmware 3.9     Zirko    1 recorded, 168 free\n"},
+        {{"-d", "3", "keys"}, "", 1, "no receiver 3: 2 found (see `zirko_util list')\n"},
+        {{"-d1-5", "keys"}, "", 1, "no receiver at 1-5 (see `zirko_util list')\n"},
+        {{"keys", "-d"},
+         "",
+         2,
+         "[E] device_value(#): option '-d' needs a value (an index from `zirko_util list', or a "
+         "bus position)\n"},
+        // What acts on no one receiver needs no choice.
+        {{"help", "list"}, "Help for `list' command:\n[^]*", 0, "", "zirko_util", true}},
+       {kGen2}},
+      {"ReceiversInBothModes",
+       kBoot2,
+       {{{"list"}, kThreeReceivers},
+        // Without a choice the first running its firmware, as ever.
+        {{"status"}, kStatusOk, 0, "3 receivers found; using 1-2 (choose one with --device)\n"},
+        {{"-d", "1", "status"}, kStatusBoot},
+        {{"dfu", "leave"},
+         "",
+         2,
+         refused("dfu", 3, std::regex_replace(kThreeReceivers, std::regex("(^|\n)(.)"), "$1  $2"))},
+        {{"-d", "3", "space"}, kTwoKeysSpace},
+        {{}, kThreeReceivers, 0, "", "list"}},
+       {kGen1 + "eeprom 000: 00 05 36 04 00\n", kGen3 + kTwoKeys}},
+      {"CommandLineConventions",
+       kGen3 + kTwoKeys,
+       {{{"space", "--json"}, "{\"recorded\":2,\"remaining\":167,\"used_percent\":1}\n"},
+        {{"--json", "status", "space"},
+         "[{\"mode\":\"firmware\",\"last_upgrade\":\"ok\"},"
+         "{\"recorded\":2,\"remaining\":167,\"used_percent\":1}]\n"},
+        {{"status", "--", "version"}, kStatusOk + kV38},
+        {{"--", "status"}, kStatusOk},
+        {{"saveconfig", "--", "--json"},
+         "\nSaving Configuration File '--json.zcfg' to Disk\n\n\nConfiguration File saved\n"},
+        {{"record", "-t"}, "", 2, "[E] record(#): option '-t' needs a value (SECONDS)\n"},
+        {{"delete", "--timeout"},
+         "",
+         2,
+         "[E] delete(#): option '--timeout' needs a value (SECONDS)\n"},
+        {{"--json=yes", "keys"},
+         "",
+         2,
+         "[E] take_long_option(#): option '--json' takes no value\n"}}},
       {"CommandLinks",
        kGen3 + kTwoKeys,
        {{{}, kV38, 0, "", "version"},
@@ -670,7 +773,10 @@ pid_t spawn(const fs::path &program, const std::vector<std::string> &args, const
     int o = open(out, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int e = open("stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
-    setenv("ZIRKO_VIRTUAL", (dir / "receiver.state").c_str(), 1);
+    std::string receivers = (dir / "receiver.state").string();
+    for (int n = 2; fs::exists(dir / ("receiver-" + std::to_string(n) + ".state")); ++n)
+      receivers += ":" + (dir / ("receiver-" + std::to_string(n) + ".state")).string();
+    setenv("ZIRKO_VIRTUAL", receivers.c_str(), 1);
     setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);  // never the real home's history
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 0);  // the writer lock's file, unless a test shares one
     alarm(60);  // a hung run fails its case instead of the whole suite
@@ -715,6 +821,8 @@ class E2E : public TempDir, public testing::WithParamInterface<Scenario> {};
 TEST_P(E2E, Runs) {
   const Scenario &sc = GetParam();
   std::ofstream(dir_ / "receiver.state") << sc.state;
+  for (size_t i = 0; i < sc.others.size(); ++i)
+    std::ofstream(dir_ / ("receiver-" + std::to_string(i + 2) + ".state")) << sc.others[i];
   // Firmware 3.9, 32 pages; and an image no bootloader takes (not whole pages).
   const auto image = zk::virt::make_image({{3, 9, {6, 1, 24}}, 0, 0x12345678}, 4096);
   std::ofstream(dir_ / "fw.bin", std::ios::binary)
@@ -1143,24 +1251,44 @@ TEST_F(Monitor, JsonLinesFollowTheReceiverThroughAnUnplugUntilCtrlC) {
       "buttons":[{"index":1,"hash":"BBBB0002"}]})"));
 }
 
-// The 32 command names of the help list, in its order.
+// The 33 command names of the help list, in its order.
 std::vector<std::string> listed_commands() {
   std::vector<std::string> names;
   std::istringstream lines(kHelpList);
   std::string word;
   for (std::string line; std::getline(lines, line);)
     if (std::istringstream(line) >> word && word != "Commands:") names.push_back(word);
-  EXPECT_EQ(names.size(), 32u);
+  EXPECT_EQ(names.size(), 33u);
   return names;
 }
 
 // -v raises the log level before the receiver is opened: the open is logged.
 TEST_F(TempDir, VerboseLogsTheOpen) {
   std::ofstream(dir_ / "receiver.state") << kFast;
-  Result r = run(ZIRKO_UTIL_BIN, {"-v", "status"}, dir_);
-  EXPECT_EQ(r.out, kStatusOk);
-  EXPECT_NE(r.err.find("[I] zk_open_devices("), std::string::npos) << r.err;
-  EXPECT_EQ(r.status, 0);
+  for (const auto &args : {std::vector<std::string>{"-v", "status"}, {"status", "--verbose"}}) {
+    Result r = run(ZIRKO_UTIL_BIN, args, dir_);
+    EXPECT_EQ(r.out, kStatusOk);
+    EXPECT_NE(r.err.find("[I] zk_open_devices("), std::string::npos) << r.err;
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+// ZIRKO_DEVICE chooses as --device does, and --device wins over it.
+TEST_F(TempDir, DeviceFromTheEnvironment) {
+  std::ofstream(dir_ / "receiver.state") << kFast;
+  std::ofstream(dir_ / "receiver-2.state") << kGen2;
+  setenv("ZIRKO_DEVICE", "2", 1);
+  const Result chosen = util({"version"}, dir_);
+  const Result overridden = util({"-d", "1", "version"}, dir_);
+  setenv("ZIRKO_DEVICE", "1-7", 1);
+  const Result missing = util({"keys"}, dir_);
+  unsetenv("ZIRKO_DEVICE");
+  EXPECT_EQ(chosen.out, kV26);
+  EXPECT_EQ(chosen.err, "");
+  EXPECT_EQ(overridden.out, kV38);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "no receiver at 1-7 (see `zirko_util list')\n");
+  EXPECT_EQ(missing.status, 1);
 }
 
 // The generated bash completion, asked for the last of the given words.
@@ -1171,7 +1299,7 @@ class Completion : public TempDir {
     script << "source " ZIRKO_UTIL_COMPLETION "\nCOMP_WORDS=(zirko_util";
     for (const auto &w : words) script << " '" << w << "'";
     script << ")\nCOMP_CWORD=" << words.size() << "\n_zirko_util\n"
-           << "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+           << "[ ${#COMPREPLY[@]} -eq 0 ] || printf '%s\\n' \"${COMPREPLY[@]}\"\n";
     script.close();
     Result r = run("/bin/bash", {"complete.sh"}, dir_);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -1183,10 +1311,46 @@ TEST_F(Completion, OffersCommandsOptionsAndKeyNames) {
   std::string listed;
   for (const auto &name : listed_commands()) listed += name + "\n";
   EXPECT_EQ(Offered({""}), listed);
-  EXPECT_EQ(Offered({"record", "-"}), "-h\n--help\n-t\n--timeout\n");
+  EXPECT_EQ(Offered({"record", "-"}),
+            "-h\n--help\n-t\n--timeout\n-v\n--verbose\n--json\n--no-history\n-d\n--device\n");
   EXPECT_EQ(Offered({"record", "-t", "5", "printsc"}), "printscreen\n");
   EXPECT_EQ(Offered({"dfu", ""}), "leave\n");
   EXPECT_EQ(Offered({"status", "sp"}), "space\n");
+}
+
+// Only what the program then takes: bash gives `--timeout=5' as three
+// words, a settings command takes the next word as its argument, and
+// options end at `--'.
+TEST_F(Completion, OffersOnlyWhatTheLineTakes) {
+  const struct {
+    std::vector<std::string> words;
+    std::string offered;
+  } cases[] = {
+      {{"record", "--timeout", "=", "5", "printsc"}, "printscreen\n"},
+      {{"--device", "=", "2", "sta"}, "status\n"},
+      {{"-d", "1-2", "sta"}, "status\n"},
+      {{"-d", ""}, ""},
+      {{"keys", "--js"}, "--json\n"},
+      {{"noise_canceler", ""}, "enable\ndisable\n"},
+      {{"profiles", "s"}, ""},
+      {{"interkey_delay", "3", "sta"}, "status\n"},
+      {{"peek", "5", "sp"}, "space\n"},
+      {{"status", "list", "ver"}, "verify\nversion\n"},
+      {{"keys", "sta"}, ""},
+      {{"saveconfig", "--", "-"}, ""},
+      {{"nosuch", "sta"}, ""},
+  };
+  for (const auto &c : cases) EXPECT_EQ(Offered(c.words), c.offered) << c.words.back();
+}
+
+// One name per offer, spaces and all; directories for the folders on the way.
+TEST_F(Completion, FileNamesKeepTheirSpaces) {
+  std::ofstream(dir_ / "my backup.zcfg") << "x";
+  std::ofstream(dir_ / "notes.txt") << "x";
+  fs::create_directory(dir_ / "maps");
+  EXPECT_EQ(Offered({"loadconfig", "m"}), "my backup.zcfg\nmaps\n");
+  EXPECT_EQ(Offered({"loadconfig", ""}), "my backup.zcfg\nmaps\n");
+  EXPECT_EQ(Offered({"import", "--merge", "n"}), "notes.txt\n");
 }
 
 // Every command has its link, and nothing else is linked.
@@ -1198,7 +1362,7 @@ TEST(CommandLinks, OnePerCommand) {
     linked.push_back(entry.path().filename().string());
   }
   std::sort(linked.begin(), linked.end());
-  EXPECT_EQ(listed.size(), 32u);
+  EXPECT_EQ(listed.size(), 33u);
   EXPECT_EQ(linked, listed);
 }
 

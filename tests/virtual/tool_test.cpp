@@ -21,8 +21,8 @@ class Tool : public ::testing::Test {
  protected:
   // Runs the tool with ZIRKO_VIRTUAL unset; its exit status, the output in
   // out_ and err_.
-  int Run(const std::string &args) {
-    std::string command = "env -u ZIRKO_VIRTUAL";
+  int Run(const std::string &args, const std::string &virtual_env = "") {
+    std::string command = "env -u ZIRKO_VIRTUAL " + virtual_env;
     for (const std::string &word : zk::test::CommandWords(ZIRKO_VIRTUAL_TOOL))
       command += " " + word;
     command += " " + args + " >" + dir_ + "/out 2>" + dir_ + "/err";
@@ -80,6 +80,21 @@ TEST_F(Tool, PressesShowsAndResetsTheSharedReceiver) {
   host.close();
   ASSERT_TRUE(host.open());
   EXPECT_EQ(host.size(), 5);
+}
+
+// With several receivers in ZIRKO_VIRTUAL the tool never guesses which one.
+TEST_F(Tool, SeveralReceiversNeedTheOneNamed) {
+  const std::string other = dir_ + "/other.state";
+  const std::string both = "ZIRKO_VIRTUAL=" + path_ + ":" + other;
+  EXPECT_EQ(Run("unplug", both), 2);
+  EXPECT_NE(err_.find("ZIRKO_VIRTUAL names 2 receivers; choose one with --state FILE\n"),
+            std::string::npos)
+      << err_;
+  EXPECT_FALSE(read_text_file(path_));  // nothing created, nothing unplugged
+  EXPECT_EQ(Run("--state " + other + " unplug", both), 0);
+  StateFileBus files(std::vector<std::string>{path_, other});
+  EXPECT_TRUE(files.receiver(0)->run_snapshot().present);
+  EXPECT_FALSE(files.receiver(1)->run_snapshot().present);
 }
 
 }  // namespace

@@ -33,6 +33,11 @@ std::string key_names() {
   return names;
 }
 
+// The program's options: in front of the first command, and after any.
+constexpr const char *kFrontOptions = "-h --help --version";
+constexpr const char *kGlobalOptions = "-v --verbose --json --no-history -d --device";
+constexpr const char *kGlobalValues = "-d --device";
+
 // Every command's options, and those of them that take a value.
 void option_words(const cmd_desc *cmd, std::string &options, std::string &values) {
   options = "-h --help";
@@ -45,56 +50,89 @@ void option_words(const cmd_desc *cmd, std::string &options, std::string &values
   }
 }
 
-// One branch of the script's case on the command: what it offers.
+// One branch of the script's case on the command: what it offers. Another
+// command may follow only where the line check lets one: after a chaining
+// command has all the words it takes (a word before that is its argument).
 void write_command(FILE *out, const cmd_desc *cmd) {
   std::string options, values;
   option_words(cmd, options, values);
   const cmd_args &args = cmd->args;
-  // Another command may follow: 1 after its words, 2 only when given none.
-  int chains = args.chain == CMD_CHAINS ? 1 : args.chain == CMD_CHAINS_BARE ? 2 : 0;
-  fprintf(out, "    %s) options=\"%s\" values=\"%s\" first=\"%s\" min=%d chains=%d ;;\n", cmd->name,
-          options.c_str(), values.c_str(), args.complete ? args.complete : "", args.min, chains);
+  const bool chains = args.chain == CMD_CHAINS && args.max >= 0;
+  fprintf(out, "    %s) options=\"%s %s\" values=\"%s %s\" first=\"%s\" max=%d chains=%d ;;\n",
+          cmd->name, options.c_str(), kGlobalOptions, values.c_str(), kGlobalValues,
+          args.complete ? args.complete : "", args.max, chains ? 1 : 0);
 }
 
-constexpr const char *kFunctionTop = R"(
+constexpr const char *kFunctions = R"(
+_zirko_util_offer() {  # the words of $1 that start with $2, one each
+  mapfile -t COMPREPLY < <(compgen -W "$1" -- "$2")
+}
+
 _zirko_util() {
-  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-  local cmd="" at=0 i
-  for ((i = COMP_CWORD - 1; i >= 1; i--)); do
-    if [[ " $_zirko_util_commands " == *" ${COMP_WORDS[i]} "* ]]; then
-      cmd=${COMP_WORDS[i]} at=$i
-      break
+  # The words as typed: bash splits --name=value at the '=', so the pieces
+  # are joined again. The last word is the one being completed.
+  local -a words=()
+  local i glue=0
+  for ((i = 1; i <= COMP_CWORD; i++)); do
+    if ((glue)); then
+      words[-1]+=${COMP_WORDS[i]}
+      glue=0
+    elif [[ ${COMP_WORDS[i]} == "=" && ${#words[@]} -gt 0 && ${words[-1]} == --* ]]; then
+      words[-1]+="="
+      glue=1
+    else
+      words+=("${COMP_WORDS[i]}")
     fi
   done
-  local options="-h --help --version -v --verbose --json --no-history" values="" first="<commands>" min=0 chains=0
-  case $cmd in
-)";
-
-constexpr const char *kFunctionBottom = R"(  esac
-  [[ -n $prev && " $values " == *" $prev "* ]] && return  # the option's value
-  if [[ $cur == -* ]]; then
-    COMPREPLY=($(compgen -W "$options" -- "$cur"))
-    return
-  fi
-  local n=0 j
-  for ((j = at + 1; at > 0 && j < COMP_CWORD; j++)); do
-    if [[ " $values " == *" ${COMP_WORDS[j]} "* ]]; then
-      ((j++))
-    elif [[ ${COMP_WORDS[j]} != -* ]]; then
+  local cur=${words[-1]} prev=""
+  ((${#words[@]} > 1)) && prev=${words[-2]}
+  COMPREPLY=()
+  [[ $cur == --*=* ]] && return  # an option's value: nothing to offer
+  # Walk the chain as the program reads it: each command takes its options
+  # and its words; a command stands where the one before has all its words.
+  local options values first max chains cmd="" n=0 dashes=0 w
+  _zirko_util_describe ""
+  for ((i = 0; i < ${#words[@]} - 1; i++)); do
+    w=${words[i]}
+    if ((!dashes)) && [[ $w == "--" ]]; then
+      dashes=1
+    elif ((!dashes)) && [[ $w == -?* ]]; then
+      [[ $w != *=* && " $values " == *" $w "* ]] && ((i++))  # and its value
+    elif [[ -z $cmd ]] || ((chains && n >= max)); then
+      [[ " $_zirko_util_commands " == *" $w "* ]] || return  # the program refuses the line
+      cmd=$w n=0 dashes=0
+      _zirko_util_describe "$cmd"
+    else
       ((n++))
     fi
   done
-  if ((n == 0)); then
+  if ((!dashes)) && [[ -n $prev && " $values " == *" $prev "* ]]; then
+    return  # the option's value
+  fi
+  if ((!dashes)) && [[ $cur == -* ]]; then
+    _zirko_util_offer "$options" "$cur"
+    return
+  fi
+  if [[ -n $cmd ]] && ((n == 0 && max != 0)); then
     case $first in
-      "<commands>") COMPREPLY=($(compgen -W "$_zirko_util_commands" -- "$cur")) ;;
-      "<keys>") COMPREPLY=($(compgen -W "$_zirko_util_keys" -- "$cur")) ;;
-      "<zcfg>") COMPREPLY=($(compgen -f -X '!*.zcfg' -- "$cur") $(compgen -d -- "$cur")) ;;
-      "<files>") COMPREPLY=($(compgen -f -- "$cur")) ;;
-      *) COMPREPLY=($(compgen -W "$first" -- "$cur")) ;;
+      "<commands>") _zirko_util_offer "$_zirko_util_commands" "$cur" ;;
+      "<keys>") _zirko_util_offer "$_zirko_util_keys" "$cur" ;;
+      "<zcfg>")
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -X '!*.zcfg' -- "$cur"; compgen -d -- "$cur")
+        ;;
+      "<files>")
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        ;;
+      "") ;;
+      *) _zirko_util_offer "$first" "$cur" ;;
     esac
   fi
-  if ((chains == 2 && n == 0 || chains == 1 && n >= min)); then
-    COMPREPLY+=($(compgen -W "$_zirko_util_commands" -- "$cur"))
+  if [[ -z $cmd ]] || ((chains && n >= max)); then
+    local -a more
+    mapfile -t more < <(compgen -W "$_zirko_util_commands" -- "$cur")
+    COMPREPLY+=("${more[@]}")
   fi
 }
 complete -F _zirko_util zirko_util
@@ -127,9 +165,14 @@ int main(int argc, char **argv) {
   fprintf(out, "# bash completion for zirko_util; generated at build time, do not edit\n");
   fprintf(out, "_zirko_util_commands=\"%s\"\n", command_names().c_str());
   fprintf(out, "_zirko_util_keys=\"%s\"\n", key_names().c_str());
-  fputs(kFunctionTop, out);
+  // What each command offers; "" is the front of the line.
+  fprintf(out, "_zirko_util_describe() {\n");
+  fprintf(out, "  options=\"%s %s\" values=\"%s\" first=\"\" max=0 chains=0\n", kFrontOptions,
+          kGlobalOptions, kGlobalValues);
+  fprintf(out, "  case $1 in\n");
   const cmd_node *head = cmd_list();
   for (const cmd_node *n = head->next; n != head; n = n->next) write_command(out, n->desc);
-  fputs(kFunctionBottom, out);
+  fprintf(out, "  esac\n}\n");
+  fputs(kFunctions, out);
   return fclose(out) == 0 ? 0 : 1;
 }
