@@ -186,3 +186,15 @@ QRectF GraphicsKeyboard::boundingRect() const {
 }
 
 void GraphicsKeyboard::paint(QPainter *, const QStyleOptionGraphicsItem *, QWidget *) {}
+
+GraphicsKey *GraphicsKeyboard::keyFor(int usage, int modifier) const {
+  GraphicsKey *plain = nullptr;
+  bool hasModifierKeys = false;
+  for (GraphicsKey *key : keys) {
+    hasModifierKeys = hasModifierKeys || key->getIsModifier();
+    if (key->getIsModifier()) continue;
+    if (key->getUsb() == usage && key->getModifier() == modifier) return key;
+    if (!plain && key->getUsb() == usage && key->getModifier() == 0) plain = key;
+  }
+  return hasModifierKeys ? plain : nullptr;
+}

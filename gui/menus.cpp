@@ -50,7 +50,10 @@ void MainWindow::connectMenus() {
                            [this](const FileRequest &r) { return m_chooseFile(this, r); },
                            [this](const QString &name) { return proposedFile(name); },
                            [this](const QString &text) { showStatus(text); },
-                           [this] { return receiverReady() && !m_session->working(); }};
+                           [this] { return receiverReady() && !m_session->working(); },
+                           [this](const std::vector<unsigned char> &image) {
+                             m_session->mapWritten(image);
+                           }};
   addButtonMapActions(ui.menuFile, ui.actionClearConfiguration, host);
 }
 

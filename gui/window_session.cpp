@@ -2,7 +2,9 @@
 // state drives the title, the picture, the version label, the status and
 // the advanced window, so that none of them can disagree.
 #include <QMessageBox>
+#include <QAction>
 #include <QProgressBar>
+#include <QTimer>
 
 #include "advancedwindow.h"
 #include "graphicskeyboard.h"
@@ -54,6 +56,13 @@ void MainWindow::connectSession() {
   connect(m_session, &ReceiverSession::upgradeProgress, ui.progressBar, &QProgressBar::setValue);
   connect(m_session, &ReceiverSession::upgradeEnded, this, &MainWindow::upgradeEnded);
   connect(m_session, &ReceiverSession::jobStarted, this, &MainWindow::jobStarted);
+  connect(m_session, &ReceiverSession::mapChanged, this, &MainWindow::showMap);
+  connect(m_session, &ReceiverSession::keyTyped, this, &MainWindow::showTypedKey);
+  connect(ui.actionTestMode, &QAction::toggled, this, &MainWindow::setTesting);
+  connect(m_unlight, &QTimer::timeout, this, [this] {
+    for (GraphicsKeyboard *layout : std::as_const(keyboardList))
+      for (GraphicsKey *key : layout->getKeys()) key->setLit(false);
+  });
   connect(m_session, &ReceiverSession::jobEnded, this,
           [this](bool, const QString &text) { jobEnded(text); });
 }
@@ -73,6 +82,7 @@ int MainWindow::currentDeviceMode() const {
 
 void MainWindow::showState(State state) {
   const StateLook look = lookOf(state);
+  showMap();
   setTitle(tr(look.title));
   setIndicator(look.picture);
   const QString version = m_session->versionText();
