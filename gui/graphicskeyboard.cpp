@@ -194,7 +194,8 @@ GraphicsKey *GraphicsKeyboard::keyFor(int usage, int modifier) const {
     hasModifierKeys = hasModifierKeys || key->getIsModifier();
     if (key->getIsModifier()) continue;
     if (key->getUsb() == usage && key->getModifier() == modifier) return key;
-    if (!plain && key->getUsb() == usage && key->getModifier() == 0) plain = key;
+    // Codes from 0xE0 on are no keyboard keys: their second byte is no modifier.
+    if (!plain && usage < 0xE0 && key->getUsb() == usage && key->getModifier() == 0) plain = key;
   }
   return hasModifierKeys ? plain : nullptr;
 }

@@ -107,8 +107,7 @@ void ReceiverSession::poll() {
   if (m_state == State::kConnected) {
     followReceiver();
     if (m_keys) readKeys();
-  }
-  else if (m_state == State::kRefused)
+  } else if (m_state == State::kRefused)
     followRefused();
   else
     lookForReceiver();
@@ -456,7 +455,8 @@ bool ReceiverSession::loadConfig(const QByteArray &path) {
   runJob(
       tr("File being restored, please wait..."),
       [path] { return zk_load_config(path.constData()) >= 0; }, tr("File restored"),
-      tr("Could not restore file"), [this, path](bool ok) {
+      tr("Could not restore file"),
+      [this, path](bool ok) {
         // What was written is the file; a restore that failed halfway is read back.
         QFile file(QFile::decodeName(path));
         if (ok && file.open(QIODevice::ReadOnly)) {

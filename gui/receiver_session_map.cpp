@@ -36,11 +36,21 @@ uint32_t hashOf(const unsigned char *e) {
 
 }  // namespace
 
+// The size header, then the buttons only: the settings bytes between them
+// are not the map's.
 void ReceiverSession::readMap() {
-  std::vector<unsigned char> image;
-  const int rc = zk::map::read_receiver_image(image);
-  if (rc < 0) ZK_GUI_LOGE("could not read the recorded buttons: %d", rc);
-  m_buttons = rc < 0 ? Buttons{} : zk::map::buttons_of(image);
+  m_buttons.clear();
+  const int count = zk_keys_recorded();
+  if (count < 0 || count > zk::map::kMaxButtons)
+    ZK_GUI_LOGE("could not read the recorded buttons: %d", count);
+  for (int i = 0; i >= 0 && i < count && count <= zk::map::kMaxButtons; ++i) {
+    unsigned char e[kEntrySize];
+    if (!readEntryBytes(i, kEntrySize, e)) {
+      ZK_GUI_LOGE("could not read recorded button %d", i);
+      break;
+    }
+    m_buttons.push_back({hashOf(e), e[4], e[5]});
+  }
   emit mapChanged();
 }
 
@@ -159,7 +169,8 @@ void ReceiverSession::readKeys() {
     }
     // The receiver left (the poll shows it) or a node failed: reopened
     // when the receiver is taken into use again.
-    if (rc != ZK_ERR_NOT_USABLE) emit notice(QString::fromLocal8Bit(zk_key_monitor_problem(m_keys)));
+    if (rc != ZK_ERR_NOT_USABLE)
+      emit notice(QString::fromLocal8Bit(zk_key_monitor_problem(m_keys)));
     closeKeys();
   }
 }

@@ -29,14 +29,15 @@ void MainWindow::showMap() {
     for (size_t i = 0; i < buttons.size(); ++i) {
       const zk::map::Button &b = buttons[i];
       if (GraphicsKey *key = layout->keyFor(b.usage, b.modifier))
-        taught[key] << tr("button %1: %2 %3").arg(i).arg(hashText(b.hash), keyText(b.usage, b.modifier));
+        taught[key]
+            << tr("button %1: %2 %3").arg(i).arg(hashText(b.hash), keyText(b.usage, b.modifier));
     }
     for (GraphicsKey *key : layout->getKeys()) key->setTaught(taught.value(key));
   }
   const bool shown = isConnected();
   const int n = int(buttons.size());
-  ui.taughtCount->setText(shown ? tr("%1 buttons taught, %2 free").arg(n).arg(zk::map::kMaxButtons - n)
-                                : QString());
+  ui.taughtCount->setText(
+      shown ? tr("%1 buttons taught, %2 free").arg(n).arg(zk::map::kMaxButtons - n) : QString());
 }
 
 void MainWindow::setTesting(bool on) {
@@ -49,8 +50,7 @@ void MainWindow::setTesting(bool on) {
     refuseWithoutReceiver();
   } else {
     stopCurrentOperation();
-    if (m_session->startTesting())
-      showStatus(tr("Test mode: press a button on your remote"));
+    if (m_session->startTesting()) showStatus(tr("Test mode: press a button on your remote"));
   }
   // A refused start leaves the toggle off.
   const QSignalBlocker quiet(ui.actionTestMode);

@@ -1,8 +1,8 @@
 // What the main window shows of the receiver, as its session tells it: one
 // state drives the title, the picture, the version label, the status and
 // the advanced window, so that none of them can disagree.
-#include <QMessageBox>
 #include <QAction>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QTimer>
 
