@@ -136,6 +136,11 @@ class MainWindow : public QMainWindow {
   // Test mode: the keys the receiver types light up on the picture.
   void setTesting(bool on);
   bool isTesting() const { return m_session->testing(); }
+  // A key's menu (right button on the picture): forget it, or teach it
+  // another button.
+  QMenu *keyMenu(GraphicsKey *key);
+  void forgetKey(GraphicsKey *key);
+  void teachAnother(GraphicsKey *key);
   // How long a typed key stays lit.
   static constexpr int kLitMs = 600;
   // How long a recording waits for the remote's button.

@@ -2,10 +2,13 @@
 // learned, and what each of its buttons types, at a glance.
 #include <QAction>
 #include <QLabel>
+#include <QMenu>
 #include <QTimer>
+#include <set>
 
 #include "graphicskeyboard.h"
 #include "mainwindow.h"
+#include "zirko.h"
 #include "zirko_map.h"
 
 namespace {
@@ -80,4 +83,54 @@ void MainWindow::showTypedKey(int usage, int modifier) {
   }
   showStatus(key ? tr("%1: %2").arg(keyText(usage, modifier), from)
                  : tr("%1 (not on this picture): %2").arg(keyText(usage, modifier), from));
+}
+
+QMenu *MainWindow::keyMenu(GraphicsKey *key) {
+  auto *menu = new QMenu(this);
+  QAction *forget = menu->addAction(tr("Forget this key"), this, [this, key] { forgetKey(key); });
+  forget->setEnabled(key->isTaught());
+  menu->addAction(tr("Teach another button"), this, [this, key] { teachAnother(key); });
+  return menu;
+}
+
+// Deletes every recorded button that sends this key, once the user agrees.
+void MainWindow::forgetKey(GraphicsKey *key) {
+  if (refuseWhileWorking() || refuseWhileTesting() || !currentKeyboard) return;
+  if (!receiverReady()) {
+    refuseWithoutReceiver();
+    return;
+  }
+  const QString name = printedKeyName(key->getName());
+  std::set<std::pair<int, int>> reports;
+  for (const zk::map::Button &b : m_session->buttons())
+    if (currentKeyboard->keyFor(b.usage, b.modifier) == key) reports.insert({b.modifier, b.usage});
+  if (reports.empty()) {
+    showStatus(tr("No button is taught to '%1'").arg(name));
+    return;
+  }
+  Question box = standardQuestion(tr("Forget '%1'?").arg(name), {"Yes", "No"});
+  box.informativeText =
+      tr("\nThe buttons of your remote that send '%1' are deleted from zirko.\n").arg(name);
+  if (m_ask(this, box) != "Yes") {
+    showStatus(tr("Canceled"));
+    return;
+  }
+  stopCurrentOperation();
+  int gone = 0;
+  for (const auto &[modifier, usage] : reports) {
+    const int rc = m_session->forget(modifier, usage);
+    if (rc < 0) {
+      showStatus(rc == ZK_ERR_IN_USE ? notReadyText() : tr("Could not forget '%1'").arg(name));
+      return;
+    }
+    gone += rc;
+  }
+  showStatus(tr("Forgot '%1' (%n button(s))", nullptr, gone).arg(name));
+}
+
+// As a click on the key: it records one more button for it.
+void MainWindow::teachAnother(GraphicsKey *key) {
+  if (!currentKeyboard) return;
+  if (operation != kIdle) stopCurrentOperation();
+  currentKeyboard->keyClicked(key);
 }

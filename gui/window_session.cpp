@@ -2,6 +2,7 @@
 // state drives the title, the picture, the version label, the status and
 // the advanced window, so that none of them can disagree.
 #include <QAction>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QTimer>
@@ -9,6 +10,7 @@
 #include "advancedwindow.h"
 #include "graphicskeyboard.h"
 #include "gui_log.h"
+#include "keyboardgview.h"
 #include "mainwindow.h"
 #include "mainwindow_pictures.h"
 #include "zirko.h"
@@ -59,6 +61,14 @@ void MainWindow::connectSession() {
   connect(m_session, &ReceiverSession::mapChanged, this, &MainWindow::showMap);
   connect(m_session, &ReceiverSession::keyTyped, this, &MainWindow::showTypedKey);
   connect(ui.actionTestMode, &QAction::toggled, this, &MainWindow::setTesting);
+  ui.KeyboardView->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui.KeyboardView, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+    auto *key = dynamic_cast<GraphicsKey *>(ui.KeyboardView->itemAt(at));
+    if (!key || !key->getClickable()) return;
+    QMenu *menu = keyMenu(key);
+    menu->exec(ui.KeyboardView->viewport()->mapToGlobal(at));
+    menu->deleteLater();
+  });
   connect(m_unlight, &QTimer::timeout, this, [this] {
     for (GraphicsKeyboard *layout : std::as_const(keyboardList))
       for (GraphicsKey *key : layout->getKeys()) key->setLit(false);

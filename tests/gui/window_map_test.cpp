@@ -1,6 +1,7 @@
 // The recorded buttons on the picture and test mode, on the virtual
 // receiver: what connecting reads, what the window's own changes read, and
 // the keys a remote's buttons type.
+#include <QMenu>
 #include <QToolButton>
 #include <QtTest>
 
@@ -103,6 +104,34 @@ class WindowMapTest : public QObject {
     QVERIFY(h->awaitJob());
     QVERIFY(taught().isEmpty());
     QCOMPARE(count(), QString("0 buttons taught, 169 free"));
+  }
+
+  // Forget deletes every button behind the key (plain and with modifiers),
+  // only when agreed; the other keys stay taught.
+  void forgetTakesTheKeysButtons_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("agreed") << "Yes";
+    QTest::newRow("declined") << "No";
+  }
+  void forgetTakesTheKeysButtons() {
+    QFETCH(QString, answer);
+    h->rig->AddEntry(0xA1, 0, 0x04);     // a
+    h->rig->AddEntry(0xB1, 0, 0x05);     // b
+    h->rig->AddEntry(0xA2, 0x01, 0x04);  // Ctrl+a
+    h->poll();
+    h->window->selectKeyboard("Windows_us101");
+    QCOMPARE(taught(), (QStringList{"a", "b"}));
+    QCOMPARE(key("a")->taughtButtons().size(), 2);
+    h->answers << answer;
+    h->window->keyMenu(key("a"))->actions().first()->trigger();
+    QCOMPARE(h->asked.size(), 1);
+    const bool agreed = answer == "Yes";
+    QCOMPARE(taught(), agreed ? QStringList{"b"} : (QStringList{"a", "b"}));
+    using Entries = std::vector<std::pair<int, int>>;
+    const Entries left = agreed ? Entries{{0, 0x05}} : Entries{{0, 0x04}, {0, 0x05}, {1, 0x04}};
+    QCOMPARE(h->rig->Entries(), left);
+    QCOMPARE(int(h->session()->buttons().size()), agreed ? 1 : 3);
+    QCOMPARE(h->status(), agreed ? QString("Forgot 'a' (2 button(s))") : QString("Canceled"));
   }
 
   // Each key typed lights its key for a moment and is named with its
