@@ -79,6 +79,7 @@ void writeImage(const ButtonMapHost &host, const zk::map::Plan &plan) {
     host.showStatus(tr("Could not import button map"));
     return;
   }
+  if (host.written) host.written(plan.image);
   host.showStatus(tr("Button map imported"));
   if (plan.kept.empty()) return;
   QStringList kept;

@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <functional>
+#include <vector>
 
 #include "question.h"
 
@@ -18,6 +19,8 @@ struct ButtonMapHost {
   std::function<QString(const QString &baseName)> proposedFile;
   std::function<void(const QString &)> showStatus;
   std::function<bool()> receiverRunsFirmware;
+  // The image now on the receiver (may be left empty).
+  std::function<void(const std::vector<unsigned char> &)> written;
 };
 
 // Adds the two entries to the menu in front of `before`.

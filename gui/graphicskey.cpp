@@ -1,8 +1,8 @@
 #include "graphicskey.h"
 
 #include <QGraphicsSceneMouseEvent>
+#include <QPainter>
 #include <QSvgRenderer>
-
 
 GraphicsKey::GraphicsKey(QGraphicsItem *parentItem) : QGraphicsSvgItem(parentItem) {
   setAcceptHoverEvents(true);
@@ -49,9 +49,45 @@ QRectF GraphicsKey::boundingRect() const {
   return QGraphicsSvgItem::boundingRect();
 }
 
+void GraphicsKey::setTaught(const QStringList &buttons) {
+  if (buttons == m_taught) return;
+  m_taught = buttons;
+  setToolTip(buttons.isEmpty() ? tooltip
+                               : tooltip + "\n" + QObject::tr("Taught: ") + buttons.join("\n"));
+  update();
+}
+
+void GraphicsKey::setLit(bool on) {
+  if (on == m_lit) return;
+  m_lit = on;
+  update();
+}
+
+// A taught key wears a green wash and a dot in its corner, so that it
+// stands out on any artwork; a key typed in test mode glows amber.
 void GraphicsKey::paint(QPainter *painter, const QStyleOptionGraphicsItem *option,
                         QWidget *widget) {
   QGraphicsSvgItem::paint(painter, option, widget);
+  if (m_taught.isEmpty() && !m_lit) return;
+  const QRectF r = boundingRect();
+  const qreal radius = std::min(r.width(), r.height()) / 6;
+  painter->save();
+  painter->setRenderHint(QPainter::Antialiasing);
+  if (!m_taught.isEmpty()) {
+    painter->setPen(QPen(QColor(31, 191, 122), std::max<qreal>(1.5, radius / 3)));
+    painter->setBrush(QColor(31, 191, 122, 70));
+    painter->drawRoundedRect(r.adjusted(1, 1, -1, -1), radius, radius);
+    const qreal dot = std::max<qreal>(3, radius);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(31, 191, 122));
+    painter->drawEllipse(QPointF(r.right() - dot * 1.2, r.top() + dot * 1.2), dot / 2, dot / 2);
+  }
+  if (m_lit) {
+    painter->setPen(QPen(QColor(255, 176, 32), std::max<qreal>(2, radius / 2)));
+    painter->setBrush(QColor(255, 176, 32, 140));
+    painter->drawRoundedRect(r.adjusted(1, 1, -1, -1), radius, radius);
+  }
+  painter->restore();
 }
 
 void GraphicsKey::hoverEnterEvent(QGraphicsSceneHoverEvent *event) {

@@ -3,6 +3,7 @@
 
 #include <QGraphicsSvgItem>
 #include <QString>
+#include <QStringList>
 
 // One clickable key of a layout, drawn from two elements of the layout's
 // picture: `dark` normally, `highlight` when hovered, selected or held.
@@ -18,6 +19,14 @@ class GraphicsKey : public QGraphicsSvgItem {
             const QString &dark, bool isModifier, int usb, int modifier, int sequence);
 
   void setHighlighted(bool on);
+  // The recorded buttons that send this key, one line each (none: not
+  // taught); they are drawn over the key and listed in its tool tip.
+  void setTaught(const QStringList &buttons);
+  bool isTaught() const { return !m_taught.isEmpty(); }
+  const QStringList &taughtButtons() const { return m_taught; }
+  // Lit while the receiver types this key in test mode.
+  void setLit(bool on);
+  bool isLit() const { return m_lit; }
   void setClickable(bool on) { clickable = on; }
 
   QString getName() const { return name; }
@@ -63,6 +72,8 @@ class GraphicsKey : public QGraphicsSvgItem {
   bool clickable = false;
   int sequence = 0;
   bool m_hovered = false;
+  QStringList m_taught;
+  bool m_lit = false;
 };
 
 #endif  // ZIRKO_GUI_GRAPHICSKEY_H

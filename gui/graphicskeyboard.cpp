@@ -186,3 +186,16 @@ QRectF GraphicsKeyboard::boundingRect() const {
 }
 
 void GraphicsKeyboard::paint(QPainter *, const QStyleOptionGraphicsItem *, QWidget *) {}
+
+GraphicsKey *GraphicsKeyboard::keyFor(int usage, int modifier) const {
+  GraphicsKey *plain = nullptr;
+  bool hasModifierKeys = false;
+  for (GraphicsKey *key : keys) {
+    hasModifierKeys = hasModifierKeys || key->getIsModifier();
+    if (key->getIsModifier()) continue;
+    if (key->getUsb() == usage && key->getModifier() == modifier) return key;
+    // Codes from 0xE0 on are no keyboard keys: their second byte is no modifier.
+    if (!plain && usage < 0xE0 && key->getUsb() == usage && key->getModifier() == 0) plain = key;
+  }
+  return hasModifierKeys ? plain : nullptr;
+}

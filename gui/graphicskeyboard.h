@@ -37,6 +37,10 @@ class GraphicsKeyboard : public QObject, public QGraphicsItem {
   void blinkSelection();
   bool selectNextSequenced();
   bool highlightForKeyEvent(int keyCode, Qt::KeyboardModifiers modifiers);
+  // The key that sends this report: the key with this key code and second
+  // byte, else (on a layout with modifier keys) the plain key of that key
+  // code, which the modifiers are held with; null when the layout lacks it.
+  GraphicsKey *keyFor(int usage, int modifier) const;
 
   QString getName() const { return name; }
   QString getMenu() const { return menu; }

@@ -133,7 +133,7 @@ QString MainWindow::printedKeyName(const QString &name) {
 
 void MainWindow::on_go_clicked() {
   ZK_GUI_LOGV("stop button clicked");
-  if (refuseWhileWorking()) return;
+  if (refuseWhileWorking() || refuseWhileTesting()) return;
   switch (operation) {
     case kRecording:
     case kAutomatedRun:
@@ -163,7 +163,7 @@ void MainWindow::on_go_clicked() {
 }
 
 void MainWindow::on_erase_clicked() {
-  if (refuseWhileWorking()) return;
+  if (refuseWhileWorking() || refuseWhileTesting()) return;
   if (operation == kIdle && receiverReady()) {
     if (m_session->erase() < 0) {
       showStatus(notReadyText());
@@ -183,7 +183,7 @@ void MainWindow::on_erase_clicked() {
 void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifiers,
                                   bool autoclicked) {
   ZK_GUI_LOGV("starting process for key");
-  if (refuseWhileWorking()) return;
+  if (refuseWhileWorking() || refuseWhileTesting()) return;
   const bool ready = receiverReady();
   switch (operation) {
     case kIdle:

@@ -27,6 +27,7 @@ class QPushButton;
 class QSettings;
 class QSignalMapper;
 class QTimer;
+class QToolButton;
 class zirko_interrupt;
 class zirkoButton;
 
@@ -58,6 +59,9 @@ struct MainWindowUi {
   QAction *actionAbout;
   QAction *actionSupport;
   QAction *actionCheck_For_Upgrades;
+  QAction *actionTestMode;
+  QToolButton *testButton;
+  QLabel *taughtCount;
 
   void setupUi(QMainWindow *window);
   void retranslateUi(QMainWindow *window);
@@ -129,6 +133,16 @@ class MainWindow : public QMainWindow {
   QTimer *pollTimer() const { return m_session->pollTimer(); }
   QTimer *blinkingTimer() const { return blinkTimer; }
   QTimer *advancingTimer() const { return advanceTimer; }
+  // Test mode: the keys the receiver types light up on the picture.
+  void setTesting(bool on);
+  bool isTesting() const { return m_session->testing(); }
+  // A key's menu (right button on the picture): forget it, or teach it
+  // another button.
+  QMenu *keyMenu(GraphicsKey *key);
+  void forgetKey(GraphicsKey *key);
+  void teachAnother(GraphicsKey *key);
+  // How long a typed key stays lit.
+  static constexpr int kLitMs = 600;
   // How long a recording waits for the remote's button.
   static constexpr int kRecordWaitSeconds = 30;
   void setRecordWait(int seconds) { m_recordWait = seconds; }
@@ -179,6 +193,11 @@ class MainWindow : public QMainWindow {
   void countDown();
   void endCountdown();
 
+  // The recorded buttons on the picture, and test mode (window_map.cpp).
+  void showMap();
+  void showTypedKey(int usage, int modifier);
+  bool refuseWhileTesting();
+
   // Menus (menus.cpp).
   QString proposedFile(const QString &baseName) const;
   void connectMenus();
@@ -209,6 +228,7 @@ class MainWindow : public QMainWindow {
   QTimer *blinkTimer;
   QTimer *advanceTimer;
   QTimer *m_countdown;
+  QTimer *m_unlight;
   int m_secondsLeft = 0;
   int m_recordWait = kRecordWaitSeconds;
   QList<GraphicsKeyboard *> keyboardList;

@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QTimer>
+#include <QToolButton>
 
 #include "advancedwindow.h"
 #include "graphicskeyboard.h"
@@ -58,6 +59,8 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   actionAbout = makeAction(window, "actionAbout");
   actionSupport = makeAction(window, "actionSupport");
   actionCheck_For_Upgrades = makeAction(window, "actionCheck_For_Upgrades");
+  actionTestMode = makeAction(window, "actionTestMode");
+  actionTestMode->setCheckable(true);
 
   centralWidget = new QWidget(window);
   centralWidget->setObjectName("centralWidget");
@@ -93,6 +96,17 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   version = makeLabel(frame_adv, "version", QRect(10, 450, 181, 41));
   version->setFont(QFont("Helvetica", 14));
   version->setTextFormat(Qt::PlainText);
+  taughtCount = makeLabel(frame_adv, "taughtCount", QRect(200, 458, 300, 30));
+  taughtCount->setFont(QFont("Helvetica", 12));
+  taughtCount->setTextFormat(Qt::PlainText);
+  taughtCount->setStyleSheet("QLabel { color : rgb(200,200,200); }");
+  testButton = new QToolButton(frame_adv);
+  testButton->setObjectName("testButton");
+  testButton->setGeometry(600, 450, 100, 32);
+  testButton->setDefaultAction(actionTestMode);
+  testButton->setStyleSheet(
+      "QToolButton { border: 1px solid #3a414c; border-radius: 6px; background: #171a20; "
+      "color: #eef1f6; } QToolButton:checked { background: #b87a10; }");
 
   text_frame = new QFrame(centralWidget);
   text_frame->setObjectName("text_frame");
@@ -134,6 +148,7 @@ void MainWindowUi::setupUi(QMainWindow *window) {
   menuFile->addSeparator();
   menuFile->addAction(actionUploadFirmware);
   menuFile->addSeparator();
+  menuFile->addAction(actionTestMode);
   menuFile->addAction(actionAdvanced);
   menuFile->addAction(actionQuit);
   menuHelp->addAction(actionAbout);
@@ -145,7 +160,7 @@ void MainWindowUi::setupUi(QMainWindow *window) {
     picture->setScaledContents(true);
   for (QWidget *widget : std::initializer_list<QWidget *>{
            BackgroundImage, frame_adv, KeyboardView, progressBar, Indicator, go, version,
-           text_frame, textbox, indicator, Notification, erase})
+           taughtCount, testButton, text_frame, textbox, indicator, Notification, erase})
     placed.push_back({widget, widget->geometry(), widget->font().pointSizeF()});
 
   actionSaveConfiguration->setShortcut(QKeySequence::Save);
@@ -181,6 +196,8 @@ void MainWindowUi::retranslateUi(QMainWindow *window) {
   actionAbout->setText(MainWindow::tr("&About"));
   actionSupport->setText(MainWindow::tr("&Support"));
   actionCheck_For_Upgrades->setText(MainWindow::tr("&Check For Upgrades"));
+  actionTestMode->setText(MainWindow::tr("&Test"));
+  actionTestMode->setToolTip(MainWindow::tr("Light up each key the receiver types"));
   Notification->setText(MainWindow::tr("Hit go to start the automated process"));
   menuFile->setTitle(MainWindow::tr("&File"));
   menuController->setTitle(MainWindow::tr("&Controllers"));
@@ -236,6 +253,9 @@ void MainWindow::createOperationTimers() {
   m_countdown = new QTimer(this);
   m_countdown->setInterval(std::chrono::seconds(1));
   connect(m_countdown, &QTimer::timeout, this, &MainWindow::countDown);
+  m_unlight = new QTimer(this);
+  m_unlight->setSingleShot(true);
+  m_unlight->setInterval(kLitMs);
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, &MainWindow::cancelOperation);
 }

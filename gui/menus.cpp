@@ -46,11 +46,13 @@ void MainWindow::connectMenus() {
   connect(ui.actionCheck_For_Upgrades, &QAction::triggered, this,
           &MainWindow::menuCheckForUpgrades);
   // The window's asker and chooser are looked up at each use: tests replace them.
-  const ButtonMapHost host{[this](const Question &q) { return m_ask(this, q); },
-                           [this](const FileRequest &r) { return m_chooseFile(this, r); },
-                           [this](const QString &name) { return proposedFile(name); },
-                           [this](const QString &text) { showStatus(text); },
-                           [this] { return receiverReady() && !m_session->working(); }};
+  const ButtonMapHost host{
+      [this](const Question &q) { return m_ask(this, q); },
+      [this](const FileRequest &r) { return m_chooseFile(this, r); },
+      [this](const QString &name) { return proposedFile(name); },
+      [this](const QString &text) { showStatus(text); },
+      [this] { return receiverReady() && !m_session->working(); },
+      [this](const std::vector<unsigned char> &image) { m_session->mapWritten(image); }};
   addButtonMapActions(ui.menuFile, ui.actionClearConfiguration, host);
 }
 

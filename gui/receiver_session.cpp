@@ -1,6 +1,7 @@
 #include "receiver_session.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 
@@ -61,6 +62,7 @@ ReceiverSession::ReceiverSession(zirko_interrupt *worker, QObject *parent)
 }
 
 ReceiverSession::~ReceiverSession() {
+  closeKeys();
   // Every wait of an upgrade and a job is bounded.
   m_upgrader->wait();
   if (m_job) m_job->wait();
@@ -102,9 +104,10 @@ void ReceiverSession::poll() {
   m_poll->setInterval(kPollInterval);
   m_poll->stop();
   if (working()) return;  // its end starts the poll again
-  if (m_state == State::kConnected)
+  if (m_state == State::kConnected) {
     followReceiver();
-  else if (m_state == State::kRefused)
+    if (m_keys) readKeys();
+  } else if (m_state == State::kRefused)
     followRefused();
   else
     lookForReceiver();
@@ -170,6 +173,8 @@ void ReceiverSession::followReceiver() {
 void ReceiverSession::finish(Outcome result) {
   zk_clear_state();
   const bool active = m_activity != Activity::kIdle;
+  if (result == Outcome::kDone && m_activity == Activity::kRecording) readAddedButton();
+  if (result == Outcome::kDone && m_activity == Activity::kErasing) findErasedButton();
   m_activity = Activity::kIdle;
   release();
   // An outcome nobody waits for (a stopped recording's) changes nothing.
@@ -204,6 +209,11 @@ void ReceiverSession::failedRead() {
 }
 
 void ReceiverSession::dropReceiver(State next) {
+  closeKeys();
+  if (!m_buttons.empty()) {
+    m_buttons.clear();
+    emit mapChanged();
+  }
   m_activity = Activity::kIdle;
   m_failedReads = 0;
   m_facts = Facts{};
@@ -265,6 +275,7 @@ void ReceiverSession::takeFirmware() {
   m_failedReads = 0;
   // The variant and the settings, which share EEPROM bytes, are read once
   // for the facts and for whoever shows the receiver as connected.
+  closeKeys();
   const zk::EepromSnapshot snapshot;
   readFacts();
   // Idle, the receiver is left to other programs until it is used.
@@ -282,8 +293,11 @@ void ReceiverSession::takeFirmware() {
     beginUpgrade(UpgradeJob{}, tr("firmware v%1").arg(embeddedVersion()), forcedText(decision));
     return;
   }
+  // The buttons come from the same snapshot as the settings bytes.
+  if (!decision.newer) readMap();
   setState(decision.newer ? State::kRefused : State::kConnected);
   m_ownBootloader = false;
+  if (m_testing && m_state == State::kConnected) openKeys();
   if (decision.refuse) refuseBuiltIn();
   if (decision.offer) {
     m_offerId = ++m_offers;
@@ -351,17 +365,19 @@ void ReceiverSession::release() {
 }
 
 int ReceiverSession::record(int modifier, int usage) {
-  if (m_state != State::kConnected || working()) return ZK_ERR_NOT_USABLE;
+  if (m_state != State::kConnected || working() || m_testing) return ZK_ERR_NOT_USABLE;
   if (!claim()) return ZK_ERR_IN_USE;
   // Timeout 0: only starts recording; the poll or the worker reads the outcome.
   zk_set_record_api(modifier, usage, 0);
+  m_recordModifier = modifier;
+  m_recordUsage = usage;
   m_activity = Activity::kRecording;
   if (m_facts.outcomeOnInterrupt) startWorker();
   return ZK_OK;
 }
 
 int ReceiverSession::erase() {
-  if (m_state != State::kConnected || working()) return ZK_ERR_NOT_USABLE;
+  if (m_state != State::kConnected || working() || m_testing) return ZK_ERR_NOT_USABLE;
   if (!claim()) return ZK_ERR_IN_USE;
   m_activity = Activity::kErasing;
   if (m_facts.outcomeOnInterrupt) startWorker();
@@ -386,6 +402,8 @@ void ReceiverSession::stop() {
 void ReceiverSession::workerEnded(Outcome result) {
   if (!working()) m_poll->start();
   const bool active = m_activity != Activity::kIdle;
+  if (result == Outcome::kDone && m_activity == Activity::kRecording) readAddedButton();
+  if (result == Outcome::kDone && m_activity == Activity::kErasing) findErasedButton();
   m_activity = Activity::kIdle;
   release();
   if (!active) return;
@@ -396,13 +414,14 @@ void ReceiverSession::workerEnded(Outcome result) {
 // ---- long jobs ----
 
 void ReceiverSession::runJob(const QString &text, std::function<bool()> job, const QString &done,
-                             const QString &failed) {
+                             const QString &failed, std::function<void(bool)> then) {
   m_poll->stop();
   m_job = QThread::create([this, job = std::move(job)] { m_jobResult = job(); });
-  connect(m_job, &QThread::finished, this, [this, done, failed] {
+  connect(m_job, &QThread::finished, this, [this, done, failed, then] {
     m_job->wait();
     delete m_job;
     m_job = nullptr;
+    if (then) then(m_jobResult);
     release();
     m_poll->start();
     emit jobEnded(m_jobResult, m_jobResult ? done : failed);
@@ -422,7 +441,12 @@ bool ReceiverSession::clearMemory() {
   if (!startJob()) return false;
   zk_set_normal();
   runJob(tr("Clearing zirko memory, please wait..."), clearAndWait, tr("Clear finished"),
-         tr("Could not clear zirko memory"));
+         tr("Could not clear zirko memory"), [this](bool ok) {
+           if (ok)
+             mapWritten({});
+           else
+             readMap();
+         });
   return true;
 }
 
@@ -431,7 +455,17 @@ bool ReceiverSession::loadConfig(const QByteArray &path) {
   runJob(
       tr("File being restored, please wait..."),
       [path] { return zk_load_config(path.constData()) >= 0; }, tr("File restored"),
-      tr("Could not restore file"));
+      tr("Could not restore file"),
+      [this, path](bool ok) {
+        // What was written is the file; a restore that failed halfway is read back.
+        QFile file(QFile::decodeName(path));
+        if (ok && file.open(QIODevice::ReadOnly)) {
+          const QByteArray bytes = file.read(zk::map::kMaxButtons * 6 + 5);
+          mapWritten({bytes.begin(), bytes.end()});
+        } else {
+          readMap();
+        }
+      });
   return true;
 }
 
@@ -442,6 +476,7 @@ int ReceiverSession::saveConfig(const QByteArray &path) {
 
 void ReceiverSession::close() {
   m_poll->stop();
+  closeKeys();
   if (m_job) m_job->wait();
   if (m_state == State::kConnected) zk_set_normal();
   zk_close_device();

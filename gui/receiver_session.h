@@ -11,8 +11,10 @@
 #include <QString>
 #include <chrono>
 #include <functional>
+#include <vector>
 
 #include "upgrade_policy.h"
+#include "zirko_map.h"
 
 class QThread;
 class QTimer;
@@ -20,6 +22,7 @@ class UpgradeWorker;
 class zirko_interrupt;
 struct UpgradeJob;
 struct UpgradeResult;
+struct zk_key_monitor;
 
 class ReceiverSession : public QObject {
   Q_OBJECT
@@ -77,6 +80,22 @@ class ReceiverSession : public QObject {
   // Ends a recording or an erase; the receiver goes back to normal.
   void stop();
 
+  // ---- the recorded buttons, read once at connect and kept up to date
+  // with this application's own changes (mapChanged tells) ----
+  using Buttons = std::vector<zk::map::Button>;
+  const Buttons &buttons() const { return m_buttons; }
+  // Deletes every button that sends this key: how many went, or a failure code.
+  int forget(int modifier, int usage);
+  // Image bytes of a configuration that was written, as the map now is.
+  void mapWritten(const std::vector<unsigned char> &image);
+
+  // ---- test mode: the keys the receiver types arrive as keyTyped, read on
+  // the poll; nothing is recorded meanwhile ----
+  // False (with `notice`) when the keys cannot be read.
+  bool startTesting();
+  void stopTesting();
+  bool testing() const { return m_testing; }
+
   // ---- long jobs off the window's thread; `jobEnded` gives the result ----
   bool clearMemory();
   bool loadConfig(const QByteArray &path);
@@ -112,6 +131,8 @@ class ReceiverSession : public QObject {
   void upgradeEnded(const QString &text);
   void jobStarted(const QString &text);
   void jobEnded(bool ok, const QString &text);
+  void mapChanged();
+  void keyTyped(int usage, int modifier);
 
  private:
   enum class Activity { kIdle, kRecording, kErasing };
@@ -139,7 +160,13 @@ class ReceiverSession : public QObject {
   QString outcomeText(const UpgradeResult &result) const;
   bool startJob();
   void runJob(const QString &text, std::function<bool()> job, const QString &done,
-              const QString &failed);
+              const QString &failed, std::function<void(bool)> then = {});
+  void readMap();
+  void readAddedButton();
+  void findErasedButton();
+  bool openKeys();
+  void closeKeys();
+  void readKeys();
   QString embeddedVersion() const;
 
   zirko_interrupt *m_worker;
@@ -168,6 +195,11 @@ class ReceiverSession : public QObject {
   // Since when a bootloader nobody holds has been seen, for the grace.
   QElapsedTimer m_bootloaderFree;
   std::chrono::milliseconds m_grace = kBootloaderGrace;
+  Buttons m_buttons;
+  int m_recordModifier = 0;
+  int m_recordUsage = 0;
+  bool m_testing = false;
+  zk_key_monitor *m_keys = nullptr;
 };
 
 #endif  // ZIRKO_GUI_RECEIVER_SESSION_H

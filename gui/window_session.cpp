@@ -1,12 +1,16 @@
 // What the main window shows of the receiver, as its session tells it: one
 // state drives the title, the picture, the version label, the status and
 // the advanced window, so that none of them can disagree.
+#include <QAction>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QTimer>
 
 #include "advancedwindow.h"
 #include "graphicskeyboard.h"
 #include "gui_log.h"
+#include "keyboardgview.h"
 #include "mainwindow.h"
 #include "mainwindow_pictures.h"
 #include "zirko.h"
@@ -54,6 +58,21 @@ void MainWindow::connectSession() {
   connect(m_session, &ReceiverSession::upgradeProgress, ui.progressBar, &QProgressBar::setValue);
   connect(m_session, &ReceiverSession::upgradeEnded, this, &MainWindow::upgradeEnded);
   connect(m_session, &ReceiverSession::jobStarted, this, &MainWindow::jobStarted);
+  connect(m_session, &ReceiverSession::mapChanged, this, &MainWindow::showMap);
+  connect(m_session, &ReceiverSession::keyTyped, this, &MainWindow::showTypedKey);
+  connect(ui.actionTestMode, &QAction::toggled, this, &MainWindow::setTesting);
+  ui.KeyboardView->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui.KeyboardView, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+    auto *key = dynamic_cast<GraphicsKey *>(ui.KeyboardView->itemAt(at));
+    if (!key || !key->getClickable()) return;
+    QMenu *menu = keyMenu(key);
+    menu->exec(ui.KeyboardView->viewport()->mapToGlobal(at));
+    menu->deleteLater();
+  });
+  connect(m_unlight, &QTimer::timeout, this, [this] {
+    for (GraphicsKeyboard *layout : std::as_const(keyboardList))
+      for (GraphicsKey *key : layout->getKeys()) key->setLit(false);
+  });
   connect(m_session, &ReceiverSession::jobEnded, this,
           [this](bool, const QString &text) { jobEnded(text); });
 }
@@ -73,6 +92,7 @@ int MainWindow::currentDeviceMode() const {
 
 void MainWindow::showState(State state) {
   const StateLook look = lookOf(state);
+  showMap();
   setTitle(tr(look.title));
   setIndicator(look.picture);
   const QString version = m_session->versionText();

@@ -171,14 +171,15 @@ class ReceiverSessionTest : public QObject {
     QVERIFY(h->window->isConnected());
   }
 
-  // Connecting reads the version once (at the open) and the two settings
-  // bytes, which also hold the product variant, once each.
-  void connectingTakesThreeTransfers() {
+  // Connecting reads the version once (at the open), the two settings
+  // bytes, which also hold the product variant, once each, and the map's
+  // two size bytes (no buttons here).
+  void connectingTakesFiveTransfers() {
     h->rig->ClearTranscript();
     h->poll();
     QVERIFY(h->window->isConnected());
     QVERIFY(h->window->advancedWindow()->isEnabled());
-    QVERIFY2(h->rig->Transcript().size() == 3, h->rig->DescribeTranscript().c_str());
+    QVERIFY2(h->rig->Transcript().size() == 5, h->rig->DescribeTranscript().c_str());
   }
 };
 
