@@ -86,7 +86,7 @@ class TwoWriters : public testing::TestWithParam<std::pair<int, int>> {
   // after `tag`; the lock files live in the test's own folder.
   pid_t Start(const std::vector<std::string> &args, const std::string &state,
               const std::string &tag) {
-    std::vector<std::string> words{ZIRKO_UTIL_BIN};
+    std::vector<std::string> words = zk::test::CommandWords(ZIRKO_UTIL_BIN);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &w : words) argv.push_back(w.data());
@@ -104,7 +104,7 @@ class TwoWriters : public testing::TestWithParam<std::pair<int, int>> {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
     pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()), 0);
+    EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), env.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
   }
