@@ -327,10 +327,15 @@ int zk_history_undo_entry(const unsigned char *image, int length) {
   std::vector<Entry> entries;
   if (!open_store(dir, entries)) return ZK_ERR_FILE_READ;
   const std::vector<unsigned char> now(image, image + (image && length > 0 ? length : 0));
+  const std::string here = current_device ? zk_bus_position(current_device) : "";
   for (int n = 1; n <= int(entries.size()); ++n) {
+    const Entry &e = *entry_at(entries, n);
+    // Another receiver's configuration is never undone onto this one; an
+    // entry of unknown position may be this receiver's.
+    if (!here.empty() && !e.position.empty() && e.position != here) continue;
     std::vector<unsigned char> kept;
     // A damaged entry is passed over: undo goes to the newest usable one.
-    if (read_image(dir, *entry_at(entries, n), kept) && kept != now) return n;
+    if (read_image(dir, e, kept) && kept != now) return n;
   }
   return 0;
 }

@@ -58,8 +58,9 @@ int zk_history_entry_at(int n, zk_history_entry *entry);
  * entry or a room too small, -14 when its file is missing or not an image. */
 int zk_history_image(int n, unsigned char *image, int room);
 
-/* The newest entry whose image differs from the given one (the receiver's
- * now): its number, 0 when there is none, or -14. */
+/* The newest entry of the open receiver (same bus position, or none
+ * recorded) whose image differs from the given one (the receiver's now): its
+ * number, 0 when there is none, or -14. */
 int zk_history_undo_entry(const unsigned char *image, int length);
 
 /* Puts entry n back on the open receiver: the current image is kept first

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,6 +110,29 @@ TEST_F(History, UndoPassesOverWhatCannotBeUsed) {
   fs::remove(Folder() / e.file);
   EXPECT_EQ(zk_history_undo_entry(now.data(), int(now.size())), 3);
   EXPECT_EQ(zk_history_image(2, nullptr, 0), -14);
+}
+
+// With two receivers, undo on one never puts back the other's configuration;
+// an entry whose position was not known may be either's.
+TEST_F(History, UndoTakesOnlyThisReceiversEntries) {
+  SetImage(ImageOf(2));
+  ASSERT_EQ(OpenReceiver(), ZK_STATE_FIRMWARE);
+  const std::string here = zk_current_position();
+  ASSERT_FALSE(here.empty());
+  ASSERT_EQ(Keep(ImageOf(1), "mine"), 1);
+  ASSERT_EQ(Keep(ImageOf(3), "other's"), 1);
+  // The newest entry is made another receiver's, as if kept at 9-9.
+  std::ifstream in(Folder() / "index");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  const size_t last = text.rfind(std::string("\t") + here + "\t");
+  ASSERT_NE(last, std::string::npos);
+  text.replace(last + 1, here.size(), "9-9");
+  std::ofstream(Folder() / "index", std::ios::trunc) << text;
+
+  const Bytes now = ImageOf(2);
+  EXPECT_EQ(zk_history_undo_entry(now.data(), int(now.size())), 2) << "not the 9-9 entry";
+  zk_close_device();
+  EXPECT_EQ(zk_history_undo_entry(now.data(), int(now.size())), 1) << "no receiver: any entry";
 }
 
 // A restore keeps what it replaces and writes only what differs, size last;
