@@ -2,11 +2,13 @@
 // same state file shares, as a person would on a real one.
 //
 //   zirko-virtual [--state FILE] unplug | plug | press [HASH] | show | reset
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "state_file.h"
@@ -26,12 +28,24 @@ constexpr const char *kUsage =
     "names several files (a:b), --state chooses the receiver.\n"
     "  unplug        pull the receiver out of the USB port\n"
     "  plug          plug it in again\n"
-    "  press [HASH]  press a remote button (default: one never recorded); a\n"
-    "                receiver waiting for a button takes it at once, a recorded\n"
+    "  press [HASH]  press a remote button, its hash in hexadecimal as `keys'\n"
+    "                shows it (default: one never recorded); a receiver\n"
+    "                waiting for a button takes it at once, a recorded\n"
     "                one sends its key to every program monitoring the receiver,\n"
     "                others are queued for the next wait\n"
     "  show          mode, versions, settings and recorded buttons\n"
     "  reset         replace it with a new receiver (firmware 3.8, empty memory)\n";
+
+// A hash as `zirko_util keys` and `monitor` print it: hexadecimal, with or
+// without 0x, so a user can paste it.
+std::optional<uint32_t> parse_hash(std::string_view text) {
+  if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
+  uint32_t hash = 0;
+  const char *last = text.data() + text.size();
+  const auto [end, error] = std::from_chars(text.data(), last, hash, 16);
+  if (text.empty() || error != std::errc() || end != last) return std::nullopt;
+  return hash;
+}
 
 int usage_error(const std::string &message) {
   std::fprintf(stderr, "zirko-virtual: %s\n%s", message.c_str(), kUsage);
@@ -178,9 +192,8 @@ int main(int argc, char **argv) {
   if (args.size() > (command == "press" ? 1u : 0u)) return usage_error("too many arguments");
   std::optional<uint32_t> hash;
   if (!args.empty()) {
-    auto number = zk::virt::parse_number(args[0], 0xFFFFFFFFu);
-    if (!number) return usage_error("bad hash \"" + args[0].substr(0, 40) + "\"");
-    hash = static_cast<uint32_t>(*number);
+    hash = parse_hash(args[0]);
+    if (!hash) return usage_error("bad hash \"" + args[0].substr(0, 40) + "\"");
   }
   zk::virt::StateFileBus bus(path);
   if (!bus.usable()) return 1;  // said why on stderr
