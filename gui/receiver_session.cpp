@@ -66,6 +66,8 @@ ReceiverSession::~ReceiverSession() {
   // Every wait of an upgrade and a job is bounded.
   m_upgrader->wait();
   if (m_job) m_job->wait();
+  // The library's choice was this session's; it ends with it.
+  zk_choose_device(nullptr);
 }
 
 void ReceiverSession::start() {
