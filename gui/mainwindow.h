@@ -147,6 +147,9 @@ class MainWindow : public QMainWindow {
   static constexpr int kRecordWaitSeconds = 30;
   void setRecordWait(int seconds) { m_recordWait = seconds; }
   const MainWindowUi &widgets() const { return ui; }
+  // The Receiver menu (receiver_menu.cpp).
+  QMenu *receiverMenu() const { return m_receiverMenu; }
+  static QString receiverEntryText(int index, const ReceiverSession::Listed &receiver);
 
  public slots:
   void checkHardwareStatus() { m_session->poll(); }
@@ -202,6 +205,12 @@ class MainWindow : public QMainWindow {
   QString proposedFile(const QString &baseName) const;
   void connectMenus();
 
+  // The Receiver menu (receiver_menu.cpp).
+  void setupReceiverMenu();
+  void fillReceiverMenu();
+  void chooseReceiverEntry(QAction *entry);
+  QString absentText() const;
+
   // Set-up (mainwindow_setup.cpp), in the order the constructor runs it.
   void connectControls();
   void createOperationTimers();
@@ -240,6 +249,7 @@ class MainWindow : public QMainWindow {
   QString m_indicatorPicture;
   Asker m_ask = askWithMessageBox;
   FileChooser m_chooseFile = chooseWithFileDialog;
+  QMenu *m_receiverMenu = nullptr;
 };
 
 #endif  // ZIRKO_GUI_MAINWINDOW_H

@@ -222,6 +222,7 @@ MainWindow::MainWindow(zirko_interrupt *worker, QWidget *parent, std::shared_ptr
   currentKeyboard = nullptr;
   stopCurrentOperation();
   connectSession();
+  setupReceiverMenu();
   const QString remembered = m_memory ? m_memory->value(kLayoutKey).toString() : QString();
   if (remembered.isEmpty() || !selectKeyboard(remembered)) selectKeyboard("Minimalist");
   showState(m_session->state());

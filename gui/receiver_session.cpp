@@ -66,6 +66,8 @@ ReceiverSession::~ReceiverSession() {
   // Every wait of an upgrade and a job is bounded.
   m_upgrader->wait();
   if (m_job) m_job->wait();
+  // The library's choice was this session's; it ends with it.
+  zk_choose_device(nullptr);
 }
 
 void ReceiverSession::start() {
@@ -111,7 +113,10 @@ void ReceiverSession::poll() {
     followRefused();
   else
     lookForReceiver();
-  if (!working() && !workerWaiting()) m_poll->start();
+  if (!working() && !workerWaiting()) {
+    watchBus();
+    m_poll->start();
+  }
   // Asked last, with the poll running: a receiver that goes away while the
   // question is open withdraws it.
   if (m_offerDue) {
@@ -253,7 +258,7 @@ void ReceiverSession::lookForReceiver() {
 // Opens the receiver when no other program holds it: ZK_ERR_IN_USE (and
 // nothing open) when one does.
 int ReceiverSession::openReceiver() {
-  const int r = zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
+  const int r = openChosen();
   if (r < 0 || zk_claim_receiver(1) != ZK_ERR_IN_USE) return r;
   ZK_GUI_LOGI("receiver in use by another program");
   zk_close_device();
@@ -335,7 +340,7 @@ void ReceiverSession::takeBootloader() {
       refuseBuiltIn();
       break;
     case UpgradePolicy::BootloaderStep::kUpgrade:
-      beginUpgrade(UpgradeJob{}, tr("firmware v%1").arg(embeddedVersion()));
+      beginUpgrade(UpgradeJob{}, tr("firmware v%1").arg(embeddedVersion()), bootloaderText());
       break;
   }
 }

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <chrono>
@@ -113,6 +114,28 @@ class ReceiverSession : public QObject {
 
   void close();
 
+  // ---- several receivers (receiver_session_choice.cpp) ----
+  // One receiver on the bus, as the Receiver menu shows it.
+  struct Listed {
+    QString position;
+    int state = 0;               // ZK_STATE_BOOTLOADER or ZK_STATE_FIRMWARE
+    int major = -1, minor = -1;  // negative: not read
+    bool operator==(const Listed &) const = default;
+  };
+  // In bus order, as last listed.
+  const QList<Listed> &receivers() const { return m_receivers; }
+  // The bus position of the receiver this session uses, or waits for once it
+  // went away; empty until it has taken one.
+  QString position() const { return m_position; }
+  // Before start: the receiver to take when it is on the bus (else the first).
+  void preferReceiver(const QString &position) { m_preferred = position; }
+  // From now on only the receiver at `position` is used; false (nothing
+  // changes) while an upgrade, a job or a generation-1 wait runs.
+  bool chooseReceiver(const QString &position);
+  // Lists the receivers again, asking each for its version only when the
+  // bus changed since (`receiversListed` tells when the list changed).
+  void listReceivers();
+
  public slots:
   void poll();
 
@@ -133,6 +156,7 @@ class ReceiverSession : public QObject {
   void jobEnded(bool ok, const QString &text);
   void mapChanged();
   void keyTyped(int usage, int modifier);
+  void receiversListed();
 
  private:
   enum class Activity { kIdle, kRecording, kErasing };
@@ -168,6 +192,11 @@ class ReceiverSession : public QObject {
   void closeKeys();
   void readKeys();
   QString embeddedVersion() const;
+  int openChosen();
+  void watchBus();
+  void showInUse(QList<Listed> &list) const;
+  bool libraryFree() const;
+  QString bootloaderText() const;
 
   zirko_interrupt *m_worker;
   UpgradeWorker *m_upgrader;
@@ -200,6 +229,12 @@ class ReceiverSession : public QObject {
   int m_recordUsage = 0;
   bool m_testing = false;
   zk_key_monitor *m_keys = nullptr;
+  // The receiver in use (or waited for) by position, the one to take first,
+  // and the bus as last listed.
+  QString m_position;
+  QString m_preferred;
+  QList<Listed> m_receivers;
+  QElapsedTimer m_listedAt;
 };
 
 #endif  // ZIRKO_GUI_RECEIVER_SESSION_H

@@ -130,7 +130,7 @@ QString MainWindow::notReadyText() const {
     case State::kConnected:
       return tr("zirko is in use by another program");
     default:
-      return tr("Please connect zirko");
+      return absentText();
   }
 }
 

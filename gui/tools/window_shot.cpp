@@ -1,25 +1,49 @@
 // Takes a picture of the main window on whatever receiver ZIRKO_VIRTUAL
 // names, without a display: for the pictures in docs/.
-// Usage: zirko_window_shot <out.png> <seconds> [test]
+// Usage: zirko_window_shot <out.png> <seconds> [test|receivers]
 // With "test" the window is in test mode; keys pressed meanwhile (with
-// zirko-virtual press HASH) light up as they do for a user.
+// zirko-virtual press HASH) light up as they do for a user. With
+// "receivers" the Receiver menu is drawn open over the window.
 #include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QTimer>
 #include <cstdio>
 
 #include "mainwindow.h"
 #include "zirko_interrupt.h"
 
+namespace {
+
+// A menu is a window of its own, which a grab of the main window leaves
+// out (and which closes at once on a display without a window manager):
+// it is opened, grabbed and drawn where it shows.
+QPixmap withReceiverMenu(MainWindow &window) {
+  QMenuBar *bar = window.widgets().menuBar;
+  QMenu *menu = window.receiverMenu();
+  menu->popup(bar->mapToGlobal(bar->actionGeometry(menu->menuAction()).bottomLeft()));
+  QCoreApplication::processEvents();
+  QPixmap shot = window.grab();
+  QPainter painter(&shot);
+  painter.drawPixmap(window.mapFromGlobal(menu->pos()), menu->grab());
+  menu->close();
+  return shot;
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
   QApplication app(argc, argv);
   if (argc < 3) {
-    std::fprintf(stderr, "usage: zirko_window_shot <out.png> <seconds> [test]\n");
+    std::fprintf(stderr, "usage: zirko_window_shot <out.png> <seconds> [test|receivers]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
   const int seconds = std::clamp(QString(argv[2]).toInt(), 1, 60);
   const bool test = argc > 3 && QString(argv[3]) == "test";
+  const bool receivers = argc > 3 && QString(argv[3]) == "receivers";
   // The layout last chosen in zirko_gui is shown.
   QCoreApplication::setApplicationName("zirko_gui");
   zirko_interrupt worker;
@@ -29,7 +53,7 @@ int main(int argc, char **argv) {
     QTimer::singleShot(500, &window, [&] { window.widgets().actionTestMode->setChecked(true); });
   int result = 1;
   QTimer::singleShot(seconds * 1000, &window, [&] {
-    result = window.grab().save(out) ? 0 : 1;
+    result = (receivers ? withReceiverMenu(window) : window.grab()).save(out) ? 0 : 1;
     app.quit();
   });
   app.exec();
