@@ -2,7 +2,6 @@
 #include <array>
 
 #include "internal.h"
-#include "layout.h"
 
 namespace {
 

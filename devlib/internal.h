@@ -7,19 +7,6 @@
 
 #include "zirko.h"
 
-#define ZK_LOGE(fmt, ...) ZK_LOG_AT(1, "E", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGW(fmt, ...) ZK_LOG_AT(2, "W", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGI(fmt, ...) ZK_LOG_AT(3, "I", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGD(fmt, ...) ZK_LOG_AT(4, "D", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGV(fmt, ...) ZK_LOG_AT(5, "V", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-// Same, under a name chosen by the caller: shared implementations log under
-// the name of the generation's entry point that called them.
-#define ZK_LOGE_AS(fn, fmt, ...) ZK_LOG_AT(1, "E", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGW_AS(fn, fmt, ...) ZK_LOG_AT(2, "W", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGI_AS(fn, fmt, ...) ZK_LOG_AT(3, "I", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGD_AS(fn, fmt, ...) ZK_LOG_AT(4, "D", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGV_AS(fn, fmt, ...) ZK_LOG_AT(5, "V", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
-
 // Operation table of one firmware or bootloader generation. A null member is
 // an operation the generation does not have; the dispatch calls answer -12.
 // Unless a member says otherwise, it returns 0 (or the value read) on
@@ -93,8 +80,7 @@ struct zk_ops {
 };
 
 // Slot 35 through the dispatch: -12 when the receiver is not in a bootloader.
-int zk_upload_fw(const unsigned char *image, int size, void *callback_arg,
-                 zk_progress_cb callback);
+int zk_upload_fw(const unsigned char *image, int size, void *callback_arg, zk_progress_cb callback);
 
 // Table builders: each returns a new zero-filled table with its slots filled,
 // or null (after "Could not allocate memory") when allocation fails.

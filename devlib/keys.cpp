@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "internal.h"
-#include "layout.h"
 
 namespace {
 

@@ -11,6 +11,8 @@
 #include <stdio.h>
 #include <sys/time.h>
 
+#include "zirko_layout.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -75,6 +77,19 @@ void zk_log(int level, const char *format, ...) __attribute__((format(printf, 2,
  * under the function name fn (usually __func__). */
 #define ZK_LOG_AT(level, letter, fn, fmt, ...) \
   zk_log(level, "[" letter "] %s(%d): " fmt "\n", fn, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+/* The one set of level macros every program logs with: a line under the
+ * calling function's name, or (the _AS forms) under a name the caller
+ * gives, so that shared code logs as the command or entry point that ran it. */
+#define ZK_LOGE(fmt, ...) ZK_LOG_AT(ZK_LOG_ERROR, "E", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGW(fmt, ...) ZK_LOG_AT(ZK_LOG_WARNING, "W", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGI(fmt, ...) ZK_LOG_AT(ZK_LOG_INFO, "I", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGD(fmt, ...) ZK_LOG_AT(ZK_LOG_DEBUG, "D", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGV(fmt, ...) ZK_LOG_AT(ZK_LOG_VERBOSE, "V", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGE_AS(fn, fmt, ...) ZK_LOG_AT(ZK_LOG_ERROR, "E", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGW_AS(fn, fmt, ...) ZK_LOG_AT(ZK_LOG_WARNING, "W", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGI_AS(fn, fmt, ...) ZK_LOG_AT(ZK_LOG_INFO, "I", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGD_AS(fn, fmt, ...) ZK_LOG_AT(ZK_LOG_DEBUG, "D", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define ZK_LOGV_AS(fn, fmt, ...) ZK_LOG_AT(ZK_LOG_VERBOSE, "V", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
 int zk_set_log_level(int level);
 int zk_set_libusb_debug(int flag);
 /* Console progress bar on standard output, ended by a carriage return.
@@ -92,8 +107,8 @@ int zk_progress_shown(void);
  * caller with free()). Returns the file length or a negative code. */
 long file_to_buf(const char *path, unsigned char **out, const char *mode);
 /* The largest input files: a configuration image and a firmware image. */
-#define ZK_CONFIG_FILE_MAX 1019    /* bytes: a whole image of 169 buttons */
-#define ZK_FIRMWARE_FILE_MAX 16384 /* bytes: the whole flash */
+#define ZK_CONFIG_FILE_MAX ZK_MAX_IMAGE_SIZE /* bytes: a whole image, every button */
+#define ZK_FIRMWARE_FILE_MAX ZK_FLASH_SIZE   /* bytes: the whole flash */
 /* Reads a whole input file of at most max_bytes into a new buffer (length +
  * 1 bytes, freed with free()). The file is opened without blocking and read
  * only when it is a regular file whose size fits, so a FIFO, a device or a
@@ -172,9 +187,9 @@ typedef struct zk_receiver {
   char position[ZK_POSITION_SIZE]; /* "" when the bus cannot tell */
   int state;                       /* ZK_STATE_BOOTLOADER or ZK_STATE_FIRMWARE */
   int major, minor;                /* version of what runs: firmware or bootloader */
-  int product;   /* ZK_PRODUCT_ZIRKO, ZK_PRODUCT_CORVANE, or 0 for neither */
-  int recorded;  /* buttons recorded */
-  int remaining; /* buttons that still fit */
+  int product;                     /* ZK_PRODUCT_ZIRKO, ZK_PRODUCT_CORVANE, or 0 for neither */
+  int recorded;                    /* buttons recorded */
+  int remaining;                   /* buttons that still fit */
 } zk_receiver;
 
 /* Scans the bus with both manufacturer strings and fills at most `room`
@@ -196,8 +211,7 @@ const char *zk_chosen_device(void);
  * cannot tell); a static text overwritten by the next call. */
 const char *zk_current_position(void);
 /* zk_choose_device(position), then zk_open_device. */
-int zk_open_device_at(int vendor_id, const char *manufacturer,
-                      const char *position);
+int zk_open_device_at(int vendor_id, const char *manufacturer, const char *position);
 /* Waits without limit, opening once a second. */
 int zk_wait_for_device(int vendor_id, const char *manufacturer);
 /* The same, polling every 100 ms and giving up after timeout_ms: the state,
