@@ -352,7 +352,7 @@ void zk_unlink_device(zk_device *device) {
 int zk_next_device() {
   if (list_empty()) {
     ZK_LOGE("there are no devices");
-    return -4;
+    return ZK_ERR_LIST_EMPTY;
   }
   if (device_list.next == device_list.prev) ZK_LOGV("only one element in list");
   if (current_device && current_device->next == &device_list) ZK_LOGV("last device in list");
@@ -361,8 +361,8 @@ int zk_next_device() {
 }
 
 int zk_prev_device() {
-  if (list_empty()) return -4;
-  if (device_list.next == device_list.prev) return -3;
+  if (list_empty()) return ZK_ERR_LIST_EMPTY;
+  if (device_list.next == device_list.prev) return ZK_ERR_LIST_SINGLE;
   make_current(position()->prev);
   return 0;
 }

@@ -118,6 +118,9 @@ int loadconfig(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   fflush(stdout);
   // Locked from the read that the history keeps to the last write.
   if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
+  // One read of each byte: the size checked before it is written comes from
+  // it too, unless something was written since.
+  const zk::EepromSnapshot snapshot;
   std::vector<unsigned char> current;
   int rc = read_current(current);
   if (rc == 0)
@@ -229,7 +232,11 @@ int import_map(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   const zk::map::Parsed map = zk::map::parse(text);
   if (!map.problems.empty()) return refuse_map(shown, map.problems);
   if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
-  int result = import_locked(shown, map, change_name(cmd->name, 1, argv), opts, argc);
+  int result;
+  {
+    const zk::EepromSnapshot snapshot;  // as loadconfig: every byte read once
+    result = import_locked(shown, map, change_name(cmd->name, 1, argv), opts, argc);
+  }
   zk_unlock_receiver();
   return result;
 }

@@ -101,7 +101,7 @@ int version(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   int state = zk_fw_state();
   if (state < 0) return argc;
   int major, minor;
-  zk_read_version(&major, &minor);
+  zk_opened_version(&major, &minor);  // the open read it; the receiver is not asked again
   const int hash = zk_fw_scm_hash();
   if (state == ZK_STATE_FIRMWARE)
     printf("  Firmware:");
