@@ -18,6 +18,7 @@
 
 #include "bus.h"
 #include "cmd.h"
+#include "history_keep.h"
 #include "image.h"
 #include "usb_backend.h"
 #include "zirko.h"
@@ -27,7 +28,11 @@ namespace {
 using zk::virt::Bus;
 using zk::virt::ReceiverState;
 
-constexpr int kFullReceiver = 169;
+using zk::layout::kEntrySize;
+using zk::layout::kHeaderSize;
+using zk::layout::kMaxImageSize;
+
+constexpr int kFullReceiver = zk::layout::kMaxButtons;
 
 struct Row {
   std::string operation;
@@ -55,11 +60,11 @@ ReceiverState QuietState() {
 
 void Fill(Bus &bus, int buttons) {
   bus.receiver()->edit([&](ReceiverState &s) {
-    int size = 5 + 6 * buttons;
+    int size = kHeaderSize + kEntrySize * buttons;
     s.eeprom[0] = uint8_t(size >> 8);
     s.eeprom[1] = uint8_t(size);
     for (int i = 0; i < buttons; ++i) {
-      uint8_t *entry = &s.eeprom[5 + 6 * i];
+      uint8_t *entry = &s.eeprom[kHeaderSize + kEntrySize * i];
       entry[0] = uint8_t(i);
       entry[1] = uint8_t(i * 7);
       entry[2] = 0xA5;
@@ -94,8 +99,11 @@ class Silence {
   int saved_err_;
 };
 
-int RunCommand(const char *line) {
-  return run_cmd_line(line, nullptr);
+// A command as a user types it: a line of its own, so its first change is
+// kept in the history (under the bench's own state folder).
+int RunCommand(const std::string &line) {
+  history_new_line();
+  return run_cmd_line(line.c_str(), nullptr);
 }
 
 void Upgrade(int bootloader_generation, Bus &bus) {
@@ -111,17 +119,54 @@ int UploadImage() {
                            nullptr);
 }
 
-std::vector<Row> Rows(const std::string &config) {
+// Deleting entry `index` of a full receiver: the size read (2), the entries
+// behind it read (their bytes from the deleted one on), the bytes that
+// change written, and the size's low byte written.
+long DeleteMinimum(int index) {
+  const int size = kMaxImageSize, destination = kHeaderSize + kEntrySize * index;
+  const bool last = index == kFullReceiver - 1;
+  long changed = 0;  // Fill's entries: every moved byte but the 0xA5 0x5A 0 middle differs
+  for (int at = destination; at < size - kEntrySize; ++at) {
+    const int offset = (at - kHeaderSize) % kEntrySize;
+    if (offset == 0 || offset == 1 || offset == 5) ++changed;
+  }
+  return 2 + (last ? 0 : size - destination) + changed + 1;
+}
+
+std::vector<Row> Rows(const std::string &config, const std::string &map) {
   auto open = [] { zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER); };
   auto full = [](Bus &bus) { Fill(bus, kFullReceiver); };
+  auto full_with_map = [map](Bus &bus) {
+    Fill(bus, kFullReceiver);
+    Silence quiet;
+    RunCommand("export " + map);
+    zk_get_state();  // a request between, so the export's reads serve nothing
+  };
   return {
-      {"delete_index, last of 169", 3, full, [] { zk_delete_index(kFullReceiver - 1); }},
-      {"delete_index 0 of 169", 2020, full, [] { zk_delete_index(0); }},
-      {"delete all 169 by index, last first", 507, full,
+      {"delete_index, last of 169", DeleteMinimum(kFullReceiver - 1), full,
+       [] { zk_delete_index(kFullReceiver - 1); }},
+      {"delete_index 0 of 169", DeleteMinimum(0), full, [] { zk_delete_index(0); }},
+      // Each deletion reads the size and writes its low byte; the high
+      // byte changes three times on the way down (1019 to 5).
+      {"delete all 169 by index, last first", 3L * kFullReceiver + 3, full,
        [] {
          for (int i = kFullReceiver - 1; i >= 0; --i) zk_delete_index(i);
        }},
-      {"loadconfig of the image on the receiver", 1019,
+      // The history keeps the whole image first (one read of each byte);
+      // the hash shown and the deletion use that read; the size is written.
+      {"zirko_util delete_index, last of 169", kMaxImageSize + 1, full,
+       [] { RunCommand("delete_index " + std::to_string(kFullReceiver - 1)); }},
+      // The image read once serves the history, the plan and the write,
+      // which finds every byte in place.
+      {"zirko_util import, 169 buttons, as exported", kMaxImageSize, full_with_map,
+       [map] { RunCommand("import " + map); }},
+      // The image, and the version text of the header: the version (with
+      // its date) and the firmware's hash.
+      {"zirko_util export, 169 buttons", kMaxImageSize + 2, full,
+       [map] { RunCommand("export " + map); }},
+      // The firmware's hash; the version comes from the open.
+      {"zirko_util version", 1, [](Bus &) {}, [] { RunCommand("version"); }},
+      {"loadconfig of the image on the receiver", kMaxImageSize,
        [config](Bus &bus) {
          Fill(bus, kFullReceiver);
          zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
@@ -199,12 +244,20 @@ int main(int argc, char **argv) {
   }
   if (latency_ms < 0 || latency_ms > 100 || eeprom_write_ms < 0 || eeprom_write_ms > 100)
     return Usage();
-  const std::string config = "/tmp/zirko-bench-" + std::to_string(getpid()) + ".zcfg";
+  const std::string base = "/tmp/zirko-bench-" + std::to_string(getpid());
+  const std::string config = base + ".zcfg", map = base + ".zmap";
+  // The history the commands keep goes to a folder of the bench's own.
+  char state_home[] = "/tmp/zirko-bench-state-XXXXXX";
+  if (!mkdtemp(state_home)) {
+    perror("zirko-bench: mkdtemp");
+    return 1;
+  }
+  setenv("XDG_STATE_HOME", state_home, 1);
   printf("Latency %d ms per transfer, %d ms per EEPROM byte written\n\n", latency_ms,
          eeprom_write_ms);
   printf("| Operation | Transfers | EEPROM writes | Wall time | Minimum | Ratio |\n");
   printf("|---|---|---|---|---|---|\n");
-  for (const Row &row : Rows(config)) {
+  for (const Row &row : Rows(config, map)) {
     const Result r = Measure(row, latency_ms, eeprom_write_ms);
     const std::string ratio =
         row.minimum ? std::to_string(double(r.transfers) / double(row.minimum)).substr(0, 4) : "-";
@@ -212,5 +265,7 @@ int main(int argc, char **argv) {
            r.eeprom_writes, r.wall_ms, row.minimum, ratio.c_str());
   }
   unlink(config.c_str());
-  return 0;
+  unlink(map.c_str());
+  const std::string remove = std::string("rm -rf '") + state_home + "'";
+  return system(remove.c_str()) == 0 ? 0 : 1;
 }

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "internal.h"
-#include "layout.h"
 
 namespace zk::bl {
 

@@ -14,9 +14,9 @@
 namespace zk::map {
 namespace {
 
-constexpr int kHeaderSize = 5;  // used size (2), settings A, settings B, reserved
-constexpr int kEntrySize = 6;   // hash (4, little-endian), modifier, usage
-constexpr int kImageRoom = 1024;
+using layout::kEntrySize;
+using layout::kHeaderSize;
+using layout::kImageRoom;
 
 // Marker codes: the firmware reads their second byte as a usage, so it cannot
 // carry modifier bits.

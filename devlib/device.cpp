@@ -49,13 +49,12 @@ void install_ops(zk_ops *ops) {
 // Reads the version reply into `reply`: 0, -9 without a handle, or -16 after
 // the USB error text ("Success" for an empty reply), logged as `caller`.
 int read_version(const char *caller, VersionReply &reply) {
+  static_assert(std::tuple_size_v<VersionReply> == 8, "the version reply is 8 bytes");
   if (!current_handle) {
     ZK_LOGD_AS(caller, "invalid device");
     return ZK_ERR_NO_HANDLE;
   }
-  int request = zk_fw_state() == ZK_STATE_BOOTLOADER ? 4 /* read version, bootloader */
-                                                     : 1 /* read version, firmware */;
-  int result = zk_send_msg(0xC2, request, 0, 0, reply.data(), reply.size(), 5000 /* ms */);
+  const int result = zk::version_request(reply.data(), 5000 /* ms */);
   return zk::transfer_result(caller, result, 1) < 0 ? ZK_ERR_USB : 0;
 }
 
@@ -336,6 +335,12 @@ int zk_read_version(int *major, int *minor) {
   if (major) *major = result < 0 ? result : reply[0];
   if (minor) *minor = result < 0 ? result : reply[1];
   return result;
+}
+
+int zk::version_request(unsigned char *reply, unsigned timeout_ms) {
+  const int request = zk_fw_state() == ZK_STATE_BOOTLOADER ? 4 /* read version, bootloader */
+                                                           : 1 /* read version, firmware */;
+  return zk_send_msg(0xC2, request, 0, 0, reply, 8, timeout_ms);
 }
 
 const char *zk_version_str() {

@@ -2,7 +2,6 @@
 #include <array>
 
 #include "internal.h"
-#include "layout.h"
 
 namespace {
 
@@ -80,6 +79,10 @@ void zk::forget_snapshot() {
   snapshot.forget();
 }
 
+bool zk::snapshot_open() {
+  return snapshot.depth > 0;
+}
+
 int zk_eeprom_peek(int address) {
   if (!handle_ready(__func__)) return ZK_ERR_NOT_USABLE;
   if (!address_valid(__func__, address)) return ZK_ERR_INVALID;
@@ -126,7 +129,7 @@ int zk_product_type() {
       return ZK_PRODUCT_ZIRKO;
     default:
       ZK_LOGE("unknown or unsupported variant");
-      return -1;
+      return ZK_ERR_UNKNOWN_VARIANT;
   }
 }
 

@@ -18,15 +18,12 @@ constexpr unsigned kFormatTimeoutMs = 10000;
 constexpr int kPollMs = 100;
 constexpr int kMaxWaitS = 100;
 constexpr int kMaxPathLen = 300;
-// A copy of the configuration could not be allocated; the value is the one
-// these tools have always given (it is also ZK_ERR_EXISTS).
-constexpr int kAllocationFailed = -5;
 
-// The one place where a failed transfer becomes ZK_ERR_USB.
+// One firmware request: the byte count, or ZK_ERR_USB when it failed.
 int request(int type, int request, int value, int index, unsigned char *reply, int length,
             unsigned timeout_ms = kTimeoutMs) {
   int result = zk_send_msg(type, request, value, index, reply, length, timeout_ms);
-  return result < 0 ? ZK_ERR_USB : result;
+  return zk::transfer_result(__func__, result, 0);
 }
 
 int fill_report_buffer(const char *name, uint8_t report[2]) {
@@ -77,13 +74,13 @@ int read_eeprom(unsigned char *image, int size, bool progress) {
 using Image = std::unique_ptr<unsigned char[]>;
 
 // The first `size` EEPROM bytes into a new zeroed copy `spare` bytes longer:
-// 0, kAllocationFailed after `no_memory` is logged under `fn`, or ZK_ERR_USB.
+// 0, ZK_ERR_CONFIG_MEMORY after `no_memory` is logged under `fn`, or ZK_ERR_USB.
 int copy_eeprom(const char *fn, int size, int spare, bool progress, const char *no_memory,
                 Image &image) {
   image.reset(new (std::nothrow) unsigned char[size_t(size) + size_t(spare)]());
   if (!image) {
     ZK_LOGE_AS(fn, "%s", no_memory);
-    return kAllocationFailed;
+    return ZK_ERR_CONFIG_MEMORY;
   }
   return read_eeprom(image.get(), size, progress) < 0 ? ZK_ERR_USB : 0;
 }
@@ -108,6 +105,7 @@ int write_size(int old_size, int new_size) {
 // every button added or removed moves it, as 6 is no multiple of 256.
 // 0, or the failure.
 int size_unchanged(const char *fn, int expected) {
+  zk::forget_snapshot();  // from the receiver, never from an earlier read
   const int low = zk_eeprom_peek(kSizeLowAddr);
   if (low < 0) return ZK_ERR_USB;
   if (expected < 0 || low == (expected & 0xFF)) return 0;  // a corrupt size is rewritten whole
@@ -303,6 +301,9 @@ int delete_buttons(const char *fn, const char *name) {
 
 int delete_index(const char *fn, int index) {
   ZK_LOGI_AS(fn, "going to delete key at index: %d", index);
+  // Whether the size below comes from the receiver now, not from a caller's
+  // earlier read: with nothing moved it then needs no second read.
+  const bool fresh = !zk::snapshot_open();
   // The size is read once: every later step works from this value.
   const int size = get_size();
   if (size < 0) {
@@ -341,7 +342,8 @@ int delete_index(const char *fn, int index) {
     if (zk_eeprom_poke(address, moved) < 0) return report_interrupted(fn, wrote);
     wrote = true;
   }
-  if (int rc = size_unchanged(fn, size)) return rc;
+  if (!(fresh && tail.empty()))
+    if (int rc = size_unchanged(fn, size)) return rc;
   if (write_size(size, new_size) < 0) return report_interrupted(fn, wrote);
   return 0;
 }
@@ -534,6 +536,7 @@ int write_config(const char *fn, const unsigned char *data, int length, const un
     wrote = true;
   }
   for (int i = length - 1; i <= length; ++i) zk_progress_bar(float(i), float(length));
+  if (!wrote && old_size == length) return 0;  // the receiver holds the image already
   if (int rc = size_unchanged(fn, old_size)) return rc;
   if (write_size(old_size, length) < 0) return report_interrupted(fn, wrote);
   return 0;
@@ -542,8 +545,7 @@ int write_config(const char *fn, const unsigned char *data, int length, const un
 const char *version_str(const char *fn) {
   static char text[50];
   unsigned char reply[8] = {0};
-  int request_no = zk_fw_state() == ZK_STATE_BOOTLOADER ? 4 : 1;  // read version
-  int result = zk_send_msg(0xC2, request_no, 0, 0, reply, 8, kTimeoutMs);
+  const int result = zk::version_request(reply, kTimeoutMs);
   if (result <= 0) {
     ZK_LOGE_AS(fn, "usb tx result > 0: %d", result);
     return nullptr;

@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "internal.h"
-#include "layout.h"
 
 namespace zk::fw {
 

@@ -170,7 +170,8 @@ bool read_image(const std::string &dir, const Entry &e, std::vector<unsigned cha
 
 std::string receiver_firmware() {
   int major = 0, minor = 0;
-  if (zk_read_version(&major, &minor) < 0) return "";
+  // The open read it; asked again only for a receiver opened some other way.
+  if (zk_opened_version(&major, &minor) < 0 && zk_read_version(&major, &minor) < 0) return "";
   char text[16];
   snprintf(text, sizeof text, "%d.%d", major & 0xFF, minor & 0xFF);
   return text;

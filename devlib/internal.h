@@ -7,43 +7,36 @@
 
 #include "zirko.h"
 
-#define ZK_LOGE(fmt, ...) ZK_LOG_AT(1, "E", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGW(fmt, ...) ZK_LOG_AT(2, "W", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGI(fmt, ...) ZK_LOG_AT(3, "I", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGD(fmt, ...) ZK_LOG_AT(4, "D", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGV(fmt, ...) ZK_LOG_AT(5, "V", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-// Same, under a name chosen by the caller: shared implementations log under
-// the name of the generation's entry point that called them.
-#define ZK_LOGE_AS(fn, fmt, ...) ZK_LOG_AT(1, "E", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGW_AS(fn, fmt, ...) ZK_LOG_AT(2, "W", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGI_AS(fn, fmt, ...) ZK_LOG_AT(3, "I", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGD_AS(fn, fmt, ...) ZK_LOG_AT(4, "D", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define ZK_LOGV_AS(fn, fmt, ...) ZK_LOG_AT(5, "V", fn, fmt __VA_OPT__(, ) __VA_ARGS__)
-
 // Operation table of one firmware or bootloader generation. A null member is
 // an operation the generation does not have; the dispatch calls answer -12.
 // Unless a member says otherwise, it returns 0 (or the value read) on
 // success and -16 when a transfer fails.
 struct zk_ops {
-  // 0: the version text, a static buffer overwritten by the next call; null on failure.
+  // version_str: the version text for zk_version_str, a static buffer
+  // overwritten by the next call; null on failure.
   const char *(*version_str)();
-  // 1: bootloaders: leave for the firmware; 0, or -13.
+  // leave_bootloader: bootloaders start the firmware; 0, or -13.
   int (*leave_bootloader)();
-  // 2: restart the receiver in its current mode.
+  // reboot: restart the receiver in its current mode.
   int (*reboot)();
-  // 3: enter delete mode; with wait != 0, wait for the button and return its outcome.
+  // set_delete: enter delete mode; with wait != 0, wait for the button and
+  // return its outcome.
   int (*set_delete)(int wait);
-  // 4: record a key by name; -8 for an unknown name; with timeout_s, wait for the outcome.
+  // set_record: record a key by name; -8 for an unknown name; with
+  // timeout_s, wait for the outcome.
   int (*set_record)(const char *name, int timeout_s);
-  // 5: record a raw key report; with timeout_s, wait for the outcome.
+  // set_record_api: record a raw key report; with timeout_s, wait for the outcome.
   int (*set_record_api)(int modifier, int key, int timeout_s);
-  // 6: leave record or delete mode.
+  // set_normal: leave record or delete mode.
   int (*set_normal)();
-  // 7: wait up to timeout_s for a recording's outcome: 0, -4/-5/-6, -17 on time-out.
+  // set_interrupt: wait up to timeout_s for a recording's outcome: 0,
+  // -4/-5/-6, -17 on time-out.
   int (*set_interrupt)(int timeout_s);
-  // 8: delete the buttons of a key name: the receiver's reply byte, or negative.
+  // delete_buttons: delete the buttons of a key name: the receiver's reply
+  // byte, or negative.
   int (*delete_buttons)(const char *name);
-  // 9-16: settings; getters return the field, setters -8 for a value out of range.
+  // The settings, from set_noise_cancel to set_sleep_detect: getters return
+  // the field, setters -8 for a value out of range.
   int (*set_noise_cancel)(int value);
   int (*get_noise_cancel)();
   int (*set_sensitivity)(int value);
@@ -52,39 +45,48 @@ struct zk_ops {
   int (*get_interkey_delay)();
   int (*get_sleep_detect)();
   int (*set_sleep_detect)(int value);
-  // 17, 18: firmware 2.1 and later: built-in profiles on (1) or off (0).
+  // get/set_builtin_profile_support: firmware 2.1 and later: built-in
+  // profiles on (1) or off (0).
   int (*get_builtin_profile_support)();
   int (*set_builtin_profile_support)(int value);
-  // 19: used by no call.
+  // reserved19: used by no call; kept so every later member stays where
+  // the generations' tables put it.
   void (*reserved19)();
-  // 20: the state code of a recording or deletion.
+  // get_state: the state code of a recording or deletion.
   int (*get_state)();
-  // 21: clear the state code; its reply byte.
+  // clear_state: clear the state code; its reply byte.
   int (*clear_state)();
-  // 22: print the recorded buttons.
+  // display_config: print the recorded buttons.
   int (*display_config)();
-  // 23: erase every button.
+  // format_config: erase every button.
   int (*format_config)();
-  // 24, 25: configuration file to and from the receiver; -6 for file errors.
+  // save_config, load_config: configuration file to and from the
+  // receiver; -6 for file errors.
   int (*save_config)(const char *path);
   int (*load_config)(const char *path);
-  // 26, 27: buttons recorded and room left; negative when the size is unreadable.
+  // keys_recorded, keys_remaining: buttons recorded and room left;
+  // negative when the size is unreadable.
   int (*keys_recorded)();
   int (*keys_remaining)();
-  // 28: used by no call.
+  // reserved28: used by no call; kept for the same reason as reserved19.
   void (*reserved28)();
-  // 29: ask the firmware to restart into its bootloader; -16 when it stays.
+  // device_set_dfu: ask the firmware to restart into its bootloader; -16
+  // when it stays.
   int (*device_set_dfu)();
-  // 30: bootloaders: 1 when the last upload did not finish, 0 when it did.
+  // last_upgrade_attempt: bootloaders: 1 when the last upload did not
+  // finish, 0 when it did.
   int (*last_upgrade_attempt)();
-  // 31: generation 2 and later: delete the button at an index; -1 for a bad index.
+  // delete_index: generation 2 and later: delete the button at an index;
+  // -1 for a bad index.
   int (*delete_index)(int index);
-  // 32, 33: generation 3: sequenced modifiers on (1) or off (0).
+  // set/get_sequence_modifiers: generation 3: sequenced modifiers on (1)
+  // or off (0).
   int (*set_sequence_modifiers)(int value);
   int (*get_sequence_modifiers)();
-  // 34: the firmware's source-control hash.
+  // fw_scm_hash: the firmware's source-control hash.
   int (*fw_scm_hash)();
-  // 35: bootloaders: upload a whole image; 0 or -13 (generation 2 also -1).
+  // upload_fw: bootloaders: upload a whole image; 0 or -13 (generation 2
+  // also -1).
   int (*upload_fw)(const unsigned char *image, int size, void *callback_arg,
                    zk_progress_cb callback);
   // Not a slot: the outcome of a recording or deletion arrives on the
@@ -92,9 +94,8 @@ struct zk_ops {
   bool outcome_on_interrupt;
 };
 
-// Slot 35 through the dispatch: -12 when the receiver is not in a bootloader.
-int zk_upload_fw(const unsigned char *image, int size, void *callback_arg,
-                 zk_progress_cb callback);
+// upload_fw through the dispatch: -12 when the receiver is not in a bootloader.
+int zk_upload_fw(const unsigned char *image, int size, void *callback_arg, zk_progress_cb callback);
 
 // Table builders: each returns a new zero-filled table with its slots filled,
 // or null (after "Could not allocate memory") when allocation fails.
@@ -119,7 +120,7 @@ void zk_print_device_line(const char *text);
 // zk_wait_for_device_for with its own poll interval.
 int zk_wait_for_device_every(int vendor_id, const char *manufacturer, int timeout_ms, int poll_ms);
 
-// Slot 0 of both bootloader tables: "%g %02d-%02d-20%02d".
+// version_str of both bootloader tables: "%g %02d-%02d-20%02d".
 const char *zk_bl_version_str();
 
 // Closes the USB side of the current device: clear halt (firmware mode),
@@ -199,7 +200,7 @@ class WriteLock {
   int result_;
 };
 
-// Slot 2 of every table: request 0xC2/6. 0, or -16 when the transfer fails.
+// reboot of every table: request 0xC2/6. 0, or -16 when the transfer fails.
 int restart();
 
 // While set (not empty), zk_open_device takes only the receiver at this bus
@@ -214,8 +215,16 @@ const std::string &followed_bus_position();
 // short reply).
 int transfer_result(const char *caller, int result, int least);
 
-// Drops the bytes of an open EEPROM snapshot: the receiver is going away.
+// The version request (0xC2/4 in a bootloader, 0xC2/1 in firmware) into an
+// 8-byte reply: major, minor, three date bytes. The transfer's own result,
+// as zk_send_msg gives it.
+int version_request(unsigned char *reply, unsigned timeout_ms);
+
+// Drops the bytes of an open EEPROM snapshot: the receiver is going away,
+// or the next read must come from the receiver.
 void forget_snapshot();
+// True while a caller holds a snapshot (zk_begin_snapshot).
+bool snapshot_open();
 
 // Clock of every wait the library makes (outcomes, receivers coming and
 // going), replaceable so tests can run long limits without sleeping.

@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "internal.h"
-#include "layout.h"
 
 namespace {
 
@@ -104,6 +103,13 @@ int found(const KeyRow *row, uint8_t report[2]) {
 
 }  // namespace
 
+extern "C" const char *zk_key_word(int position) {
+  if (position < 0) return nullptr;
+  for (const KeyRow &row : kKeyTable)
+    if (row.word[0] && position-- == 0) return row.word;
+  return nullptr;
+}
+
 namespace zk {
 const KeyRow *key_table(int *count) {
   if (count) *count = int(kKeyTable.size());
@@ -159,7 +165,7 @@ extern "C" int zk_lookup_word(const char *word, uint8_t report[2]) {
   if (const KeyRow *row = find_word_row(word)) return found(row, report);
   fprintf(stderr, "Not a valid word: %s\n\n", word);
   zk_print_record_usage();
-  return -22;
+  return ZK_ERR_NO_SUCH_WORD;
 }
 
 int zk_key_report(const char *name, uint8_t report[2]) {

@@ -37,4 +37,6 @@ int zk_set_libusb_debug(int flag) {
   return libusb_debug ? 1 : 0;
 }
 
-bool zk_libusb_debug() { return libusb_debug; }
+bool zk_libusb_debug() {
+  return libusb_debug;
+}

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "internal.h"
-#include "layout.h"
 #include "usb_backend.h"
 
 namespace {
@@ -19,7 +18,9 @@ constexpr int kStringSize = 256;                  // string descriptor buffer
 
 bool vendor_seen = false;  // the last scan met a device of the asked vendor
 
-zk_device *default_allocator() { return static_cast<zk_device *>(calloc(1, sizeof(zk_device))); }
+zk_device *default_allocator() {
+  return static_cast<zk_device *>(calloc(1, sizeof(zk_device)));
+}
 zk::DeviceAllocator allocate_device = default_allocator;
 
 int report_usb(const char *caller, int result) {
@@ -61,7 +62,8 @@ bool claim_interface(zk::UsbBackend &usb, zk_usb_handle *handle, uint16_t produc
   return true;
 }
 
-// Reads the manufacturer string into `text`; false (after its message) when unreadable or different.
+// Reads the manufacturer string into `text`; false (after its message) when unreadable or
+// different.
 bool manufacturer_matches(zk::UsbBackend &usb, zk_usb_handle *handle, uint8_t index,
                           const char *manufacturer, unsigned char *text) {
   if (usb.get_string_descriptor_ascii(handle, index, text, kStringSize) < 0) {
@@ -153,8 +155,8 @@ void discard_after(zk::UsbBackend &usb, zk_device *list, zk_device *mark) {
 }
 
 // Scans a listed bus; the count appended, or -11 (nothing kept) when a record cannot be allocated.
-int scan(zk::UsbBackend &usb, std::vector<zk_usb_device *> &devices, zk_device *list,
-         int vendor_id, const char *manufacturer) {
+int scan(zk::UsbBackend &usb, std::vector<zk_usb_device *> &devices, zk_device *list, int vendor_id,
+         const char *manufacturer) {
   zk_device *mark = list->prev;
   int count = 0;
   for (zk_usb_device *dev : devices) {
@@ -173,9 +175,13 @@ void make_current(zk_device *entry) {
   current_handle = current_device ? current_device->handle : nullptr;
 }
 
-zk_device *position() { return current_device ? current_device : &device_list; }
+zk_device *position() {
+  return current_device ? current_device : &device_list;
+}
 
-bool list_empty() { return device_list.next == &device_list; }
+bool list_empty() {
+  return device_list.next == &device_list;
+}
 
 }  // namespace
 
@@ -213,22 +219,36 @@ int zk::transfer_result(const char *caller, int result, int least) {
 
 const char *zk_usb_strerror(int code) {
   switch (code) {
-    case zk::kUsbSuccess: return "Success";
-    case zk::kUsbErrorIo: return "Input/output error";
-    case zk::kUsbErrorInvalidParam: return "Invalid parameter";
-    case zk::kUsbErrorAccess: return "Access denied (insufficient permissions)";
-    case zk::kUsbErrorNoDevice: return "No such device (it may have been disconnected)";
-    case zk::kUsbErrorNotFound: return "Entity not found";
-    case zk::kUsbErrorBusy: return "Resource busy";
-    case zk::kUsbErrorTimeout: return "Operation timed out";
-    case zk::kUsbErrorOverflow: return "Overflow";
-    case zk::kUsbErrorPipe: return "Pipe error";
-    case zk::kUsbErrorInterrupted: return "System call interrupted (perhaps due to signal)";
-    case zk::kUsbErrorNoMem: return "Insufficient memory";
+    case zk::kUsbSuccess:
+      return "Success";
+    case zk::kUsbErrorIo:
+      return "Input/output error";
+    case zk::kUsbErrorInvalidParam:
+      return "Invalid parameter";
+    case zk::kUsbErrorAccess:
+      return "Access denied (insufficient permissions)";
+    case zk::kUsbErrorNoDevice:
+      return "No such device (it may have been disconnected)";
+    case zk::kUsbErrorNotFound:
+      return "Entity not found";
+    case zk::kUsbErrorBusy:
+      return "Resource busy";
+    case zk::kUsbErrorTimeout:
+      return "Operation timed out";
+    case zk::kUsbErrorOverflow:
+      return "Overflow";
+    case zk::kUsbErrorPipe:
+      return "Pipe error";
+    case zk::kUsbErrorInterrupted:
+      return "System call interrupted (perhaps due to signal)";
+    case zk::kUsbErrorNoMem:
+      return "Insufficient memory";
     case zk::kUsbErrorNotSupported:
       return "Operation not supported or unimplemented on this platform";
-    case zk::kUsbErrorOther: return "Other error";
-    default: return "Unknown error";
+    case zk::kUsbErrorOther:
+      return "Other error";
+    default:
+      return "Unknown error";
   }
 }
 
@@ -269,8 +289,8 @@ int zk_set_interrupt_ep(int endpoint, unsigned char *data, int length, int *tran
     ZK_LOGD("pointer to handle is invalid");
     return ZK_ERR_NOT_USABLE;
   }
-  int result = zk::usb_backend().interrupt_transfer(current_handle, uint8_t(endpoint), data,
-                                                    length, transferred, timeout_ms);
+  int result = zk::usb_backend().interrupt_transfer(current_handle, uint8_t(endpoint), data, length,
+                                                    transferred, timeout_ms);
   return report_usb(__func__, result);
 }
 
@@ -283,7 +303,9 @@ void zk_close_usb(zk_device *device, int fw_state) {
   usb.exit();
 }
 
-bool zk_last_scan_saw_vendor() { return vendor_seen; }
+bool zk_last_scan_saw_vendor() {
+  return vendor_seen;
+}
 
 int zk_claim_receiver(int claim) {
   if (!current_device) return ZK_ERR_NOT_USABLE;
@@ -303,7 +325,9 @@ void zk_discard_devices() {
   make_current(&device_list);
 }
 
-void zk_discard_records(zk_device *list) { discard_after(zk::usb_backend(), list, list); }
+void zk_discard_records(zk_device *list) {
+  discard_after(zk::usb_backend(), list, list);
+}
 
 void zk_discard_others() {
   zk_device *keep = current_device;
@@ -328,7 +352,7 @@ void zk_unlink_device(zk_device *device) {
 int zk_next_device() {
   if (list_empty()) {
     ZK_LOGE("there are no devices");
-    return -4;
+    return ZK_ERR_LIST_EMPTY;
   }
   if (device_list.next == device_list.prev) ZK_LOGV("only one element in list");
   if (current_device && current_device->next == &device_list) ZK_LOGV("last device in list");
@@ -337,8 +361,8 @@ int zk_next_device() {
 }
 
 int zk_prev_device() {
-  if (list_empty()) return -4;
-  if (device_list.next == device_list.prev) return -3;
+  if (list_empty()) return ZK_ERR_LIST_EMPTY;
+  if (device_list.next == device_list.prev) return ZK_ERR_LIST_SINGLE;
   make_current(position()->prev);
   return 0;
 }
@@ -348,7 +372,15 @@ int zk_first_device() {
   return 0;
 }
 
-int zk_device_is_last() { return current_device && current_device->next == &device_list; }
-int zk_device_is_first() { return current_device && current_device->prev == &device_list; }
-int zk_device_at_end() { return !current_device && !list_empty(); }
-zk_device *zk_get_device_list() { return &device_list; }
+int zk_device_is_last() {
+  return current_device && current_device->next == &device_list;
+}
+int zk_device_is_first() {
+  return current_device && current_device->prev == &device_list;
+}
+int zk_device_at_end() {
+  return !current_device && !list_empty();
+}
+zk_device *zk_get_device_list() {
+  return &device_list;
+}

@@ -28,10 +28,9 @@ constexpr const char *kUpgrade = "zk_upgrade_fw_ext";
 bool wait_until_left() {
   const zk::WaitClock &clock = zk::wait_clock();
   const int64_t start = clock.now_us();
-  const int request = zk_fw_state() == ZK_STATE_BOOTLOADER ? 4 : 1;  // read version
   unsigned char reply[8];
   for (;;) {
-    int result = zk_send_msg(0xC2, request, 0, 0, reply, sizeof reply, 1000 /* ms */);
+    int result = zk::version_request(reply, 1000 /* ms */);
     if (result == zk::kUsbErrorNoDevice || result == zk::kUsbErrorIo) return true;
     if (clock.now_us() - start >= int64_t(kLeaveTimeoutMs) * 1000) return false;
     clock.sleep_ms(kPollMs);

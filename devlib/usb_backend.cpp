@@ -1,7 +1,7 @@
 // Choice of the USB backend: installed (tests), virtual bus, or libusb.
-#include <cstdlib>
-
 #include "usb_backend.h"
+
+#include <cstdlib>
 
 namespace zk {
 
@@ -16,9 +16,13 @@ UsbBackend &usb_backend() {
   return libusb_backend();
 }
 
-void set_usb_backend(UsbBackend *backend) { installed = backend; }
+void set_usb_backend(UsbBackend *backend) {
+  installed = backend;
+}
 
 }  // namespace zk
 
 // Anything but libusb is a model of the receiver, never real hardware.
-int zk_backend_is_virtual() { return &zk::usb_backend() != &zk::libusb_backend() ? 1 : 0; }
+int zk_backend_is_virtual() {
+  return &zk::usb_backend() != &zk::libusb_backend() ? 1 : 0;
+}

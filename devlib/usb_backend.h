@@ -59,12 +59,12 @@ class UsbBackend {
   // (a claim then fails with busy, though no program holds it).
   virtual int kernel_driver_active(zk_usb_handle *, int /* iface */) { return 0; }
   // Bytes written (NUL-terminated) or an error.
-  virtual int get_string_descriptor_ascii(zk_usb_handle *handle, uint8_t index,
-                                          unsigned char *data, int length) = 0;
+  virtual int get_string_descriptor_ascii(zk_usb_handle *handle, uint8_t index, unsigned char *data,
+                                          int length) = 0;
   // Bytes transferred or an error. timeout 0 waits without limit.
   virtual int control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t request,
-                               uint16_t value, uint16_t index, unsigned char *data,
-                               uint16_t length, unsigned int timeout_ms) = 0;
+                               uint16_t value, uint16_t index, unsigned char *data, uint16_t length,
+                               unsigned int timeout_ms) = 0;
   // 0 or an error; *transferred receives the byte count in both cases.
   virtual int interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned char *data,
                                  int length, int *transferred, unsigned int timeout_ms) = 0;

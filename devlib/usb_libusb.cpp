@@ -10,7 +10,9 @@ namespace zk {
 
 namespace {
 
-libusb_device *to_libusb(zk_usb_device *dev) { return reinterpret_cast<libusb_device *>(dev); }
+libusb_device *to_libusb(zk_usb_device *dev) {
+  return reinterpret_cast<libusb_device *>(dev);
+}
 libusb_device_handle *to_libusb(zk_usb_handle *handle) {
   return reinterpret_cast<libusb_device_handle *>(handle);
 }
@@ -47,9 +49,7 @@ class LibusbBackend final : public UsbBackend {
   }
   void exit() override { libusb_exit(nullptr); }
 
-  void set_debug(int level) override {
-    libusb_set_option(nullptr, LIBUSB_OPTION_LOG_LEVEL, level);
-  }
+  void set_debug(int level) override { libusb_set_option(nullptr, LIBUSB_OPTION_LOG_LEVEL, level); }
 
   int get_device_list(std::vector<zk_usb_device *> &devices) override {
     libusb_device **list = nullptr;
@@ -111,15 +111,15 @@ class LibusbBackend final : public UsbBackend {
     return libusb_get_string_descriptor_ascii(to_libusb(handle), index, data, length);
   }
 
-  int control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t request,
-                       uint16_t value, uint16_t index, unsigned char *data, uint16_t length,
+  int control_transfer(zk_usb_handle *handle, uint8_t request_type, uint8_t request, uint16_t value,
+                       uint16_t index, unsigned char *data, uint16_t length,
                        unsigned int timeout_ms) override {
     return libusb_control_transfer(to_libusb(handle), request_type, request, value, index, data,
                                    length, timeout_ms);
   }
 
-  int interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned char *data,
-                         int length, int *transferred, unsigned int timeout_ms) override {
+  int interrupt_transfer(zk_usb_handle *handle, uint8_t endpoint, unsigned char *data, int length,
+                         int *transferred, unsigned int timeout_ms) override {
     return libusb_interrupt_transfer(to_libusb(handle), endpoint, data, length, transferred,
                                      timeout_ms);
   }

@@ -27,7 +27,7 @@ struct FileCloser {
 using File = std::unique_ptr<FILE, FileCloser>;
 
 // Largest file any caller reads: a firmware image fills at most the flash.
-constexpr long kMaxFileSize = 16384;
+constexpr long kMaxFileSize = zk::layout::kFlashSize;
 
 // MSB first, no reflection, no final inversion; each byte enters the top 8 bits.
 template <typename T>

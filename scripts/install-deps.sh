@@ -7,7 +7,7 @@
 set -eu
 packages="build-essential cmake pkg-config python3 libusb-1.0-0-dev libgtest-dev googletest
   nlohmann-json3-dev dpkg-dev qt6-base-dev qt6-svg-dev libinih-dev xvfb xauth umockdev
-  libumockdev-dev libevdev-dev libudev-dev clang libclang-rt-dev lintian appstream"
+  libumockdev-dev libevdev-dev libudev-dev clang clang-format libclang-rt-dev lintian appstream"
 foreign=""
 if [ "${1:-}" = --cross ]; then
   foreign="arm64 i386"

@@ -52,7 +52,7 @@ void value_missing(const cmd_desc *cmd, const std::string &typed, const cmd_opti
                    opt_problems &problems) {
   ++problems.invalid;
   if (!problems.quiet)
-    ZK_LOG_AT(1, "E", cmd->name, "option '%s' needs a value (%s)", typed.c_str(), opt->value_name);
+    ZK_LOGE_AS(cmd->name, "option '%s' needs a value (%s)", typed.c_str(), opt->value_name);
 }
 
 // Each returns the number of words it took after its own (a value), 0 or 1.
@@ -60,7 +60,7 @@ int handle_longopt(const cmd_desc *cmd, const char *word, const char *next, dict
                    opt_problems &problems) {
   char *copy = strdup(word);
   if (!copy) {
-    CMD_LOGE("%s", strerror(errno));
+    ZK_LOGE("%s", strerror(errno));
     return 0;
   }
   char *value = strchr(copy, '=');
@@ -77,7 +77,7 @@ int handle_longopt(const cmd_desc *cmd, const char *word, const char *next, dict
     else
       store(opts, opt, stored);
   } else {
-    if (!problems.quiet) CMD_LOGW("`%s' doesn not take '%s' option", cmd->name, copy);
+    if (!problems.quiet) ZK_LOGW("`%s' doesn not take '%s' option", cmd->name, copy);
     ++problems.unknown;
   }
   free(copy);
@@ -89,7 +89,7 @@ int handle_shortopt(const cmd_desc *cmd, const char *word, const char *next, dic
   for (const char *c = word + 1; *c; ++c) {
     const cmd_option *opt = find_option(cmd, *c, nullptr);
     if (!opt) {
-      if (!problems.quiet) CMD_LOGW("`%s' doesn not take '-%c' option", cmd->name, *c);
+      if (!problems.quiet) ZK_LOGW("`%s' doesn not take '-%c' option", cmd->name, *c);
       ++problems.unknown;
     } else if (!opt->value_name) {
       store(opts, opt, nullptr);
@@ -146,7 +146,7 @@ dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index, int *un
   for (; index < argc && argv[index][0] == '-'; ++index) {
     const char *word = argv[index];
     if (strlen(word) < 2) {
-      CMD_LOGV("single -, stopping");
+      ZK_LOGV("single -, stopping");
       break;
     }
     if (strcmp(word, "--") == 0) {  // what follows are words, whatever they look like
@@ -155,7 +155,7 @@ dict *cmd_getopt(const cmd_desc *cmd, int argc, char **argv, int &index, int *un
     }
     // No option is a digit: "-1" is a number for the command to judge.
     if (isdigit(static_cast<unsigned char>(word[1]))) break;
-    CMD_LOGV("opt: %s, carg = %d", word, index);
+    ZK_LOGV("opt: %s, carg = %d", word, index);
     const char *next = index + 1 < argc ? argv[index + 1] : nullptr;
     if (word[1] == '-')
       index += handle_longopt(cmd, word, next, opts, problems);
@@ -195,7 +195,7 @@ bool is_help_word(const char *word) {
 
 bool enough_args(const cmd_desc *cmd, int given) {
   if (given >= cmd->args.min) return true;
-  CMD_LOGE("Not Enough Arguments");
+  ZK_LOGE("Not Enough Arguments");
   show_usage(cmd->name);
   return false;
 }
@@ -211,10 +211,10 @@ int refuse_extra_words(const cmd_desc *cmd, int argc, char **argv, int from) {
     }
     extra += (extra.empty() ? "" : " ") + std::string(argv[i]);
   }
-  ZK_LOG_AT(1, "E", cmd->name,
-            "too many words: `%s' would be ignored, so nothing was run; run each command on "
-            "its own",
-            extra.c_str());
+  ZK_LOGE_AS(cmd->name,
+             "too many words: `%s' would be ignored, so nothing was run; run each command on "
+             "its own",
+             extra.c_str());
   return CMD_EINVAL;
 }
 
@@ -252,13 +252,13 @@ int prepare(const char *caller, const char *name, int argc, char **argv, int ind
             bool alone, const cmd_hooks *hooks, cmd_step &step) {
   const cmd_desc *cmd = find_cmd(name);
   if (!cmd) {
-    ZK_LOG_AT(1, "E", caller, "could not find command '%s'", name);
+    ZK_LOGE_AS(caller, "could not find command '%s'", name);
     return CMD_ENOSYS;
   }
   int unknown = 0, invalid = 0;
   dict *opts = cmd_getopt(cmd, argc, argv, index, &unknown, quiet, &invalid);
   if (!opts) {
-    ZK_LOG_AT(1, "E", caller, "could not create option dictionary");
+    ZK_LOGE_AS(caller, "could not create option dictionary");
     return CMD_ENOMEM;
   }
   step = {cmd, opts, index, -1};
@@ -290,7 +290,7 @@ int check_line(int argc, char **argv, const cmd_hooks *hooks, int &checked, int 
 
 // Runs a prepared step and releases its options; the handler's result.
 int run_step(const char *caller, const cmd_step &step, void *appdata, int argc, char **argv) {
-  ZK_LOG_AT(5, "V", caller, "running command: %s", step.cmd->name);
+  ZK_LOGV_AS(caller, "running command: %s", step.cmd->name);
   int used = step.cmd->handler(argc - step.args, argv + step.args, step.cmd, appdata, step.opts);
   delete_dict(step.opts);
   return used;
@@ -360,7 +360,7 @@ int tokenize_cmd_string(char *buffer, char **words, int max_words) {
     } else if (c == '\\' && in[1] != '\0') {
       char next = *++in;
       if (next != ' ' && next != '\t' && next != '\\') {
-        CMD_LOGW("invalid escape character: %c", next);
+        ZK_LOGW("invalid escape character: %c", next);
         *out++ = '\\';
       }
       *out++ = next;
@@ -377,20 +377,20 @@ int run_cmd_line(const char *text, void *appdata) {
   size_t length = strlen(text);
   char *copy = static_cast<char *>(malloc(length + 1));
   if (!copy) {
-    CMD_LOGE("could not allocate command line buffer");
+    ZK_LOGE("could not allocate command line buffer");
     return CMD_ENOMEM;
   }
   memcpy(copy, text, length + 1);
   char **words = static_cast<char **>(calloc(CMD_MAX_WORDS + 1, sizeof(char *)));
   if (!words) {
-    CMD_LOGE("could not allocate argv");
+    ZK_LOGE("could not allocate argv");
     free(copy);
     return CMD_ENOMEM;
   }
   int count = tokenize_cmd_string(copy, words, CMD_MAX_WORDS);
   int result = CMD_EINVAL;
   if (count == 0)
-    CMD_LOGE("command line empty");
+    ZK_LOGE("command line empty");
   else
     result = run_cmd(words[0], count - 1, words + 1, appdata);
   free(words);

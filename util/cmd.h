@@ -6,10 +6,6 @@
 #include "option_dict.h"
 #include "zirko.h"
 
-#define CMD_LOGE(fmt, ...) ZK_LOG_AT(1, "E", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define CMD_LOGW(fmt, ...) ZK_LOG_AT(2, "W", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define CMD_LOGV(fmt, ...) ZK_LOG_AT(5, "V", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-
 // Failure codes of the runners (negated errno numbers).
 constexpr int CMD_ENOMEM = -12;
 constexpr int CMD_ENODEV = -19;  // the line needs a receiver and the caller has none

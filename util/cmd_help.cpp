@@ -49,7 +49,7 @@ int help(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   }
   const cmd_desc *target = find_cmd(argv[0]);
   if (!target) {
-    ZK_LOG_AT(1, "E", "help", "%s: command `%s' not found.", cmd->name, argv[0]);
+    ZK_LOGE_AS("help", "%s: command `%s' not found.", cmd->name, argv[0]);
     return -1;
   }
   print_usage_of(stdout, target);

@@ -110,17 +110,23 @@ int loadconfig(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   }
   if (!reason.empty()) return file_refused(path.c_str(), reason);
   if (zk_check_config_image(image.data(), long(image.size())) < 0) {
-    print_error("Error: %s is not a configuration file; the receiver was not changed", path.c_str());
+    print_error("Error: %s is not a configuration file; the receiver was not changed",
+                path.c_str());
     return CMD_FAILED;
   }
   printf("\nLoading Configuration File '%s' to Device\n", path.c_str());
   fflush(stdout);
   // Locked from the read that the history keeps to the last write.
   if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
+  // One read of each byte: the size checked before it is written comes from
+  // it too, unless something was written since.
+  const zk::EepromSnapshot snapshot;
   std::vector<unsigned char> current;
   int rc = read_current(current);
-  if (rc == 0) rc = write_over(change_name(cmd->name, 1, argv).c_str(), image, current);
-  else rc = device_failed(rc);
+  if (rc == 0)
+    rc = write_over(change_name(cmd->name, 1, argv).c_str(), image, current);
+  else
+    rc = device_failed(rc);
   zk_unlock_receiver();
   if (rc != 0) return rc;
   printf("\n\nConfiguration File Loaded Successfully\n");
@@ -185,7 +191,7 @@ int export_map(int argc, char **argv, const cmd_desc *, void *, dict *) {
 // Every problem on standard error, then why nothing was written.
 int refuse_map(const char *shown, const std::vector<zk::map::Problem> &problems) {
   for (const zk::map::Problem &p : problems)
-    ZK_LOG_AT(1, "E", "import", "%s", zk::map::describe(p, shown).c_str());
+    ZK_LOGE_AS("import", "%s", zk::map::describe(p, shown).c_str());
   print_error("Error: %s", zk::map::refusal(shown).c_str());
   return CMD_FAILED;
 }
@@ -226,7 +232,11 @@ int import_map(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   const zk::map::Parsed map = zk::map::parse(text);
   if (!map.problems.empty()) return refuse_map(shown, map.problems);
   if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
-  int result = import_locked(shown, map, change_name(cmd->name, 1, argv), opts, argc);
+  int result;
+  {
+    const zk::EepromSnapshot snapshot;  // as loadconfig: every byte read once
+    result = import_locked(shown, map, change_name(cmd->name, 1, argv), opts, argc);
+  }
   zk_unlock_receiver();
   return result;
 }

@@ -101,7 +101,7 @@ int version(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   int state = zk_fw_state();
   if (state < 0) return argc;
   int major, minor;
-  zk_read_version(&major, &minor);
+  zk_opened_version(&major, &minor);  // the open read it; the receiver is not asked again
   const int hash = zk_fw_scm_hash();
   if (state == ZK_STATE_FIRMWARE)
     printf("  Firmware:");
@@ -231,7 +231,7 @@ bool configuration_kept(const std::vector<unsigned char> &before) {
 // already in its bootloader applies its own size check.
 int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   if (argc == 2) {
-    ZK_LOG_AT(1, "E", cmd->name, "a manufacturer string needs the vendor id after it");
+    ZK_LOGE_AS(cmd->name, "a manufacturer string needs the vendor id after it");
     show_usage(cmd->name);
     return CMD_USAGE;
   }
@@ -239,7 +239,7 @@ int upgrade(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   int vendor = ZK_VENDOR_ID;
   if (argc == 3 && !parse_int(cmd->name, argv[2], 16, &vendor)) return CMD_USAGE;
   if (vendor < 0 || vendor > 0xFFFF) {
-    ZK_LOG_AT(1, "E", cmd->name, "the vendor id must be 0 to FFFF (hexadecimal): %s", argv[2]);
+    ZK_LOGE_AS(cmd->name, "the vendor id must be 0 to FFFF (hexadecimal): %s", argv[2]);
     return CMD_USAGE;
   }
   std::vector<unsigned char> image;

@@ -16,7 +16,9 @@
 
 namespace {
 
-constexpr int kImageRoom = 1024;
+using zk::layout::kEntrySize;
+using zk::layout::kHeaderSize;
+using zk::layout::kImageRoom;
 
 std::string local_time(int64_t seconds, const char *format) {
   const time_t t = time_t(seconds);
@@ -117,8 +119,8 @@ int restore(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   int n;
   if (!parse_int(cmd->name, argv[0], 10, &n)) return CMD_USAGE;
   if (n < 1 || n > ZK_HISTORY_MAX_ENTRIES) {
-    ZK_LOG_AT(1, "E", cmd->name, "an entry is numbered 1 to %d, as `history' lists them",
-              ZK_HISTORY_MAX_ENTRIES);
+    ZK_LOGE_AS(cmd->name, "an entry is numbered 1 to %d, as `history' lists them",
+               ZK_HISTORY_MAX_ENTRIES);
     return CMD_USAGE;
   }
   std::vector<unsigned char> now;
@@ -191,7 +193,8 @@ void compare_settings(const std::vector<unsigned char> &receiver,
 // is read as a button map.
 bool is_backup(const std::string &text) {
   const size_t n = text.size();
-  return n >= 5 && n < size_t(kImageRoom) && (n - 5) % 6 == 0 &&
+  return n >= size_t(kHeaderSize) && n <= size_t(kImageRoom) &&
+         (n - kHeaderSize) % kEntrySize == 0 &&
          size_t((uint8_t(text[0]) << 8) | uint8_t(text[1])) == n;
 }
 
@@ -215,7 +218,7 @@ int verify(int argc, char **argv, const cmd_desc *, void *, dict *) {
   } else {
     const zk::map::Parsed map = zk::map::parse(text);
     for (const zk::map::Problem &p : map.problems)
-      ZK_LOG_AT(1, "E", "verify", "%s", zk::map::describe(p, path).c_str());
+      ZK_LOGE_AS("verify", "%s", zk::map::describe(p, path).c_str());
     if (!map.problems.empty()) {
       print_error("Error: %s is neither a configuration backup nor a button map", path);
       return CMD_FAILED;

@@ -6,9 +6,9 @@
 
 namespace {
 
-constexpr int kEepromSize = 1024;  // bytes
+using zk::layout::kEepromSize;
 
-// An EEPROM address from the command line: 0 to 1023, refused as a usage
+// An EEPROM address from the command line, refused as a usage
 // error before anything is read.
 bool parse_address(const cmd_desc *cmd, const char *word, int *address) {
   return parse_in_range(cmd, word, "address", 0, kEepromSize - 1, address);

@@ -69,7 +69,7 @@ bool run_end(const cmd_desc *cmd, dict *opts, Clock::time_point *end) {
     *end = Clock::now() + std::chrono::seconds(seconds);
     return true;
   }
-  ZK_LOG_AT(1, "E", cmd->name, "the time is a number of seconds from 1 to %d", kLongestRun);
+  ZK_LOGE_AS(cmd->name, "the time is a number of seconds from 1 to %d", kLongestRun);
   return false;
 }
 

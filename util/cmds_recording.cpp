@@ -28,7 +28,7 @@ bool wait_seconds(const cmd_desc *cmd, dict *opts, int *seconds) {
   if (length > 0 && parse_int(cmd->name, value, 10, seconds) && *seconds >= 1 &&
       *seconds <= kRecordWait)
     return true;
-  ZK_LOG_AT(1, "E", cmd->name, "the timeout is a number of seconds from 1 to %d", kRecordWait);
+  ZK_LOGE_AS(cmd->name, "the timeout is a number of seconds from 1 to %d", kRecordWait);
   return false;
 }
 
@@ -132,12 +132,14 @@ int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
   return argc;
 }
 
-constexpr int kFirstEntry = 5, kEntrySize = 6, kMaxButtons = 169;
+using zk::layout::kEntrySize;
+using zk::layout::kHeaderSize;
+using zk::layout::kMaxButtons;
 
 // The hash of the button at an index (0 to kMaxButtons - 1), read before it
 // is deleted so that the user sees which one went; false when it cannot be read.
 bool entry_hash(int index, unsigned *hash) {
-  const int address = kFirstEntry + kEntrySize * index;
+  const int address = kHeaderSize + kEntrySize * index;
   *hash = 0;
   for (int i = 0; i < 4; ++i) {
     int byte = zk_eeprom_peek(address + i);

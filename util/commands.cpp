@@ -28,7 +28,7 @@ bool parse_int(const char *cmd_name, const char *text, int base, int *value) {
   errno = 0;
   long v = strtol(text, &end, base);
   if (end == text || *end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) {
-    ZK_LOG_AT(1, "E", cmd_name, "invalid number: %s", text);
+    ZK_LOGE_AS(cmd_name, "invalid number: %s", text);
     return false;
   }
   *value = static_cast<int>(v);
@@ -39,7 +39,7 @@ bool parse_in_range(const cmd_desc *cmd, const char *word, const char *what, int
                     int *value) {
   if (!parse_int(cmd->name, word, 10, value)) return false;
   if (*value >= low && *value <= high) return true;
-  ZK_LOG_AT(1, "E", cmd->name, "%s must be %d to %d: %s", what, low, high, word);
+  ZK_LOGE_AS(cmd->name, "%s must be %d to %d: %s", what, low, high, word);
   return false;
 }
 

@@ -1,9 +1,9 @@
 // Helpers shared by the device command modules.
 #pragma once
 
-#include <string>
 #include <stdio.h>
 
+#include <string>
 #include <vector>
 
 #include "cmd.h"

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int kImageRoom = 1024;
+using zk::layout::kImageRoom;
 
 bool keeping = true;
 bool kept_this_run = false;

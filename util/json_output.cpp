@@ -45,7 +45,7 @@ json receiver_version(int state) {
   json receiver;
   receiver["mode"] = mode_name(state);
   int major, minor;
-  zk_read_version(&major, &minor);
+  zk_opened_version(&major, &minor);  // the open read it
   receiver["major"] = major & 0xFF;
   receiver["minor"] = minor & 0xFF;
   // Bootloaders have no source-control hash.

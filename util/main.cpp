@@ -29,7 +29,7 @@ appdata_priv appdata;
 int opened = ZK_ERR_NO_RECEIVER;  // the result of opening the receiver
 
 void init_appdata_priv(appdata_priv *data) {
-  CMD_LOGV("initializing application data: %p", static_cast<void *>(data));
+  ZK_LOGV("initializing application data: %p", static_cast<void *>(data));
 }
 
 // Reports a failure of the whole line on standard error: as JSON under
@@ -72,7 +72,7 @@ const char *device_value(const char *typed, const char *inline_value, const char
     taken = 2;
     return next;
   }
-  CMD_LOGE("option '%s' needs a value (an index from `zirko_util list', or a bus position)", typed);
+  ZK_LOGE("option '%s' needs a value (an index from `zirko_util list', or a bus position)", typed);
   return nullptr;
 }
 
@@ -96,7 +96,7 @@ int take_long_option(const char *word, const char *next, bool front, const cmd_d
   }
   if (name != "json" && name != "verbose" && name != "no-history") return 0;
   if (value) {
-    CMD_LOGE("option '--%s' takes no value", name.c_str());
+    ZK_LOGE("option '--%s' takes no value", name.c_str());
     return -1;
   }
   if (name == "json")
@@ -156,7 +156,7 @@ bool read_program_options(int argc, char **argv, const cmd_desc *link, program_o
                                      : take_short_options(word, next, front, cmd, options);
     if (taken < 0) return false;
     if (taken == 0 && front) {
-      CMD_LOGE("unknown option '%s'; see `zirko_util --help'", word);
+      ZK_LOGE("unknown option '%s'; see `zirko_util --help'", word);
       return false;
     }
     if (taken == 0) words.push_back(argv[i]);
@@ -314,16 +314,16 @@ int main(int argc, char **argv) {
   const char *arg0 = argc > 0 && argv[0] ? argv[0] : "zirko_util";
   char *copy = strdup(arg0);
   if (!copy) {
-    CMD_LOGE("Could not allocate arg0");
+    ZK_LOGE("Could not allocate arg0");
     return kFailed;
   }
   const char *base = basename(copy);
   if (!base || !*base) {
-    CMD_LOGE("Could not get basename of command");
+    ZK_LOGE("Could not get basename of command");
     free(copy);
     return kFailed;
   }
-  CMD_LOGV("Command: %s", base);
+  ZK_LOGV("Command: %s", base);
   init_appdata_priv(&appdata);
   int status = run(base, argc, argv);
   free(copy);

@@ -74,19 +74,19 @@ unsigned dict_bucket(const char *key) {
 
 dict *new_dict() {
   dict *d = static_cast<dict *>(calloc(1, sizeof(dict)));
-  if (!d) UTIL_LOGE("could not allocate new dictionary : %s", strerror(errno));
+  if (!d) ZK_LOGE("could not allocate new dictionary : %s", strerror(errno));
   return d;
 }
 
 kvpair *new_kvpair(const char *key, const void *value, uint32_t length) {
   size_t keylen = strlen(key) + 1;
   if (keylen + length > UINT32_MAX) {  // datalen would not fit its field
-    UTIL_LOGE("could not allocate new key/value : %s", strerror(EOVERFLOW));
+    ZK_LOGE("could not allocate new key/value : %s", strerror(EOVERFLOW));
     return nullptr;
   }
   kvpair *kv = static_cast<kvpair *>(malloc(KVPAIR_HEADER + keylen + length));
   if (!kv) {
-    UTIL_LOGE("could not allocate new key/value : %s", strerror(errno));
+    ZK_LOGE("could not allocate new key/value : %s", strerror(errno));
     return nullptr;
   }
   uint32_t header[2] = {uint32_t(keylen + length), uint32_t(keylen)};
@@ -103,7 +103,7 @@ kvpair *new_kvpair(const char *key, const void *value, uint32_t length) {
 kvpair_mgr *new_kvpair_mgr(kvpair *record, kvpair_free_fn free_fn) {
   kvpair_mgr *node = static_cast<kvpair_mgr *>(calloc(1, sizeof(kvpair_mgr)));
   if (!node) {
-    UTIL_LOGE("could not allocate new key/value mgr: %s", strerror(errno));
+    ZK_LOGE("could not allocate new key/value mgr: %s", strerror(errno));
     return nullptr;
   }
   node->free_fn = free_fn;
@@ -173,7 +173,7 @@ void delete_dict(dict *d) {
       --d->entries;
     }
   }
-  if (d->entries != 0) UTIL_LOGW("dict->entries non-zero on free");
+  if (d->entries != 0) ZK_LOGW("dict->entries non-zero on free");
   free(d);
 }
 
@@ -204,7 +204,7 @@ void *dict_serialize(const dict *d, size_t *length_out) {
   // An empty dict still gets a buffer: null must mean failure.
   void *buffer = malloc(size ? size : 1);
   if (!buffer) {
-    UTIL_LOGE("could not allocate serialized buffer : %s", strerror(errno));
+    ZK_LOGE("could not allocate serialized buffer : %s", strerror(errno));
     return nullptr;
   }
   dict_serialize_into(d, buffer);
@@ -218,7 +218,7 @@ dict *dict_deserialize(const void *buffer, size_t length) {
   for (size_t offset = 0, size; offset < length; offset += size) {
     size = record_at(in, length, offset);
     if (size == 0) {
-      UTIL_LOGE("deserialize sanity check failed");
+      ZK_LOGE("deserialize sanity check failed");
       delete_dict(d);
       return nullptr;
     }
@@ -240,7 +240,7 @@ dict *dict_for_buf(void *buffer, size_t length, kvpair_free_fn free_fn) {
   // Checked whole before anything is indexed: a rejected buffer stays
   // entirely the caller's, none of its records handed to free_fn.
   if (!buffer_is_sound(in, length)) {
-    UTIL_LOGE("deserialize sanity check failed");
+    ZK_LOGE("deserialize sanity check failed");
     return nullptr;
   }
   dict *d = new_dict();

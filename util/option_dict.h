@@ -7,9 +7,6 @@
 
 #include "zirko.h"
 
-#define UTIL_LOGE(fmt, ...) ZK_LOG_AT(1, "E", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-#define UTIL_LOGW(fmt, ...) ZK_LOG_AT(2, "W", __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
-
 // One record, a single block that is also its serialized form: this header,
 // then keylen bytes of key (NUL included), then datalen - keylen value bytes.
 // Records indexed inside a caller's buffer may be unaligned: read the header

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bootloader.h"
+#include "bootloader_state.h"
 
 namespace zk::virt {
 

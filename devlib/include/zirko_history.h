@@ -19,7 +19,7 @@
 extern "C" {
 #endif
 
-/* The store keeps the newest entries only (each at most 1019 bytes, so the
+/* The store keeps the newest entries only (each at most ZK_MAX_IMAGE_SIZE, so the
  * folder stays below about 100 KB). */
 #define ZK_HISTORY_MAX_ENTRIES 100
 

@@ -20,9 +20,11 @@
 #include <string_view>
 #include <vector>
 
+#include "zirko_layout.h"
+
 namespace zk::map {
 
-inline constexpr int kMaxButtons = 169;  // what the receiver's image holds
+inline constexpr int kMaxButtons = layout::kMaxButtons;  // what the receiver's image holds
 
 struct Button {
   uint32_t hash;     // as `keys` prints it

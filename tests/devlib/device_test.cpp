@@ -306,7 +306,9 @@ void expect_refusals() {
   }
 }
 
-TEST(Dispatch, WithoutATableEveryCallRefusesWithItsText) { expect_refusals(); }
+TEST(Dispatch, WithoutATableEveryCallRefusesWithItsText) {
+  expect_refusals();
+}
 
 TEST_F(Open, WithNoReceiverTheEmptyTableRefusesEveryCall) {
   Unplug();

@@ -99,8 +99,12 @@ TEST(EepromWithoutDevice, EveryCallRefuses) {
 
 TEST_F(EepromAccess, ProductTypeFromBits1And2OfByte3) {
   const std::pair<uint8_t, int> cases[] = {
-      {0x04, ZK_PRODUCT_CORVANE}, {0x06, ZK_PRODUCT_ZIRKO}, {0x07, ZK_PRODUCT_ZIRKO},
-      {0xFE, ZK_PRODUCT_ZIRKO},   {0x00, -1},               {0x02, -1},
+      {0x04, ZK_PRODUCT_CORVANE},
+      {0x06, ZK_PRODUCT_ZIRKO},
+      {0x07, ZK_PRODUCT_ZIRKO},
+      {0xFE, ZK_PRODUCT_ZIRKO},
+      {0x00, -1},
+      {0x02, -1},
   };
   for (auto [byte, type] : cases) {
     SetEeprom(kByteB, byte);

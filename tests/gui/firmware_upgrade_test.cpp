@@ -1,8 +1,6 @@
 // Upgrades from the embedded firmware against the virtual receiver: when the
 // window offers or forces one, which image it picks, and what a failure or a
 // real receiver changes.
-#include "firmware_images.h"
-
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -12,6 +10,7 @@
 #include <fstream>
 
 #include "advancedwindow.h"
+#include "firmware_images.h"
 #include "image.h"
 #include "internal.h"
 #include "window_harness.h"

@@ -556,8 +556,17 @@ std::vector<Scenario> scenarios() {
          "",
          2,
          "[E] interkey_delay(#): the inter-key delay must be 0 to 7: -1\n"},
-        {{"sleep_detect", "-1"}, "", 2, "unrecognized option\nHelp for `sleep_detect' command:\nusage: \n  sleep_detect enable|disable\nexample: \n  sleep_detect enable\n  sleep_detect disable\n"},
-        {{"seq_modifiers", "-1"}, "", 2, "unrecognized option\nHelp for `seq_modifiers' command:\nEnable this for windows media center\nusage: seq_modifiers enable|disable\nexample: \n  seq_modifiers enable\n  seq_modifiers disable\n"},
+        {{"sleep_detect", "-1"},
+         "",
+         2,
+         "unrecognized option\nHelp for `sleep_detect' command:\nusage: \n  sleep_detect "
+         "enable|disable\nexample: \n  sleep_detect enable\n  sleep_detect disable\n"},
+        {{"seq_modifiers", "-1"},
+         "",
+         2,
+         "unrecognized option\nHelp for `seq_modifiers' command:\nEnable this for windows media "
+         "center\nusage: seq_modifiers enable|disable\nexample: \n  seq_modifiers enable\n  "
+         "seq_modifiers disable\n"},
         {{"format"}, "Formatting Device, please wait...  Done!\n"},
         {{"delete_index", "0"},
          "",
@@ -1041,8 +1050,9 @@ TEST_F(TempDir, FailedWritesAreReportedAndFailTheRun) {
 // A change undone gives back the EEPROM as it was, every byte of it; the
 // undo is a change too, and a second undo takes it back.
 TEST_F(TempDir, UndoGivesBackTheEepromByteForByte) {
-  for (const std::vector<std::string> &change :
-       {std::vector<std::string>{"format"}, {"delete_index", "0"}, {"import", "--allow-empty", "empty.zmap"}}) {
+  for (const std::vector<std::string> &change : {std::vector<std::string>{"format"},
+                                                 {"delete_index", "0"},
+                                                 {"import", "--allow-empty", "empty.zmap"}}) {
     SCOPED_TRACE(change[0]);
     fs::remove_all(dir_ / "state");
     std::ofstream(dir_ / "receiver.state") << kFast;

@@ -56,12 +56,14 @@ constexpr int kImage = 5 + 6 * 3;  // bytes of the image with three buttons
 constexpr int kSizeCheck = 1;
 
 TEST_F(HistoryCost, TheImageIsReadOncePerCommandLine) {
-  EXPECT_EQ(Reads("delete_index 0"), kImage + kSizeCheck) << "the hash and the moved entries come from it";
+  EXPECT_EQ(Reads("delete_index 0"), kImage + kSizeCheck)
+      << "the hash and the moved entries come from it";
   const std::string saved = TempPath("cost.zcfg");
   std::ofstream(saved, std::ios::binary)
       .write(reinterpret_cast<const char *>(Image().data()), std::streamsize(ImageSize()));
   AddEntry(0xCAFE0009, 0, 9);
-  EXPECT_EQ(Reads("loadconfig " + saved), kImage + kSizeCheck) << "the bytes compared are the ones kept";
+  EXPECT_EQ(Reads("loadconfig " + saved), kImage + kSizeCheck)
+      << "the bytes compared are the ones kept";
   EXPECT_EQ(Reads("format"), 5 + 6 * 2);
   EXPECT_EQ(zk_history_count(), 3);
   fs::remove(saved);

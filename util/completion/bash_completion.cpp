@@ -9,7 +9,6 @@
 
 #include "cmd.h"
 #include "commands.h"
-#include "internal.h"
 
 namespace {
 
@@ -24,11 +23,9 @@ std::string command_names() {
 // The key table's words and the other spellings `record' takes; single
 // characters are typed faster than completed.
 std::string key_names() {
-  int count = 0;
-  const zk::KeyRow *rows = zk::key_table(&count);
   std::string names;
-  for (int i = 0; i < count; ++i)
-    if (rows[i].word[0]) names += (names.empty() ? "" : " ") + std::string(rows[i].word);
+  for (int i = 0; const char *word = zk_key_word(i); ++i)
+    names += (names.empty() ? "" : " ") + std::string(word);
   for (const key_alias &alias : kKeyAliases) names += " " + std::string(alias.listed);
   return names;
 }
