@@ -13,6 +13,7 @@
 #include "receiver_session.h"
 
 class AdvancedWindow;
+class HistoryDialog;
 class GraphicsKey;
 class GraphicsKeyboard;
 class KeyboardGView;
@@ -147,6 +148,10 @@ class MainWindow : public QMainWindow {
   static constexpr int kRecordWaitSeconds = 30;
   void setRecordWait(int seconds) { m_recordWait = seconds; }
   const MainWindowUi &widgets() const { return ui; }
+  // Edit → Undo and Edit → History… (window_history.cpp).
+  QAction *undoAction() const { return m_actionUndo; }
+  QAction *historyAction() const { return m_actionHistory; }
+  HistoryDialog *historyDialog() const { return m_history; }
 
  public slots:
   void checkHardwareStatus() { m_session->poll(); }
@@ -160,6 +165,9 @@ class MainWindow : public QMainWindow {
   void menuCheckForUpgrades();
   void menuControllerItem(QObject *item);
   void menuSupport();
+  void menuUndo();
+  void menuHistory();
+  void restoreFromHistory(const QString &file);
   void on_go_clicked();
   void on_erase_clicked();
   void timerTop();
@@ -202,6 +210,14 @@ class MainWindow : public QMainWindow {
   QString proposedFile(const QString &baseName) const;
   void connectMenus();
 
+  // The history (window_history.cpp): the Edit menu, and the questions
+  // when a configuration cannot be kept or a write was cut off.
+  void addEditMenu();
+  bool keptOrAgreed(const QString &change);
+  bool agreeUnkept(const QString &reason);
+  void askRecovery(int id, const QString &change);
+  void refreshHistory();
+
   // Set-up (mainwindow_setup.cpp), in the order the constructor runs it.
   void connectControls();
   void createOperationTimers();
@@ -240,6 +256,10 @@ class MainWindow : public QMainWindow {
   QString m_indicatorPicture;
   Asker m_ask = askWithMessageBox;
   FileChooser m_chooseFile = chooseWithFileDialog;
+  QMenu *m_menuEdit = nullptr;
+  QAction *m_actionUndo = nullptr;
+  QAction *m_actionHistory = nullptr;
+  HistoryDialog *m_history = nullptr;
 };
 
 #endif  // ZIRKO_GUI_MAINWINDOW_H
