@@ -168,9 +168,11 @@ bool read_image(const std::string &dir, const Entry &e, std::vector<unsigned cha
   return false;
 }
 
+// As the open read it: asking the receiver again would cost a transfer
+// for every change kept.
 std::string receiver_firmware() {
   int major = 0, minor = 0;
-  if (zk_read_version(&major, &minor) < 0) return "";
+  if (zk_opened_version(&major, &minor) < 0) return "";
   char text[16];
   snprintf(text, sizeof text, "%d.%d", major & 0xFF, minor & 0xFF);
   return text;

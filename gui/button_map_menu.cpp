@@ -161,7 +161,7 @@ void importButtonMap(const ButtonMapHost &host) {
   if (path.isEmpty()) return;
   QByteArray text;
   if (const QString reason = readMap(path, text); !reason.isEmpty()) {
-    host.showStatus(tr("Could not read %1: %2").arg(QFileInfo(path).fileName(), reason));
+    host.showStatus(tr("Could not open file: %1: %2").arg(QFileInfo(path).fileName(), reason));
     return;
   }
   const zk::map::Parsed map = zk::map::parse(std::string_view(text.constData(), text.size()));

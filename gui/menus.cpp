@@ -164,7 +164,7 @@ void MainWindow::menuUploadFirmware() {
   const long length = zk_read_input_file(QFile::encodeName(chosen).constData(),
                                          ZK_FIRMWARE_FILE_MAX, &bytes, reason, sizeof reason);
   if (length < 0) {
-    showStatus(tr("Could not read %1: %2")
+    showStatus(tr("Could not read the firmware file: %1: %2")
                    .arg(QFileInfo(chosen).fileName(), QString::fromLocal8Bit(reason)));
     return;
   }

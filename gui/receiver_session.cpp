@@ -468,7 +468,7 @@ bool ReceiverSession::loadConfig(const QByteArray &path) {
   const long length =
       zk_read_input_file(path.constData(), ZK_CONFIG_FILE_MAX, &bytes, reason, sizeof reason);
   if (length < 0) {
-    emit notice(tr("Could not read %1: %2")
+    emit notice(tr("Could not restore file: %1: %2")
                     .arg(QFile::decodeName(path).section('/', -1), QString::fromLocal8Bit(reason)));
     return false;
   }

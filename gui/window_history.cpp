@@ -78,8 +78,8 @@ void MainWindow::menuHistory() {
     m_history = new HistoryDialog(this);
     connect(m_history, &HistoryDialog::restoreRequested, this, &MainWindow::restoreFromHistory);
   }
-  refreshHistory();
   m_history->show();
+  refreshHistory();
   m_history->raise();
   m_history->activateWindow();
 }
