@@ -1,6 +1,7 @@
 #include "history_dialog.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -77,15 +78,18 @@ void HistoryDialog::refresh() {
   QList<Entry> entries;
   QString problem;
   const bool read = readEntries(entries, problem);
-  char folder[4096] = "";
-  zk_history_folder(folder, sizeof folder);
+  char path[4096] = "";
+  zk_history_folder(path, sizeof path);
+  // The home folder as people write it.
+  QString folder = QString::fromLocal8Bit(path);
+  const QString home = QDir::homePath();
+  if (home != "/" && folder.startsWith(home + '/')) folder = "~" + folder.mid(home.size());
   if (!read)
     m_where->setText(tr("The history cannot be read: %1").arg(problem));
   else if (entries.isEmpty())
-    m_where->setText(tr("No change has been kept yet (%1)").arg(QString::fromLocal8Bit(folder)));
+    m_where->setText(tr("No change has been kept yet (%1)").arg(folder));
   else
-    m_where->setText(tr("zirko's configuration before each change, newest first (%1)")
-                         .arg(QString::fromLocal8Bit(folder)));
+    m_where->setText(tr("zirko's configuration before each change, newest first (%1)").arg(folder));
   m_list->clear();
   bool reselected = false;
   for (const Entry &e : std::as_const(entries)) {
