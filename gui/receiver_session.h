@@ -210,6 +210,7 @@ class ReceiverSession : public QObject {
   void runKeptJob(const KeptJob &job);
   bool keepFromMap(const Buttons &map, const QString &change);
   void noteKept();
+  bool written(int rc);
   void offerRecovery();
   // Chooses the entry to put back for the receiver's image `now` and names
   // the change: its number, or 0 with m_jobFailure saying why.

@@ -65,6 +65,15 @@ class WriterLock {
 
 }  // namespace
 
+// A job's write result: false, and for another program's change meanwhile
+// the reason, which also keeps the configuration from before from being
+// offered back over that program's buttons.
+bool ReceiverSession::written(int rc) {
+  if (rc == ZK_ERR_BUSY)
+    m_jobFailure = tr("Another program changed zirko meanwhile; its buttons were kept");
+  return rc == 0;
+}
+
 bool ReceiverSession::keepBefore(const QString &change) {
   if (m_state != State::kConnected) return true;
   return keepFromMap(m_buttons, change);
@@ -112,7 +121,10 @@ int ReceiverSession::writeImage(const std::vector<unsigned char> &image,
     mapWritten(image);
     return 0;
   }
-  if (!kept.file.isEmpty()) m_recovery = KeptEntry{kept.file, change, kept.position};
+  // Another program that moved the size meanwhile keeps its buttons: the
+  // configuration from before would take them away again.
+  if (!kept.file.isEmpty() && rc != ZK_ERR_BUSY)
+    m_recovery = KeptEntry{kept.file, change, kept.position};
   readMap();
   return rc;
 }
@@ -150,7 +162,7 @@ void ReceiverSession::runKeptJob(const KeptJob &job) {
           m_jobFailure = tr("Nothing was changed");
           return false;
         }
-        return job.write() == 0;
+        return written(job.write());
       },
       job.done, job.failed,
       [this, job](bool ok) {
@@ -240,8 +252,8 @@ bool ReceiverSession::putBack(const QString &text, const QString &done, const Pi
           m_jobFailure = tr("Nothing was changed");
           return false;
         }
-        return zk_write_config_image_over(m_jobImage.data(), length,
-                                          now.empty() ? nullptr : now.data(), int(now.size())) == 0;
+        return written(zk_write_config_image_over(
+            m_jobImage.data(), length, now.empty() ? nullptr : now.data(), int(now.size())));
       },
       done, tr("Could not restore the configuration"),
       [this, text, done, pick](bool ok) {
