@@ -221,8 +221,9 @@ bool ReceiverSession::restoreEntry(const QString &file) {
 // under the writer lock, kept, and only the bytes that differ are written,
 // the size header last.
 bool ReceiverSession::putBack(const QString &text, const QString &done, const Pick &pick) {
-  if (!startJob()) return false;
+  // Taken first: a refused start must not leave the next change unkept.
   const bool waived = std::exchange(m_waiveHistory, false);
+  if (!startJob()) return false;
   runJob(
       text,
       [this, waived, pick] {
