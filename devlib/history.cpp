@@ -168,9 +168,10 @@ bool read_image(const std::string &dir, const Entry &e, std::vector<unsigned cha
   return false;
 }
 
+// As the open read it: asking the receiver again would cost a transfer
+// for every change kept. Asked only for a receiver opened some other way.
 std::string receiver_firmware() {
   int major = 0, minor = 0;
-  // The open read it; asked again only for a receiver opened some other way.
   if (zk_opened_version(&major, &minor) < 0 && zk_read_version(&major, &minor) < 0) return "";
   char text[16];
   snprintf(text, sizeof text, "%d.%d", major & 0xFF, minor & 0xFF);

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QSaveFile>
+#include <cstdlib>
 #include <vector>
 
 #include "zirko.h"
@@ -65,21 +66,56 @@ QString askHowToImport(const ButtonMapHost &host) {
   return {};
 }
 
-bool readMap(const QString &path, QByteArray &text) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() > kLongestMap) return false;
-  text = file.readAll();
-  return file.error() == QFile::NoError;
+// Through the library's reader: a FIFO, a device or a huge file is refused
+// at once. Empty, or why the file was not read.
+QString readMap(const QString &path, QByteArray &text) {
+  unsigned char *bytes = nullptr;
+  char reason[160] = "";
+  const long length = zk_read_input_file(QFile::encodeName(path).constData(), kLongestMap, &bytes,
+                                         reason, sizeof reason);
+  if (length < 0) return QString::fromLocal8Bit(reason);
+  text = QByteArray(reinterpret_cast<const char *>(bytes), int(length));
+  free(bytes);
+  return {};
 }
 
-void writeImage(const ButtonMapHost &host, const zk::map::Plan &plan) {
+// Buttons the window shows that a replacing map leaves out.
+int removedBy(const ButtonMapHost &host, const zk::map::Parsed &map) {
+  if (!host.shownButtons) return 0;
+  int removed = 0;
+  for (const zk::map::Button &held : host.shownButtons()) {
+    bool inMap = false;
+    for (const zk::map::Button &b : map.buttons) inMap = inMap || b.hash == held.hash;
+    removed += inMap ? 0 : 1;
+  }
+  return removed;
+}
+
+bool confirmRemoval(const ButtonMapHost &host, int removed) {
+  Question box;
+  box.text = removed == 1 ? tr("The map removes 1 button that zirko has")
+                          : tr("The map removes %1 buttons that zirko has").arg(removed);
+  box.informativeText =
+      tr("They are not in the map. The configuration from before is kept in the history, so "
+         "Edit → Undo brings them back.\n\nImport the map?");
+  box.buttons = QStringList{"Import", "Cancel"};
+  box.defaultButton = "Cancel";
+  if (host.ask(box) == "Import") return true;
+  host.showStatus(tr("Canceled"));
+  return false;
+}
+
+void writeImage(const ButtonMapHost &host, const zk::map::Plan &plan,
+                const std::vector<unsigned char> &current, const QString &change) {
   host.showStatus(tr("Button map being imported, please wait..."));
   QCoreApplication::processEvents();
-  if (zk_write_config_image(plan.image.data(), int(plan.image.size())) != 0) {
+  const int rc = host.write ? host.write(plan.image, current, change)
+                            : zk_write_config_image(plan.image.data(), int(plan.image.size()));
+  if (rc != 0) {
     host.showStatus(tr("Could not import button map"));
     return;
   }
-  if (host.written) host.written(plan.image);
+  if (host.written && !host.write) host.written(plan.image);
   host.showStatus(tr("Button map imported"));
   if (plan.kept.empty()) return;
   QStringList kept;
@@ -124,20 +160,43 @@ void importButtonMap(const ButtonMapHost &host) {
   const QString path = chooseMap(host, FileRequest::kOpen, tr("Import Button Map"));
   if (path.isEmpty()) return;
   QByteArray text;
-  if (!readMap(path, text)) {
-    host.showStatus(tr("Could not open file"));
+  if (const QString reason = readMap(path, text); !reason.isEmpty()) {
+    host.showStatus(tr("Could not open file: %1: %2").arg(QFileInfo(path).fileName(), reason));
     return;
   }
   const zk::map::Parsed map = zk::map::parse(std::string_view(text.constData(), text.size()));
   if (!map.problems.empty()) return refuse(host, path, map.problems);
   const QString how = askHowToImport(host);
   if (how.isEmpty()) return;
-  std::vector<unsigned char> current;
-  if (zk::map::read_receiver_image(current) != 0) {
-    host.showStatus(tr("Could not read the buttons from zirko"));
+  const int removed = how == "Replace" ? removedBy(host, map) : 0;
+  if (removed > 0 && !confirmRemoval(host, removed)) return;
+  const QString change = "import " + QFileInfo(path).fileName();
+  // Locked from the read the plan and the history use to the last write;
+  // never while a question is open.
+  for (bool waived = false;;) {
+    if (zk_lock_receiver(ZK_LOCK_WAIT_MS) != 0) {
+      host.showStatus(tr("Another program is changing zirko; nothing was changed"));
+      return;
+    }
+    std::vector<unsigned char> current;
+    if (zk::map::read_receiver_image(current) != 0) {
+      zk_unlock_receiver();
+      host.showStatus(tr("Could not read the buttons from zirko"));
+      return;
+    }
+    const zk::map::Plan plan = zk::map::plan_import(map, current, how == "Merge");
+    if (!plan.problems.empty()) {
+      zk_unlock_receiver();
+      return refuse(host, path, plan.problems);
+    }
+    if (!waived && host.keep && !host.keep(current, change)) {
+      zk_unlock_receiver();
+      if (!host.agreeUnkept || !host.agreeUnkept()) return;
+      waived = true;
+      continue;
+    }
+    writeImage(host, plan, current, change);
+    zk_unlock_receiver();
     return;
   }
-  const zk::map::Plan plan = zk::map::plan_import(map, current, how == "Merge");
-  if (!plan.problems.empty()) return refuse(host, path, plan.problems);
-  writeImage(host, plan);
 }

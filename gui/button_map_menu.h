@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "question.h"
+#include "zirko_map.h"
 
 class QAction;
 class QMenu;
@@ -21,6 +22,18 @@ struct ButtonMapHost {
   std::function<bool()> receiverRunsFirmware;
   // The image now on the receiver (may be left empty).
   std::function<void(const std::vector<unsigned char> &)> written;
+  // The buttons the window shows; an import that would remove some of them
+  // asks first (may be left empty).
+  std::function<std::vector<zk::map::Button>()> shownButtons;
+  // Keeps the image an import replaces in the history: false when it could
+  // not be kept; then agreeUnkept asks whether to go on anyway.
+  std::function<bool(const std::vector<unsigned char> &current, const QString &change)> keep;
+  std::function<bool()> agreeUnkept;
+  // Writes the image over `current`, read whole just before: 0 or a failure
+  // code (empty: the library is called here, and `written` told).
+  std::function<int(const std::vector<unsigned char> &image,
+                    const std::vector<unsigned char> &current, const QString &change)>
+      write;
 };
 
 // Adds the two entries to the menu in front of `before`.

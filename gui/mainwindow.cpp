@@ -77,6 +77,12 @@ void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifie
     prefix += printedKeyName(modifier->getName()) + "+";
     held |= modifier->getModifier();
   }
+  // An automated run was kept once, when it started.
+  if (operation != kAutomatedRun &&
+      !keptOrAgreed("record " + prefix + printedKeyName(key->getName()))) {
+    stopCurrentOperation();
+    return;
+  }
   if (m_session->record(key->getModifier() | held, key->getUsb()) < 0) {
     // Nothing stays lit that is not being recorded.
     stopCurrentOperation();
@@ -151,6 +157,7 @@ void MainWindow::on_go_clicked() {
         refuseWithoutReceiver();
         break;
       }
+      if (!keptOrAgreed("record run " + currentKeyboard->getName())) break;
       operation = kAutomatedRun;
       // Selects the first key of the sequence, whose click records it.
       if (!currentKeyboard->selectNextSequenced()) {
@@ -165,6 +172,7 @@ void MainWindow::on_go_clicked() {
 void MainWindow::on_erase_clicked() {
   if (refuseWhileWorking() || refuseWhileTesting()) return;
   if (operation == kIdle && receiverReady()) {
+    if (!keptOrAgreed("delete")) return;
     if (m_session->erase() < 0) {
       showStatus(notReadyText());
       return;

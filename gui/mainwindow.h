@@ -13,6 +13,7 @@
 #include "receiver_session.h"
 
 class AdvancedWindow;
+class HistoryDialog;
 class GraphicsKey;
 class GraphicsKeyboard;
 class KeyboardGView;
@@ -150,6 +151,10 @@ class MainWindow : public QMainWindow {
   // The Receiver menu (receiver_menu.cpp).
   QMenu *receiverMenu() const { return m_receiverMenu; }
   static QString receiverEntryText(int index, const ReceiverSession::Listed &receiver);
+  // Edit → Undo and Edit → History… (window_history.cpp).
+  QAction *undoAction() const { return m_actionUndo; }
+  QAction *historyAction() const { return m_actionHistory; }
+  HistoryDialog *historyDialog() const { return m_history; }
 
  public slots:
   void checkHardwareStatus() { m_session->poll(); }
@@ -163,6 +168,9 @@ class MainWindow : public QMainWindow {
   void menuCheckForUpgrades();
   void menuControllerItem(QObject *item);
   void menuSupport();
+  void menuUndo();
+  void menuHistory();
+  void restoreFromHistory(const QString &file);
   void on_go_clicked();
   void on_erase_clicked();
   void timerTop();
@@ -210,6 +218,13 @@ class MainWindow : public QMainWindow {
   void fillReceiverMenu();
   void chooseReceiverEntry(QAction *entry);
   QString absentText() const;
+  // The history (window_history.cpp): the Edit menu, and the questions
+  // when a configuration cannot be kept or a write was cut off.
+  void addEditMenu();
+  bool keptOrAgreed(const QString &change);
+  bool agreeUnkept(const QString &reason);
+  void askRecovery(int id, const QString &change);
+  void refreshHistory();
 
   // Set-up (mainwindow_setup.cpp), in the order the constructor runs it.
   void connectControls();
@@ -250,6 +265,10 @@ class MainWindow : public QMainWindow {
   Asker m_ask = askWithMessageBox;
   FileChooser m_chooseFile = chooseWithFileDialog;
   QMenu *m_receiverMenu = nullptr;
+  QMenu *m_menuEdit = nullptr;
+  QAction *m_actionUndo = nullptr;
+  QAction *m_actionHistory = nullptr;
+  HistoryDialog *m_history = nullptr;
 };
 
 #endif  // ZIRKO_GUI_MAINWINDOW_H

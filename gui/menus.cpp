@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
+#include <cstdlib>
 
 #include "advancedwindow.h"
 #include "button_map_menu.h"
@@ -52,8 +53,16 @@ void MainWindow::connectMenus() {
       [this](const QString &name) { return proposedFile(name); },
       [this](const QString &text) { showStatus(text); },
       [this] { return receiverReady() && !m_session->working(); },
-      [this](const std::vector<unsigned char> &image) { m_session->mapWritten(image); }};
+      [this](const std::vector<unsigned char> &image) { m_session->mapWritten(image); },
+      [this] { return m_session->buttons(); },
+      [this](const std::vector<unsigned char> &current, const QString &change) {
+        return m_session->keepImage(current, change);
+      },
+      [this] { return agreeUnkept(m_session->historyProblem()); },
+      [this](const std::vector<unsigned char> &image, const std::vector<unsigned char> &current,
+             const QString &change) { return m_session->writeImage(image, current, change); }};
   addButtonMapActions(ui.menuFile, ui.actionClearConfiguration, host);
+  addEditMenu();
 }
 
 // The Desktop folder as the desktop names it (it is not called "Desktop" in
@@ -148,14 +157,24 @@ void MainWindow::menuUploadFirmware() {
     showStatus(tr("Canceled"));
     return;
   }
-  QFile file(chosen);
-  QByteArray image;
-  if (file.open(QIODevice::ReadOnly) && file.size() > 0) image = file.readAll();
+  // Through the library's reader: a FIFO, a device or a huge file is
+  // refused at once, and nothing is sent to the receiver.
+  unsigned char *bytes = nullptr;
+  char reason[160] = "";
+  const long length = zk_read_input_file(QFile::encodeName(chosen).constData(),
+                                         ZK_FIRMWARE_FILE_MAX, &bytes, reason, sizeof reason);
+  if (length < 0) {
+    showStatus(tr("Could not read the firmware file: %1: %2")
+                   .arg(QFileInfo(chosen).fileName(), QString::fromLocal8Bit(reason)));
+    return;
+  }
+  const QByteArray image(reinterpret_cast<const char *>(bytes), int(length));
+  free(bytes);
   if (image.isEmpty()) {
-    // Nothing was sent; the receiver is as it was.
     showStatus(tr("Could not read the firmware file"));
     return;
   }
+  if (!keptOrAgreed("upgrade " + QFileInfo(chosen).fileName())) return;
   m_session->upgradeFromImage(image, QFileInfo(chosen).fileName());
 }
 

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QThread>
 #include <QTimer>
+#include <cstdlib>
 
 #include "firmware_images.h"
 #include "gui_log.h"
@@ -85,6 +86,11 @@ bool ReceiverSession::workerWaiting() const {
 
 void ReceiverSession::setState(State state) {
   if (state != m_state && m_offerId) withdrawOffer();
+  // Asked again when the receiver is back.
+  if (state != m_state && m_recoveryId) {
+    m_recoveryId = 0;
+    emit questionWithdrawn();
+  }
   // The same state with another version is another receiver to show.
   if (state == m_state && versionText() == m_shownVersion) return;
   if (state != m_state) m_refusedShown = false;
@@ -123,6 +129,7 @@ void ReceiverSession::poll() {
     m_offerDue = false;
     emit upgradeOffered(m_offerId);
   }
+  offerRecovery();
 }
 
 // Turns the state of the receiver in use into the outcome of a recording or
@@ -421,6 +428,8 @@ void ReceiverSession::workerEnded(Outcome result) {
 void ReceiverSession::runJob(const QString &text, std::function<bool()> job, const QString &done,
                              const QString &failed, std::function<void(bool)> then) {
   m_poll->stop();
+  m_jobUnkept = false;
+  m_jobFailure.clear();
   m_job = QThread::create([this, job = std::move(job)] { m_jobResult = job(); });
   connect(m_job, &QThread::finished, this, [this, done, failed, then] {
     m_job->wait();
@@ -429,7 +438,9 @@ void ReceiverSession::runJob(const QString &text, std::function<bool()> job, con
     if (then) then(m_jobResult);
     release();
     m_poll->start();
-    emit jobEnded(m_jobResult, m_jobResult ? done : failed);
+    // A job may say better why it failed (nothing to undo, nothing kept).
+    emit jobEnded(m_jobResult, m_jobResult ? done : m_jobFailure.isEmpty() ? failed : m_jobFailure);
+    if (m_jobUnkept) emit historyUnkept(m_historyProblem);
   });
   emit jobStarted(text);
   m_job->start();
@@ -445,33 +456,30 @@ bool ReceiverSession::startJob() {
 bool ReceiverSession::clearMemory() {
   if (!startJob()) return false;
   zk_set_normal();
-  runJob(tr("Clearing zirko memory, please wait..."), clearAndWait, tr("Clear finished"),
-         tr("Could not clear zirko memory"), [this](bool ok) {
-           if (ok)
-             mapWritten({});
-           else
-             readMap();
-         });
+  runKeptJob({"format",
+              tr("Clearing zirko memory, please wait..."),
+              tr("Clear finished"),
+              tr("Could not clear zirko memory"),
+              [] { return clearAndWait() ? 0 : ZK_ERR_USB; },
+              {0, 5, 0, 0, 0}});
   return true;
 }
 
+// The file is read through the library's reader, which refuses a FIFO, a
+// device or a huge file at once.
 bool ReceiverSession::loadConfig(const QByteArray &path) {
-  if (!startJob()) return false;
-  runJob(
-      tr("File being restored, please wait..."),
-      [path] { return zk_load_config(path.constData()) >= 0; }, tr("File restored"),
-      tr("Could not restore file"),
-      [this, path](bool ok) {
-        // What was written is the file; a restore that failed halfway is read back.
-        QFile file(QFile::decodeName(path));
-        if (ok && file.open(QIODevice::ReadOnly)) {
-          const QByteArray bytes = file.read(zk::map::kMaxButtons * 6 + 5);
-          mapWritten({bytes.begin(), bytes.end()});
-        } else {
-          readMap();
-        }
-      });
-  return true;
+  unsigned char *bytes = nullptr;
+  char reason[160] = "";
+  const long length =
+      zk_read_input_file(path.constData(), ZK_CONFIG_FILE_MAX, &bytes, reason, sizeof reason);
+  if (length < 0) {
+    emit notice(tr("Could not restore file: %1: %2")
+                    .arg(QFile::decodeName(path).section('/', -1), QString::fromLocal8Bit(reason)));
+    return false;
+  }
+  const std::vector<unsigned char> image(bytes, bytes + length);
+  free(bytes);
+  return loadImage(image, "loadconfig " + QFile::decodeName(path).section('/', -1));
 }
 
 int ReceiverSession::saveConfig(const QByteArray &path) {

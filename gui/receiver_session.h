@@ -12,6 +12,7 @@
 #include <QString>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "upgrade_policy.h"
@@ -112,6 +113,31 @@ class ReceiverSession : public QObject {
   // Compares the receiver with the built-in firmware, in words.
   QString upgradeCheck() const;
 
+  // ---- the history: the configuration is kept before each change, so
+  // that every change can be undone (receiver_session_history.cpp) ----
+  // Keeps it now, on this thread, for the changes that start here (record,
+  // erase, forget, upgrade): false, with historyProblem(), when it could not
+  // be kept. A receiver whose image cannot be read has nothing to keep.
+  bool keepBefore(const QString &change);
+  // Keeps an image this application has just read whole (an import).
+  bool keepImage(const std::vector<unsigned char> &image, const QString &change);
+  QString historyProblem() const { return m_historyProblem; }
+  // Writes an image over `current`, read whole just before; a write cut off
+  // is offered back (recoveryOffered) once the receiver is there again.
+  int writeImage(const std::vector<unsigned char> &image, const std::vector<unsigned char> &current,
+                 const QString &change);
+  // Off the window's thread; jobEnded tells. The history is kept first, and
+  // historyUnkept asks when it cannot be.
+  bool loadImage(const std::vector<unsigned char> &image, const QString &change);
+  bool undo();
+  // The entry kept in this file of the history folder.
+  bool restoreEntry(const QString &file);
+  // The answer to historyUnkept: the change goes on without being kept, or
+  // is dropped.
+  void answerUnkept(bool changeAnyway);
+  // The answer to recoveryOffered `id`; a withdrawn one is ignored.
+  void answerRecovery(int id, bool restore);
+
   void close();
 
   // ---- several receivers (receiver_session_choice.cpp) ----
@@ -157,6 +183,12 @@ class ReceiverSession : public QObject {
   void mapChanged();
   void keyTyped(int usage, int modifier);
   void receiversListed();
+  // A change did not start: its configuration could not be kept (`reason`).
+  // The answer goes to answerUnkept.
+  void historyUnkept(const QString &reason);
+  // A bulk write was cut off; the configuration from before `change` can be
+  // put back. The answer goes to answerRecovery.
+  void recoveryOffered(int id, const QString &change);
 
  private:
   enum class Activity { kIdle, kRecording, kErasing };
@@ -197,6 +229,22 @@ class ReceiverSession : public QObject {
   void showInUse(QList<Listed> &list) const;
   bool libraryFree() const;
   QString bootloaderText() const;
+  // A write of many transfers run off this thread with the history kept
+  // first, under the writer lock; `write` gives 0 or a failure code.
+  struct KeptJob {
+    QString change, text, done, failed;
+    std::function<int()> write;
+    std::vector<unsigned char> image;  // what the receiver holds after it
+  };
+  void runKeptJob(const KeptJob &job);
+  bool keepFromMap(const Buttons &map, const QString &change);
+  void noteKept();
+  bool written(int rc);
+  void offerRecovery();
+  // Chooses the entry to put back for the receiver's image `now` and names
+  // the change: its number, or 0 with m_jobFailure saying why.
+  using Pick = std::function<int(const std::vector<unsigned char> &now, QString &change)>;
+  bool putBack(const QString &text, const QString &done, const Pick &pick);
 
   zirko_interrupt *m_worker;
   UpgradeWorker *m_upgrader;
@@ -235,6 +283,24 @@ class ReceiverSession : public QObject {
   QString m_preferred;
   QList<Listed> m_receivers;
   QElapsedTimer m_listedAt;
+  // The history: why the last keep failed; the change that waits for the
+  // user's word after one; the next change made without keeping.
+  QString m_historyProblem;
+  std::function<void()> m_retry;
+  bool m_waiveHistory = false;
+  // Set by a job on its thread, read once it has ended.
+  bool m_jobUnkept = false;
+  QString m_jobFailure;
+  std::vector<unsigned char> m_jobImage;
+  // The entry kept before the running write, and one to offer back after a
+  // write that was cut off.
+  struct KeptEntry {
+    QString file, change, position;
+  };
+  KeptEntry m_kept;
+  std::optional<KeptEntry> m_recovery;
+  int m_recoveryId = 0;
+  int m_recoveries = 0;
 };
 
 #endif  // ZIRKO_GUI_RECEIVER_SESSION_H

@@ -82,6 +82,9 @@ void ReceiverSession::beginUpgrade(const UpgradeJob &job, const QString &install
     emit notice(tr("zirko is in use by another program"));
     return;
   }
+  // The window asked already when the configuration could not be kept; an
+  // upgrade it did not ask for goes on, as the firmware must be replaced.
+  if (m_state == State::kConnected) keepBefore("upgrade");
   m_poll->stop();
   m_upgrading = true;
   m_installing = installing;

@@ -116,6 +116,7 @@ void MainWindow::forgetKey(GraphicsKey *key) {
     return;
   }
   stopCurrentOperation();
+  if (!keptOrAgreed("forget " + name)) return;
   int gone = 0;
   for (const auto &[modifier, usage] : reports) {
     const int rc = m_session->forget(modifier, usage);

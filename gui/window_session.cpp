@@ -158,7 +158,7 @@ void MainWindow::showOutcome(ReceiverSession::Outcome outcome) {
 void MainWindow::askOffer(int id) {
   Question box = standardQuestion(tr("Firmware Upgrade Available"), {"Yes", "No"}, kExclamation);
   box.informativeText = tr("\nDo you want to upgrade?");
-  const bool yes = m_ask(this, box) == "Yes";
+  const bool yes = m_ask(this, box) == "Yes" && keptOrAgreed("upgrade");
   m_session->answerOffer(id, yes);
 }
 
@@ -188,7 +188,7 @@ void MainWindow::force_update() {
                            "release. You may have to re-learn your keys, do you want to "
                            "continue?\n");
   box.minimumWidth = 350;
-  if (m_ask(this, box) != "Yes") return;
+  if (m_ask(this, box) != "Yes" || !keptOrAgreed("upgrade")) return;
   advanced->close();
   m_session->upgradeBuiltIn();
 }

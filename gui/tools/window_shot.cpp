@@ -1,17 +1,21 @@
 // Takes a picture of the main window on whatever receiver ZIRKO_VIRTUAL
 // names, without a display: for the pictures in docs/.
-// Usage: zirko_window_shot <out.png> <seconds> [test|receivers]
+// Usage: zirko_window_shot <out.png> <seconds> [test|receivers|history]
 // With "test" the window is in test mode; keys pressed meanwhile (with
 // zirko-virtual press HASH) light up as they do for a user. With
-// "receivers" the Receiver menu is drawn open over the window.
+// "receivers" the Receiver menu is drawn open over the window. With
+// "history" the picture is of the Edit → History… dialog, over the history
+// that XDG_STATE_HOME holds.
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cstdio>
 
+#include "history_dialog.h"
 #include "mainwindow.h"
 #include "zirko_interrupt.h"
 
@@ -37,13 +41,14 @@ QPixmap withReceiverMenu(MainWindow &window) {
 int main(int argc, char **argv) {
   QApplication app(argc, argv);
   if (argc < 3) {
-    std::fprintf(stderr, "usage: zirko_window_shot <out.png> <seconds> [test|receivers]\n");
+    std::fprintf(stderr, "usage: zirko_window_shot <out.png> <seconds> [test|receivers|history]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
   const int seconds = std::clamp(QString(argv[2]).toInt(), 1, 60);
   const bool test = argc > 3 && QString(argv[3]) == "test";
   const bool receivers = argc > 3 && QString(argv[3]) == "receivers";
+  const bool history = argc > 3 && QString(argv[3]) == "history";
   // The layout last chosen in zirko_gui is shown.
   QCoreApplication::setApplicationName("zirko_gui");
   zirko_interrupt worker;
@@ -51,9 +56,19 @@ int main(int argc, char **argv) {
   window.show();
   if (test)
     QTimer::singleShot(500, &window, [&] { window.widgets().actionTestMode->setChecked(true); });
+  if (history)
+    QTimer::singleShot(500, &window, [&] {
+      window.historyAction()->trigger();
+      // An older entry chosen, as for a restore.
+      if (QTreeWidgetItem *older = window.historyDialog()->list()->topLevelItem(1))
+        older->setSelected(true);
+    });
   int result = 1;
   QTimer::singleShot(seconds * 1000, &window, [&] {
-    result = (receivers ? withReceiverMenu(window) : window.grab()).save(out) ? 0 : 1;
+    if (window.historyDialog())
+      result = window.historyDialog()->grab().save(out) ? 0 : 1;
+    else
+      result = (receivers ? withReceiverMenu(window) : window.grab()).save(out) ? 0 : 1;
     app.quit();
   });
   app.exec();

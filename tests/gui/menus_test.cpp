@@ -117,7 +117,8 @@ class MenusTest : public QObject {
     h->chosenFiles << dir.filePath("no such backup.zcfg");
     h->window->menuLoadConfig();
     QVERIFY(h->awaitJob());
-    QCOMPARE(h->status(), QString("Could not restore file"));
+    QCOMPARE(h->status(),
+             QString("Could not restore file: no such backup.zcfg: No such file or directory"));
     QCOMPARE(h->rig->ImageSize(), 5 + 6);
 
     h->window->menuLoadConfig();
@@ -125,7 +126,8 @@ class MenusTest : public QObject {
 
     h->chosenFiles << dir.filePath("no such image.bin");
     h->window->menuUploadFirmware();
-    QCOMPARE(h->status(), QString("Could not read the firmware file"));
+    QCOMPARE(h->status(), QString("Could not read the firmware file: no such image.bin: No such "
+                                  "file or directory"));
     QCOMPARE(h->bootloaderRequests(), 0);
     QVERIFY(h->window->isConnected());
   }
