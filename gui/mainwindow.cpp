@@ -330,7 +330,9 @@ void MainWindow::delayTimerTop() {
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
-  if (operation == kIdle && event->type() == QEvent::KeyPress && currentKeyboard) {
+  // The keys that move about the picture and click its keys are the view's own.
+  if (operation == kIdle && event->type() == QEvent::KeyPress && currentKeyboard &&
+      !KeyboardGView::isNavigationKey(static_cast<QKeyEvent *>(event))) {
     auto *key = static_cast<QKeyEvent *>(event);
     stopCurrentOperation();
     if (currentKeyboard->highlightForKeyEvent(key->key(), key->modifiers())) {
