@@ -110,10 +110,11 @@ void KeyboardGView::keyPressEvent(QKeyEvent *event) {
   }
 }
 
-// Tab walks the keys; past the last (or before the first) it leaves the
-// picture for the window's other controls.
+// Tab walks the keys from the focused one; past the last (or before the
+// first), or with no key focused, it leaves the picture for the window's
+// other controls.
 bool KeyboardGView::focusNextPrevChild(bool next) {
-  if (hasFocus() && m_keyboard && m_keyboard->focusNext(next)) {
+  if (hasFocus() && m_keyboard && m_keyboard->getFocusedKey() && m_keyboard->focusNext(next)) {
     m_ringWanted = true;
     showFocus(true);
     return true;
@@ -128,10 +129,11 @@ void KeyboardGView::focusInEvent(QFocusEvent *event) {
   const bool backtab = event->reason() == Qt::BacktabFocusReason;
   if (tab || backtab) m_ringWanted = true;
   if (event->reason() == Qt::MouseFocusReason) m_ringWanted = false;
-  if (m_keyboard) {
-    // Entering by Tab starts at the first key, by Shift+Tab at the last.
-    if (tab || backtab) m_keyboard->setFocusedKey(nullptr);
-    if (!m_keyboard->getFocusedKey()) m_keyboard->focusNext(!backtab);
+  // Entering by Tab starts at the first key, by Shift+Tab at the last;
+  // otherwise no key has the focus until one is clicked or an arrow pressed.
+  if (m_keyboard && (tab || backtab)) {
+    m_keyboard->setFocusedKey(nullptr);
+    m_keyboard->focusNext(tab);
   }
   showFocus(true);
 }

@@ -362,8 +362,9 @@ void MainWindow::stopCurrentOperation() {
 
 void MainWindow::closeEvent(QCloseEvent *event) {
   ZK_GUI_LOGV("Closing and exiting gui");
-  // An upgrade owns the receiver until it ends, which is never long.
-  if (refuseWhileWorking()) {
+  // An upgrade owns the receiver until it ends, which is never long; a map
+  // being read stops at once.
+  if (!m_session->readingMap() && refuseWhileWorking()) {
     event->ignore();
     return;
   }

@@ -59,6 +59,15 @@ void MainWindow::connectSession() {
   connect(m_session, &ReceiverSession::upgradeEnded, this, &MainWindow::upgradeEnded);
   connect(m_session, &ReceiverSession::jobStarted, this, &MainWindow::jobStarted);
   connect(m_session, &ReceiverSession::mapChanged, this, &MainWindow::showMap);
+  // The reader has the receiver: the settings window waits for it.
+  connect(m_session, &ReceiverSession::mapReadStarted, this,
+          [this] { advanced->refreshSettings(false); });
+  connect(m_session, &ReceiverSession::mapReadEnded, this, [this](bool connecting) {
+    if (connecting)
+      showState(m_session->state());
+    else
+      advanced->refreshSettings(isConnected() && !m_session->working());
+  });
   connect(m_session, &ReceiverSession::keyTyped, this, &MainWindow::showTypedKey);
   connect(ui.actionTestMode, &QAction::toggled, this, &MainWindow::setTesting);
   // The right button, the Menu key and Shift+F10 alike.
