@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+#include "keyboard_accessible.h"
+
 namespace {
 
 // Screen pixels, whatever the scale: a thin ring vanishes on a small window.
@@ -63,10 +65,8 @@ void GraphicsKey::setTaught(const QStringList &buttons) {
   setToolTip(buttons.isEmpty() ? tooltip
                                : tooltip + "\n" + QObject::tr("Taught: ") + buttons.join("\n"));
   update();
-  if (QAccessible::isActive()) {
-    QAccessibleEvent event(this, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
-  }
+  QAccessibleEvent event(this, QAccessible::NameChanged);
+  reportAccessible(&event);
 }
 
 void GraphicsKey::setFocusRing(bool on) {

@@ -16,6 +16,8 @@ QAccessibleInterface *pictureInterfaces(const QString &className, QObject *objec
   return nullptr;
 }
 
+AccessibleListener listener = nullptr;
+
 // The keyboard whose key this is, when it is the one a view shows.
 GraphicsKeyboard *layoutOf(const GraphicsKey *key) {
   return key ? dynamic_cast<GraphicsKeyboard *>(key->parentItem()) : nullptr;
@@ -29,6 +31,17 @@ void installKeyboardAccessibility() {
     return true;
   }();
   (void)installed;
+}
+
+void reportAccessible(QAccessibleEvent *event) {
+  if (listener)
+    listener(event);
+  else if (QAccessible::isActive())
+    QAccessible::updateAccessibility(event);
+}
+
+void setAccessibleListener(AccessibleListener l) {
+  listener = l;
 }
 
 // ---- the view ----

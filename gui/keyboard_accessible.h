@@ -12,6 +12,11 @@ class KeyboardGView;
 
 // Registers the interfaces below with QAccessible, once per process.
 void installKeyboardAccessibility();
+// Tells screen readers of a change in the picture. Qt drops events while no
+// reader listens; tests put their own listener in its place.
+void reportAccessible(QAccessibleEvent *event);
+using AccessibleListener = void (*)(QAccessibleEvent *event);
+void setAccessibleListener(AccessibleListener listener);
 
 class KeyboardViewAccessible : public QAccessibleWidget {
  public:

@@ -36,10 +36,8 @@ void KeyboardGView::setKeyboard(GraphicsKeyboard *keyboard) {
   if (!m_keyboard) return;
   connect(m_keyboard, &GraphicsKeyboard::focusMoved, this, &KeyboardGView::focusMoved);
   showFocus(hasFocus());
-  if (QAccessible::isActive()) {
-    QAccessibleEvent event(this, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
-  }
+  QAccessibleEvent event(this, QAccessible::NameChanged);
+  reportAccessible(&event);
 }
 
 bool KeyboardGView::isNavigationKey(const QKeyEvent *event) {
@@ -174,8 +172,8 @@ void KeyboardGView::showFocus(bool shown) {
 
 // Screen readers follow the focused key as they would a list's current item.
 void KeyboardGView::focusMoved(GraphicsKey *key) {
-  if (!key || !hasFocus() || !QAccessible::isActive()) return;
+  if (!key || !hasFocus()) return;
   QAccessibleEvent event(this, QAccessible::Focus);
   event.setChild(m_keyboard->getKeys().indexOf(key));
-  QAccessible::updateAccessibility(&event);
+  reportAccessible(&event);
 }
