@@ -1,13 +1,17 @@
 // Takes a picture of the main window on whatever receiver ZIRKO_VIRTUAL
 // names, without a display: for the pictures in docs/.
-// Usage: zirko_window_shot <out.png> <seconds> [test]
+// Usage: zirko_window_shot <out.png> <seconds> [test | focus=KEY]
 // With "test" the window is in test mode; keys pressed meanwhile (with
-// zirko-virtual press HASH) light up as they do for a user.
+// zirko-virtual press HASH) light up as they do for a user. With
+// "focus=KEY" the picture has the keyboard focus, on the key named KEY.
 #include <QAction>
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
 
+#include "graphicskey.h"
+#include "graphicskeyboard.h"
+#include "keyboardgview.h"
 #include "mainwindow.h"
 #include "zirko_interrupt.h"
 
@@ -19,7 +23,9 @@ int main(int argc, char **argv) {
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
   const int seconds = std::clamp(QString(argv[2]).toInt(), 1, 60);
-  const bool test = argc > 3 && QString(argv[3]) == "test";
+  const QString mode = argc > 3 ? QString(argv[3]) : QString();
+  const bool test = mode == "test";
+  const QString focus = mode.startsWith("focus=") ? mode.mid(6) : QString();
   // The layout last chosen in zirko_gui is shown.
   QCoreApplication::setApplicationName("zirko_gui");
   zirko_interrupt worker;
@@ -27,6 +33,18 @@ int main(int argc, char **argv) {
   window.show();
   if (test)
     QTimer::singleShot(500, &window, [&] { window.widgets().actionTestMode->setChecked(true); });
+  if (!focus.isEmpty())
+    // Once the window is active, which takes a moment under Xvfb.
+    QTimer::singleShot(1500, &window, [&] {
+      QApplication::setActiveWindow(&window);
+      KeyboardGView *view = window.widgets().KeyboardView;
+      // Entered as by Tab, which shows the ring.
+      view->clearFocus();
+      view->setFocus(Qt::TabFocusReason);
+      GraphicsKeyboard *layout = window.shownKeyboard();
+      for (GraphicsKey *key : layout ? layout->getKeys() : QList<GraphicsKey *>())
+        if (key->getName() == focus) layout->setFocusedKey(key);
+    });
   int result = 1;
   QTimer::singleShot(seconds * 1000, &window, [&] {
     result = window.grab().save(out) ? 0 : 1;
