@@ -1,8 +1,18 @@
 #include "graphicskey.h"
 
+#include <QAccessible>
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
 #include <QSvgRenderer>
+
+#include "keyboard_accessible.h"
+
+namespace {
+
+// Screen pixels, whatever the scale: a thin ring vanishes on a small window.
+constexpr qreal kRingPixels = 3;
+
+}  // namespace
 
 GraphicsKey::GraphicsKey(QGraphicsItem *parentItem) : QGraphicsSvgItem(parentItem) {
   setAcceptHoverEvents(true);
@@ -55,6 +65,26 @@ void GraphicsKey::setTaught(const QStringList &buttons) {
   setToolTip(buttons.isEmpty() ? tooltip
                                : tooltip + "\n" + QObject::tr("Taught: ") + buttons.join("\n"));
   update();
+  QAccessibleEvent event(this, QAccessible::NameChanged);
+  reportAccessible(&event);
+}
+
+void GraphicsKey::setFocusRing(bool on) {
+  if (on == m_focusRing) return;
+  m_focusRing = on;
+  update();
+}
+
+// The layout's words for the key, each capitalised ("volume_up" reads
+// "Volume Up"), then whether it is taught and by how many buttons.
+QString GraphicsKey::accessibleName() const {
+  QString words = (tooltip.isEmpty() ? name : tooltip).simplified().replace('_', ' ');
+  for (qsizetype i = 0; i < words.size(); ++i)
+    if (i == 0 || words[i - 1] == ' ') words[i] = words[i].toUpper();
+  const qsizetype n = m_taught.size();
+  if (n == 0) return QObject::tr("%1, not taught").arg(words);
+  return n == 1 ? QObject::tr("%1, taught, 1 button").arg(words)
+                : QObject::tr("%1, taught, %2 buttons").arg(words).arg(n);
 }
 
 void GraphicsKey::setLit(bool on) {
@@ -68,7 +98,7 @@ void GraphicsKey::setLit(bool on) {
 void GraphicsKey::paint(QPainter *painter, const QStyleOptionGraphicsItem *option,
                         QWidget *widget) {
   QGraphicsSvgItem::paint(painter, option, widget);
-  if (m_taught.isEmpty() && !m_lit) return;
+  if (m_taught.isEmpty() && !m_lit && !m_focusRing) return;
   const QRectF r = boundingRect();
   const qreal radius = std::min(r.width(), r.height()) / 6;
   painter->save();
@@ -87,7 +117,24 @@ void GraphicsKey::paint(QPainter *painter, const QStyleOptionGraphicsItem *optio
     painter->setBrush(QColor(255, 176, 32, 140));
     painter->drawRoundedRect(r.adjusted(1, 1, -1, -1), radius, radius);
   }
+  if (m_focusRing) paintFocusRing(painter, r, radius);
   painter->restore();
+}
+
+// A dark ring inside a light one, so that the focus shows on light and on
+// dark artwork alike; both stay inside the key's bounds.
+void GraphicsKey::paintFocusRing(QPainter *painter, const QRectF &r, qreal radius) {
+  const qreal scale = std::max<qreal>(1e-3, std::abs(painter->worldTransform().m11()));
+  const qreal px = 1 / scale;  // one screen pixel in item units
+  painter->setBrush(Qt::NoBrush);
+  QPen light(QColor(255, 255, 255), kRingPixels * px);
+  QPen dark(QColor(20, 110, 255), kRingPixels * px);
+  const qreal inset = kRingPixels * px / 2;
+  painter->setPen(light);
+  painter->drawRoundedRect(r.adjusted(inset, inset, -inset, -inset), radius, radius);
+  painter->setPen(dark);
+  const qreal inner = inset + kRingPixels * px;
+  painter->drawRoundedRect(r.adjusted(inner, inner, -inner, -inner), radius, radius);
 }
 
 void GraphicsKey::hoverEnterEvent(QGraphicsSceneHoverEvent *event) {

@@ -27,6 +27,12 @@ class GraphicsKey : public QGraphicsSvgItem {
   // Lit while the receiver types this key in test mode.
   void setLit(bool on);
   bool isLit() const { return m_lit; }
+  // The keyboard focus of the picture: drawn as a ring that keeps its
+  // width on screen whatever the picture's scale.
+  void setFocusRing(bool on);
+  bool hasFocusRing() const { return m_focusRing; }
+  // What a screen reader says of the key: "Volume Up, taught, 2 buttons".
+  QString accessibleName() const;
   void setClickable(bool on) { clickable = on; }
 
   QString getName() const { return name; }
@@ -60,6 +66,7 @@ class GraphicsKey : public QGraphicsSvgItem {
  private:
   void showElement(const QString &id);
   void refreshLook();
+  static void paintFocusRing(QPainter *painter, const QRectF &r, qreal radius);
 
   QString name;
   QString tooltip;
@@ -74,6 +81,7 @@ class GraphicsKey : public QGraphicsSvgItem {
   bool m_hovered = false;
   QStringList m_taught;
   bool m_lit = false;
+  bool m_focusRing = false;
 };
 
 #endif  // ZIRKO_GUI_GRAPHICSKEY_H

@@ -2,6 +2,9 @@
 
 #include <QGraphicsSvgItem>
 #include <QSvgRenderer>
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -29,6 +32,12 @@ constexpr std::pair<int, int> kKeyUsages[] = {
     {Qt::Key_Right, 0x4F},      {Qt::Key_Left, 0x50},         {Qt::Key_Down, 0x51},
     {Qt::Key_Up, 0x52},         {Qt::Key_NumLock, 0x53},
 };
+
+// A key's place in the layout's own units, so that moving the focus does
+// not depend on the window's scale.
+QRectF placeOf(const GraphicsKey *key) {
+  return key->mapRectToParent(key->boundingRect());
+}
 
 }  // namespace
 
@@ -198,4 +207,96 @@ GraphicsKey *GraphicsKeyboard::keyFor(int usage, int modifier) const {
     if (!plain && usage < 0xE0 && key->getUsb() == usage && key->getModifier() == 0) plain = key;
   }
   return hasModifierKeys ? plain : nullptr;
+}
+
+// ---- the keyboard focus ----
+
+void GraphicsKeyboard::setFocusedKey(GraphicsKey *key) {
+  if (key && !keys.contains(key)) return;
+  if (key == focusedKey) return;
+  if (focusedKey) focusedKey->setFocusRing(false);
+  focusedKey = key;
+  if (focusedKey) focusedKey->setFocusRing(focusShown);
+  emit focusMoved(focusedKey);
+}
+
+void GraphicsKeyboard::setFocusShown(bool shown) {
+  focusShown = shown;
+  if (focusedKey) focusedKey->setFocusRing(shown);
+}
+
+// Keys whose middles lie within half a key's height of a row's first key
+// share its row; the artwork's rows are never that close.
+QList<GraphicsKey *> GraphicsKeyboard::keysInReadingOrder() const {
+  QList<GraphicsKey *> order = keys;
+  std::stable_sort(order.begin(), order.end(), [](GraphicsKey *a, GraphicsKey *b) {
+    return placeOf(a).center().y() < placeOf(b).center().y();
+  });
+  QList<GraphicsKey *> result;
+  for (qsizetype start = 0; start < order.size();) {
+    const QRectF first = placeOf(order[start]);
+    qsizetype end = start + 1;
+    while (end < order.size() &&
+           placeOf(order[end]).center().y() - first.center().y() < first.height() / 2)
+      ++end;
+    QList<GraphicsKey *> row = order.mid(start, end - start);
+    std::stable_sort(row.begin(), row.end(), [](GraphicsKey *a, GraphicsKey *b) {
+      return placeOf(a).center().x() < placeOf(b).center().x();
+    });
+    result += row;
+    start = end;
+  }
+  return result;
+}
+
+bool GraphicsKeyboard::focusNext(bool forward) {
+  const QList<GraphicsKey *> order = keysInReadingOrder();
+  if (order.isEmpty()) return false;
+  const qsizetype at = order.indexOf(focusedKey);
+  if (at < 0) {
+    setFocusedKey(forward ? order.first() : order.last());
+    return true;
+  }
+  const qsizetype next = at + (forward ? 1 : -1);
+  if (next < 0 || next >= order.size()) return false;
+  setFocusedKey(order[next]);
+  return true;
+}
+
+// The nearest key whose middle lies that way; a key off to the side counts
+// twice its offset, so a key in the same row or column wins over a closer
+// one beside it.
+bool GraphicsKeyboard::focusToward(Direction direction) {
+  if (!focusedKey) return focusNext(true);
+  const QPointF from = placeOf(focusedKey).center();
+  GraphicsKey *best = nullptr;
+  qreal bestScore = std::numeric_limits<qreal>::max();
+  for (GraphicsKey *key : std::as_const(keys)) {
+    if (key == focusedKey) continue;
+    const QPointF d = placeOf(key).center() - from;
+    qreal along = 0, across = 0;
+    switch (direction) {
+      case Direction::kLeft:
+        along = -d.x(), across = d.y();
+        break;
+      case Direction::kRight:
+        along = d.x(), across = d.y();
+        break;
+      case Direction::kUp:
+        along = -d.y(), across = d.x();
+        break;
+      case Direction::kDown:
+        along = d.y(), across = d.x();
+        break;
+    }
+    if (along <= 0.5) continue;
+    const qreal score = along + 2 * std::abs(across);
+    if (score < bestScore) {
+      bestScore = score;
+      best = key;
+    }
+  }
+  if (!best) return false;
+  setFocusedKey(best);
+  return true;
 }

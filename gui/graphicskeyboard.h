@@ -42,6 +42,22 @@ class GraphicsKeyboard : public QObject, public QGraphicsItem {
   // code, which the modifiers are held with; null when the layout lacks it.
   GraphicsKey *keyFor(int usage, int modifier) const;
 
+  // ---- the keyboard focus, for use without a mouse ----
+  enum class Direction { kLeft, kRight, kUp, kDown };
+  GraphicsKey *getFocusedKey() const { return focusedKey; }
+  // Null clears it; a key of another layout is refused.
+  void setFocusedKey(GraphicsKey *key);
+  // To the next key in reading order (rows top to bottom, each left to
+  // right); false, focus unchanged, past the last one. With no key
+  // focused, the first (or last) key takes it.
+  bool focusNext(bool forward);
+  // To the nearest key in that direction; false when there is none.
+  bool focusToward(Direction direction);
+  // The ring shows only while the picture has the keyboard focus.
+  void setFocusShown(bool shown);
+  bool isFocusShown() const { return focusShown; }
+  QList<GraphicsKey *> keysInReadingOrder() const;
+
   QString getName() const { return name; }
   QString getMenu() const { return menu; }
   bool getSequenced() const { return sequenced; }
@@ -61,6 +77,7 @@ class GraphicsKeyboard : public QObject, public QGraphicsItem {
 
  signals:
   void clicked(GraphicsKey *gk, QList<GraphicsKey *> modifiers, bool autoclicked);
+  void focusMoved(GraphicsKey *key);
 
  private:
   void select(GraphicsKey *key);
@@ -78,6 +95,8 @@ class GraphicsKeyboard : public QObject, public QGraphicsItem {
   bool sequenced = false;
   QHash<int, int> keyMap;
   QGraphicsSvgItem *m_background = nullptr;
+  GraphicsKey *focusedKey = nullptr;
+  bool focusShown = false;
 };
 
 #endif  // ZIRKO_GUI_GRAPHICSKEYBOARD_H

@@ -338,7 +338,9 @@ void MainWindow::delayTimerTop() {
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
-  if (operation == kIdle && event->type() == QEvent::KeyPress && currentKeyboard) {
+  // The keys that move about the picture and click its keys are the view's own.
+  if (operation == kIdle && event->type() == QEvent::KeyPress && currentKeyboard &&
+      !KeyboardGView::isNavigationKey(static_cast<QKeyEvent *>(event))) {
     auto *key = static_cast<QKeyEvent *>(event);
     stopCurrentOperation();
     if (currentKeyboard->highlightForKeyEvent(key->key(), key->modifiers())) {
@@ -368,8 +370,9 @@ void MainWindow::stopCurrentOperation() {
 
 void MainWindow::closeEvent(QCloseEvent *event) {
   ZK_GUI_LOGV("Closing and exiting gui");
-  // An upgrade owns the receiver until it ends, which is never long.
-  if (refuseWhileWorking()) {
+  // An upgrade owns the receiver until it ends, which is never long; a map
+  // being read stops at once.
+  if (!m_session->readingMap() && refuseWhileWorking()) {
     event->ignore();
     return;
   }

@@ -63,6 +63,7 @@ ReceiverSession::ReceiverSession(zirko_interrupt *worker, QObject *parent)
 }
 
 ReceiverSession::~ReceiverSession() {
+  stopMapRead();
   closeKeys();
   // Every wait of an upgrade and a job is bounded.
   m_upgrader->wait();
@@ -115,6 +116,10 @@ void ReceiverSession::poll() {
   if (m_state == State::kConnected) {
     followReceiver();
     if (m_keys) readKeys();
+    // A map that may be wrong is read again once the receiver is idle.
+    if (m_state == State::kConnected && m_mapStale && m_receiverIdle &&
+        m_activity == Activity::kIdle && !working() && !workerWaiting())
+      startMapRead(false);
   } else if (m_state == State::kRefused)
     followRefused();
   else
@@ -125,7 +130,7 @@ void ReceiverSession::poll() {
   }
   // Asked last, with the poll running: a receiver that goes away while the
   // question is open withdraws it.
-  if (m_offerDue) {
+  if (m_offerDue && !readingMap()) {
     m_offerDue = false;
     emit upgradeOffered(m_offerId);
   }
@@ -144,6 +149,11 @@ void ReceiverSession::followReceiver() {
     s = zk_get_state();
   }
   if (s >= ZK_RX_NORMAL && s <= ZK_RX_NOT_FOUND) m_failedReads = 0;
+  // Recording or deleting while this application is not: another program
+  // is changing the map, which is read again once it is done.
+  m_receiverIdle = s == ZK_RX_NORMAL;
+  if (!m_receiverIdle && m_activity == Activity::kIdle && s > ZK_RX_NORMAL && s <= ZK_RX_NOT_FOUND)
+    m_mapStale = true;
   switch (s) {
     case ZK_RX_NORMAL:
       ZK_GUI_LOGD("state: normal");
@@ -221,6 +231,9 @@ void ReceiverSession::failedRead() {
 }
 
 void ReceiverSession::dropReceiver(State next) {
+  stopMapRead();
+  m_mapStale = false;
+  m_mapReadFailures = 0;
   closeKeys();
   if (!m_buttons.empty()) {
     m_buttons.clear();
@@ -288,7 +301,11 @@ void ReceiverSession::takeFirmware() {
   // The variant and the settings, which share EEPROM bytes, are read once
   // for the facts and for whoever shows the receiver as connected.
   closeKeys();
-  const zk::EepromSnapshot snapshot;
+  stopMapRead();
+  m_mapStale = false;
+  m_mapReadFailures = 0;
+  // Ended once the map is read, or below when none is.
+  zk_begin_snapshot();
   readFacts();
   // Idle, the receiver is left to other programs until it is used.
   zk_claim_receiver(0);
@@ -301,16 +318,23 @@ void ReceiverSession::takeFirmware() {
                            .minor = m_facts.minor,
                            .builtIn = m_facts.builtIn});
   if (decision.upgrade) {
+    zk_end_snapshot();
     setState(State::kConnected);
     beginUpgrade(UpgradeJob{}, tr("firmware v%1").arg(embeddedVersion()), forcedText(decision));
     return;
   }
-  // The buttons come from the same snapshot as the settings bytes.
-  if (!decision.newer) readMap();
-  setState(decision.newer ? State::kRefused : State::kConnected);
+  // The buttons come from the same snapshot as the settings bytes; the
+  // reader starts last, when nothing else here calls the library.
   m_ownBootloader = false;
-  if (m_testing && m_state == State::kConnected) openKeys();
-  if (decision.refuse) refuseBuiltIn();
+  if (m_testing && !decision.newer) openKeys();
+  if (decision.newer)
+    zk_end_snapshot();
+  else
+    startMapRead(true);
+  setState(decision.newer ? State::kRefused : State::kConnected);
+  // Said after the state, which the end of the read shows again.
+  m_refuseDue = decision.refuse && readingMap();
+  if (decision.refuse && !m_refuseDue) refuseBuiltIn();
   if (decision.offer) {
     m_offerId = ++m_offers;
     m_offerDue = true;
@@ -489,6 +513,7 @@ int ReceiverSession::saveConfig(const QByteArray &path) {
 
 void ReceiverSession::close() {
   m_poll->stop();
+  stopMapRead();
   closeKeys();
   if (m_job) m_job->wait();
   if (m_state == State::kConnected) zk_set_normal();

@@ -12,6 +12,7 @@
 #include <QString>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -66,7 +67,10 @@ class ReceiverSession : public QObject {
   // The version as the user reads it ("3.8"), or empty with no receiver.
   QString versionText() const;
   // An upgrade or a long job owns the library until it ends.
-  bool working() const { return m_upgrading || m_job != nullptr; }
+  bool working() const { return m_upgrading || m_job != nullptr || m_mapReader != nullptr; }
+  // The recorded buttons are being read off the window's thread; the
+  // library is the reader's until it ends (mapReadEnded).
+  bool readingMap() const { return m_mapReader != nullptr; }
   bool upgrading() const { return m_upgrading; }
   QTimer *pollTimer() const { return m_poll; }
   bool workerWaiting() const;
@@ -86,7 +90,10 @@ class ReceiverSession : public QObject {
   // with this application's own changes (mapChanged tells) ----
   using Buttons = std::vector<zk::map::Button>;
   const Buttons &buttons() const { return m_buttons; }
-  // Deletes every button that sends this key: how many went, or a failure code.
+  // Deletes every button that sends this key: how many went, or a failure
+  // code; kMapChanged when another program changed the map meanwhile (it is
+  // read again, and nothing more is deleted).
+  static constexpr int kMapChanged = -1000;
   int forget(int modifier, int usage);
   // Image bytes of a configuration that was written, as the map now is.
   void mapWritten(const std::vector<unsigned char> &image);
@@ -181,6 +188,9 @@ class ReceiverSession : public QObject {
   void jobStarted(const QString &text);
   void jobEnded(bool ok, const QString &text);
   void mapChanged();
+  void mapReadStarted();
+  // `connecting`: the read that took a receiver into use.
+  void mapReadEnded(bool connecting);
   void keyTyped(int usage, int modifier);
   void receiversListed();
   // A change did not start: its configuration could not be kept (`reason`).
@@ -218,6 +228,10 @@ class ReceiverSession : public QObject {
   void runJob(const QString &text, std::function<bool()> job, const QString &done,
               const QString &failed, std::function<void(bool)> then = {});
   void readMap();
+  void startMapRead(bool connecting);
+  void mapReadDone(QThread *reader, int generation, bool connecting);
+  void stopMapRead();
+  void mapReadFailed();
   void readAddedButton();
   void findErasedButton();
   bool openKeys();
@@ -301,6 +315,20 @@ class ReceiverSession : public QObject {
   std::optional<KeptEntry> m_recovery;
   int m_recoveryId = 0;
   int m_recoveries = 0;
+  // The map read off the window's thread: the reader, what it found, the
+  // flag that stops it, and the receiver it was for (a read for an earlier
+  // one is dropped).
+  struct MapRead;
+  QThread *m_mapReader = nullptr;
+  std::shared_ptr<MapRead> m_mapRead;
+  int m_mapGeneration = 0;
+  // The map may differ from the receiver's: read again on the next idle poll.
+  bool m_mapStale = false;
+  int m_mapReadFailures = 0;
+  // Whether the last state read found the receiver idle.
+  bool m_receiverIdle = true;
+  // The built-in firmware's refusal, told once the map is read.
+  bool m_refuseDue = false;
 };
 
 #endif  // ZIRKO_GUI_RECEIVER_SESSION_H

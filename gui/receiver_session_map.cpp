@@ -2,6 +2,11 @@
 // types in test mode. The whole image is read once when the receiver is
 // taken into use; after this application's own changes only what changed
 // is read, since each byte is a USB transfer of its own.
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <utility>
+
 #include "gui_log.h"
 #include "receiver_session.h"
 #include "zirko.h"
@@ -15,6 +20,10 @@ constexpr int kFirstEntry = 5;
 constexpr int kEntrySize = 6;
 // Keys taken from the monitor on one poll; more wait for the next.
 constexpr int kKeysPerPoll = 32;
+// Failed reads of the whole map in a row before the map is given up.
+constexpr int kMapReadTries = 3;
+// How long forgetting waits for another program's change to end.
+constexpr int kForgetLockWaitMs = 1000;
 
 int entryAddress(int index) {
   return kFirstEntry + kEntrySize * index;
@@ -37,21 +46,103 @@ uint32_t hashOf(const unsigned char *e) {
 }  // namespace
 
 // The size header, then the buttons only: the settings bytes between them
-// are not the map's.
-void ReceiverSession::readMap() {
-  m_buttons.clear();
-  const int count = zk_keys_recorded();
-  if (count < 0 || count > zk::map::kMaxButtons)
-    ZK_GUI_LOGE("could not read the recorded buttons: %d", count);
-  for (int i = 0; i >= 0 && i < count && count <= zk::map::kMaxButtons; ++i) {
-    unsigned char e[kEntrySize];
-    if (!readEntryBytes(i, kEntrySize, e)) {
-      ZK_GUI_LOGE("could not read recorded button %d", i);
-      break;
+// are not the map's. Runs on the reader's thread; `stop` ends it between
+// two transfers.
+struct ReceiverSession::MapRead {
+  std::atomic<bool> stop{false};
+  bool ok = false;
+  Buttons buttons;
+
+  void run() {
+    const int count = zk_keys_recorded();
+    if (count < 0 || count > zk::map::kMaxButtons) {
+      ZK_GUI_LOGE("could not read the recorded buttons: %d", count);
+      return;
     }
-    m_buttons.push_back({hashOf(e), e[4], e[5]});
+    for (int i = 0; i < count; ++i) {
+      unsigned char e[kEntrySize];
+      if (stop) return;
+      if (!readEntryBytes(i, kEntrySize, e)) {
+        ZK_GUI_LOGE("could not read recorded button %d", i);
+        return;
+      }
+      buttons.push_back({hashOf(e), e[4], e[5]});
+    }
+    ok = true;
   }
-  emit mapChanged();
+};
+
+// The whole map is read again on the next idle poll, off the window's
+// thread: up to a thousand transfers must not freeze the window.
+void ReceiverSession::readMap() {
+  m_mapStale = true;
+}
+
+// The library belongs to the reader until it ends: the poll waits, and the
+// window refuses what would use the receiver. `connecting` keeps the
+// snapshot that takeFirmware opened, so the settings and the map are one
+// moment of the receiver and no byte is read twice.
+void ReceiverSession::startMapRead(bool connecting) {
+  if (!connecting) zk_begin_snapshot();
+  m_poll->stop();
+  m_mapRead = std::make_shared<MapRead>();
+  const int generation = m_mapGeneration;
+  auto *reader = QThread::create([read = m_mapRead] { read->run(); });
+  m_mapReader = reader;
+  connect(reader, &QThread::finished, this,
+          [this, reader, generation, connecting] { mapReadDone(reader, generation, connecting); });
+  emit mapReadStarted();
+  reader->start();
+}
+
+void ReceiverSession::mapReadDone(QThread *reader, int generation, bool connecting) {
+  if (reader != m_mapReader) return;  // stopped and cleaned up already
+  reader->wait();
+  delete reader;
+  m_mapReader = nullptr;
+  const std::shared_ptr<MapRead> read = std::exchange(m_mapRead, nullptr);
+  // A read for a receiver that went or was replaced meanwhile tells nothing.
+  const bool current = generation == m_mapGeneration && m_state == State::kConnected;
+  if (current && read->ok) {
+    m_buttons = std::move(read->buttons);
+    m_mapStale = false;
+    m_mapReadFailures = 0;
+    emit mapChanged();
+  }
+  emit mapReadEnded(connecting);
+  zk_end_snapshot();
+  if (std::exchange(m_refuseDue, false)) refuseBuiltIn();
+  if (current && !read->ok) mapReadFailed();
+  if (!working() && !workerWaiting()) m_poll->start();
+  // An offer found at connect is asked once the receiver is free again.
+  if (m_offerDue && !working()) {
+    m_offerDue = false;
+    emit upgradeOffered(m_offerId);
+  }
+}
+
+// A failed read is tried again on later polls, a few times; a receiver that
+// stays there but cannot be read shows no map rather than a wrong one.
+void ReceiverSession::mapReadFailed() {
+  if (++m_mapReadFailures >= kMapReadTries) {
+    m_mapStale = false;
+    m_buttons.clear();
+    emit mapChanged();
+    emit notice(tr("Could not read the buttons zirko learned"));
+  }
+  failedRead();
+}
+
+// Bounded: the reader stops before its next transfer.
+void ReceiverSession::stopMapRead() {
+  ++m_mapGeneration;
+  if (!m_mapReader) return;
+  m_mapRead->stop = true;
+  m_mapReader->wait();
+  delete m_mapReader;
+  m_mapReader = nullptr;
+  m_mapRead.reset();
+  zk_end_snapshot();
 }
 
 void ReceiverSession::mapWritten(const std::vector<unsigned char> &image) {
@@ -100,25 +191,41 @@ void ReceiverSession::findErasedButton() {
   emit mapChanged();
 }
 
+// Deletes by position, so each position is checked first under the writer
+// lock: a map another program changed since it was read would otherwise
+// lose the wrong buttons. A changed map is read again and nothing more goes.
 int ReceiverSession::forget(int modifier, int usage) {
   if (m_state != State::kConnected || working() || m_activity != Activity::kIdle)
     return ZK_ERR_NOT_USABLE;
   if (!claim()) return ZK_ERR_IN_USE;
-  int gone = 0;
-  // From the last one, so that the indexes still to delete do not move.
-  for (int i = int(m_buttons.size()) - 1; i >= 0; --i) {
-    if (m_buttons[i].modifier != modifier || m_buttons[i].usage != usage) continue;
-    if (zk_delete_index(i) < 0) {
-      readMap();
-      release();
-      return ZK_ERR_USB;
-    }
-    m_buttons.erase(m_buttons.begin() + i);
-    ++gone;
+  if (zk_lock_receiver(kForgetLockWaitMs) < 0) {
+    release();
+    return ZK_ERR_IN_USE;
   }
+  int gone = 0;
+  int result = 0;
+  const int count = zk_keys_recorded();
+  if (count != int(m_buttons.size())) result = kMapChanged;
+  // From the last one, so that the indexes still to delete do not move.
+  for (int i = int(m_buttons.size()) - 1; i >= 0 && result == 0; --i) {
+    if (m_buttons[i].modifier != modifier || m_buttons[i].usage != usage) continue;
+    unsigned char e[4];
+    if (!readEntryBytes(i, 4, e)) {
+      result = ZK_ERR_USB;
+    } else if (hashOf(e) != m_buttons[i].hash) {
+      result = kMapChanged;
+    } else if (zk_delete_index(i) < 0) {
+      result = ZK_ERR_USB;
+    } else {
+      m_buttons.erase(m_buttons.begin() + i);
+      ++gone;
+    }
+  }
+  zk_unlock_receiver();
   release();
+  if (result < 0) readMap();
   if (gone) emit mapChanged();
-  return gone;
+  return result < 0 ? result : gone;
 }
 
 // ---- test mode ----

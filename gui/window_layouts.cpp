@@ -44,6 +44,7 @@ bool MainWindow::selectKeyboard(const QString &name) {
   currentKeyboard = found;
   connect(currentKeyboard, &GraphicsKeyboard::clicked, this, &MainWindow::keyboard_clicked);
   scene->addItem(currentKeyboard);
+  ui.KeyboardView->setKeyboard(currentKeyboard);
   fitKeyboard();
   // The Controllers menu ticks the layout on show, whoever chose it.
   for (QAction *action : ui.menuController->actions())

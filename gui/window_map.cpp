@@ -121,7 +121,11 @@ void MainWindow::forgetKey(GraphicsKey *key) {
   for (const auto &[modifier, usage] : reports) {
     const int rc = m_session->forget(modifier, usage);
     if (rc < 0) {
-      showStatus(rc == ZK_ERR_IN_USE ? notReadyText() : tr("Could not forget '%1'").arg(name));
+      showStatus(rc == ZK_ERR_IN_USE ? notReadyText()
+                 : rc == ReceiverSession::kMapChanged
+                     ? tr("Another program changed zirko's buttons; look again, then forget '%1'")
+                           .arg(name)
+                     : tr("Could not forget '%1'").arg(name));
       return;
     }
     gone += rc;

@@ -59,16 +59,24 @@ void MainWindow::connectSession() {
   connect(m_session, &ReceiverSession::upgradeEnded, this, &MainWindow::upgradeEnded);
   connect(m_session, &ReceiverSession::jobStarted, this, &MainWindow::jobStarted);
   connect(m_session, &ReceiverSession::mapChanged, this, &MainWindow::showMap);
+  // The reader has the receiver: the settings window waits for it.
+  connect(m_session, &ReceiverSession::mapReadStarted, this,
+          [this] { advanced->refreshSettings(false); });
+  connect(m_session, &ReceiverSession::mapReadEnded, this, [this](bool connecting) {
+    if (connecting)
+      showState(m_session->state());
+    else
+      advanced->refreshSettings(isConnected() && !m_session->working());
+  });
   connect(m_session, &ReceiverSession::keyTyped, this, &MainWindow::showTypedKey);
   connect(ui.actionTestMode, &QAction::toggled, this, &MainWindow::setTesting);
-  ui.KeyboardView->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(ui.KeyboardView, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
-    auto *key = dynamic_cast<GraphicsKey *>(ui.KeyboardView->itemAt(at));
-    if (!key || !key->getClickable()) return;
-    QMenu *menu = keyMenu(key);
-    menu->exec(ui.KeyboardView->viewport()->mapToGlobal(at));
-    menu->deleteLater();
-  });
+  // The right button, the Menu key and Shift+F10 alike.
+  connect(ui.KeyboardView, &KeyboardGView::keyMenuRequested, this,
+          [this](GraphicsKey *key, const QPoint &at) {
+            QMenu *menu = keyMenu(key);
+            menu->exec(at);
+            menu->deleteLater();
+          });
   connect(m_unlight, &QTimer::timeout, this, [this] {
     for (GraphicsKeyboard *layout : std::as_const(keyboardList))
       for (GraphicsKey *key : layout->getKeys()) key->setLit(false);

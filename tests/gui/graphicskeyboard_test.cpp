@@ -217,6 +217,97 @@ class GraphicsKeyboardTest : public QObject {
     QVERIFY(!wmce->highlightForKeyEvent(Qt::Key_A, Qt::ShiftModifier));
     QVERIFY(wmce->getPreviewKeys().isEmpty());
   }
+
+  // The focus moves in reading order with Tab and to the nearest key in a
+  // direction with the arrows, never off the picture. On the test picture:
+  // lshift (30,20), b (220,20), a (120,80), c (315,105), rshift (30,160).
+  void focusMovesAcrossTheKeys_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("move");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<bool>("moved");
+    QTest::newRow("tab with none") << ""
+                                   << "next"
+                                   << "lshift" << true;
+    QTest::newRow("shift+tab with none") << ""
+                                         << "previous"
+                                         << "rshift" << true;
+    QTest::newRow("tab along a row") << "lshift"
+                                     << "next"
+                                     << "b" << true;
+    QTest::newRow("tab to the next row") << "b"
+                                         << "next"
+                                         << "a" << true;
+    QTest::newRow("tab past the last") << "rshift"
+                                       << "next"
+                                       << "rshift" << false;
+    QTest::newRow("shift+tab before the first") << "lshift"
+                                                << "previous"
+                                                << "lshift" << false;
+    QTest::newRow("right stays in its row") << "lshift"
+                                            << "right"
+                                            << "b" << true;
+    QTest::newRow("down stays in its column") << "lshift"
+                                              << "down"
+                                              << "rshift" << true;
+    QTest::newRow("down to the nearest below") << "b"
+                                               << "down"
+                                               << "a" << true;
+    QTest::newRow("left from the far side") << "c"
+                                            << "left"
+                                            << "a" << true;
+    QTest::newRow("up from the top row") << "lshift"
+                                         << "up"
+                                         << "lshift" << false;
+    QTest::newRow("right from the right edge") << "c"
+                                               << "right"
+                                               << "c" << false;
+    QTest::newRow("arrow with none") << ""
+                                     << "left"
+                                     << "lshift" << true;
+  }
+  void focusMovesAcrossTheKeys() {
+    QFETCH(QString, from);
+    QFETCH(QString, move);
+    QFETCH(QString, to);
+    QFETCH(bool, moved);
+    using Direction = GraphicsKeyboard::Direction;
+    layout->setFocusShown(true);
+    layout->setFocusedKey(from.isEmpty() ? nullptr : key(from));
+    QList<GraphicsKey *> told;
+    connect(layout.get(), &GraphicsKeyboard::focusMoved, this,
+            [&told](GraphicsKey *k) { told << k; });
+    const QHash<QString, Direction> directions = {{"left", Direction::kLeft},
+                                                  {"right", Direction::kRight},
+                                                  {"up", Direction::kUp},
+                                                  {"down", Direction::kDown}};
+    const bool result = move == "next"       ? layout->focusNext(true)
+                        : move == "previous" ? layout->focusNext(false)
+                                             : layout->focusToward(directions.value(move));
+    QCOMPARE(result, moved);
+    QCOMPARE(layout->getFocusedKey(), key(to));
+    QCOMPARE(told, moved ? QList<GraphicsKey *>{key(to)} : QList<GraphicsKey *>{});
+    // One ring, on the focused key.
+    for (GraphicsKey *k : layout->getKeys()) QCOMPARE(k->hasFocusRing(), k == key(to));
+    // Moving the focus never selects or clicks.
+    QVERIFY(clicks.isEmpty());
+    QCOMPARE(layout->getSelectedKey(), nullptr);
+  }
+
+  // The ring shows only while the picture has the focus; a key of another
+  // layout is refused.
+  void focusRingFollowsTheShownFocus() {
+    layout->setFocusedKey(key("a"));
+    QVERIFY(!key("a")->hasFocusRing());
+    layout->setFocusShown(true);
+    QVERIFY(key("a")->hasFocusRing());
+    GraphicsKeyboard other(ZIRKO_GUI_TEST_DATA "/keys.svg", "Other", "Other", false);
+    other.addKey("a", "a", "a_h", "a_g", false, 0x04, 0, 0);
+    layout->setFocusedKey(other.getKeys().first());
+    QCOMPARE(layout->getFocusedKey(), key("a"));
+    layout->setFocusShown(false);
+    QVERIFY(!key("a")->hasFocusRing());
+  }
 };
 
 QTEST_MAIN(GraphicsKeyboardTest)

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -41,7 +42,13 @@ class MainWindowTest : public QObject {
   QList<Question> asked;
   QStringList answers;  // popped per question; none left: closed without a choice
 
-  void poll() { window->checkHardwareStatus(); }
+  // A poll, and the map read it may start off the window's thread.
+  void poll() {
+    window->checkHardwareStatus();
+    QDeadlineTimer deadline(20000);
+    while (window->session()->readingMap() && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
   QString status() const { return window->widgets().Notification->text(); }
   QString version() const { return window->widgets().version->text(); }
   GraphicsKeyboard *layout() const { return window->shownKeyboard(); }

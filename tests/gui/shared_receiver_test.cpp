@@ -2,6 +2,7 @@
 // shared through its state file: what the window records, zirko_util lists
 // while the window runs, and zirko-virtual pulls the receiver out from
 // under the window and plugs it in again.
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
@@ -25,7 +26,13 @@ class SharedReceiverTest : public QObject {
   std::unique_ptr<zirko_interrupt> worker;
   std::unique_ptr<MainWindow> window;
 
-  void poll() { window->checkHardwareStatus(); }
+  // A poll, and the map read it may start off the window's thread.
+  void poll() {
+    window->checkHardwareStatus();
+    QDeadlineTimer deadline(20000);
+    while (window->session()->readingMap() && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
   // Runs another program on the same receiver; its standard output.
   static QString run(const QString &program, const QStringList &args) {
     QProcess process;

@@ -44,7 +44,17 @@ struct WindowHarness {
     rig.reset();
   }
 
-  void poll() { window->checkHardwareStatus(); }
+  // A poll, and the map read it may start off the window's thread.
+  void poll() {
+    window->checkHardwareStatus();
+    awaitMapRead();
+  }
+  bool awaitMapRead(int timeoutMs = 20000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (session()->readingMap() && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return !session()->readingMap();
+  }
   ReceiverSession *session() const { return window->session(); }
   // Lets a running upgrade end and its result reach the window; false when
   // it is still running after the time given.

@@ -1,13 +1,16 @@
 // The recorded buttons on the picture and test mode, on the virtual
 // receiver: what connecting reads, what the window's own changes read, and
 // the keys a remote's buttons type.
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QToolButton>
 #include <QtTest>
 
 #include "graphicskey.h"
 #include "graphicskeyboard.h"
+#include "keyboardgview.h"
 #include "window_harness.h"
+#include "zirko.h"
 
 namespace {
 
@@ -178,6 +181,150 @@ class WindowMapTest : public QObject {
     h->rig->Press(0xCAFE0009);
     h->poll();
     QCOMPARE(h->status(), QString("Test mode off"));
+  }
+
+  // Without a mouse: the focused key records with Enter or Space, as a
+  // click does, and its menu opens from the keyboard; the navigation keys
+  // are not taken for a preview of the computer's keys.
+  void keyboardRecordsAndOpensTheMenu_data() {
+    QTest::addColumn<int>("activate");
+    QTest::addColumn<int>("menuKey");
+    QTest::addColumn<int>("menuModifiers");
+    QTest::newRow("return, menu") << int(Qt::Key_Return) << int(Qt::Key_Menu) << 0;
+    QTest::newRow("space, shift+f10")
+        << int(Qt::Key_Space) << int(Qt::Key_F10) << int(Qt::ShiftModifier);
+  }
+  void keyboardRecordsAndOpensTheMenu() {
+    QFETCH(int, activate);
+    QFETCH(int, menuKey);
+    QFETCH(int, menuModifiers);
+    h->poll();
+    h->window->selectKeyboard("Windows_us101");
+    KeyboardGView *view = h->window->widgets().KeyboardView;
+    view->setFocus();
+    h->window->shownKeyboard()->setFocusedKey(key("s"));
+    QTest::keyClick(view, Qt::Key_Left);
+    QCOMPARE(h->window->shownKeyboard()->getFocusedKey(), key("a"));
+    QCOMPARE(h->window->currentOperation(), int(MainWindow::kIdle));
+    QTest::keyClick(view, Qt::Key(activate));
+    QCOMPARE(h->window->currentOperation(), int(MainWindow::kRecording));
+    h->rig->Press(0xCAFE0001);
+    h->poll();
+    QCOMPARE(h->status(), QString("Recorded successfully"));
+    QCOMPARE(h->rig->Entries(), (std::vector<std::pair<int, int>>{{0, 0x04}}));
+    QVERIFY(key("a")->isTaught());
+
+    QStringList shown;
+    bool forgetEnabled = false;
+    QTimer::singleShot(0, this, [&] {
+      auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+      if (!menu) return;
+      for (QAction *action : menu->actions()) shown << action->text();
+      forgetEnabled = menu->actions().first()->isEnabled();
+      menu->close();
+    });
+    QTest::keyClick(view, Qt::Key(menuKey), Qt::KeyboardModifiers(menuModifiers));
+    QCOMPARE(shown, (QStringList{"Forget this key", "Teach another button"}));
+    QVERIFY(forgetEnabled);
+  }
+
+  // The map is read off the window's thread: the poll that connects comes
+  // back before it is read, the window's events run meanwhile, and the
+  // read costs what it cost before.
+  void mapIsReadOffTheWindowsThread() {
+    constexpr int kButtons = 20;
+    for (int i = 0; i < kButtons; ++i) h->rig->AddEntry(0xA000 + i, 0, 0x04 + i);
+    h->rig->bus().set_latency(std::chrono::milliseconds(4));
+    h->rig->ClearTranscript();
+    QElapsedTimer clock;
+    clock.start();
+    h->window->checkHardwareStatus();
+    const qint64 pollMs = clock.elapsed();
+    QVERIFY(h->session()->readingMap());
+    QVERIFY(h->window->isConnected());
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start(5);
+    QVERIFY(h->awaitMapRead());
+    const qint64 readMs = clock.elapsed();
+    QVERIFY2(pollMs * 4 < readMs, qPrintable(QString("%1 of %2 ms").arg(pollMs).arg(readMs)));
+    QVERIFY(ticks >= 5);
+    QCOMPARE(int(h->session()->buttons().size()), kButtons);
+    QCOMPARE(count(), QString("20 buttons taught, 149 free"));
+    QVERIFY2(h->rig->Transcript().size() == size_t(3 + 2 + 6 * kButtons),
+             h->rig->DescribeTranscript().c_str());
+    QCOMPARE(h->status(), QString("Press go to start the automated process"));
+  }
+
+  // A read whose receiver went (unplugged, or the window closing) is
+  // dropped: the view never shows half a map.
+  void staleReadIsDropped_data() {
+    QTest::addColumn<bool>("unplug");
+    QTest::newRow("unplugged while read") << true;
+    QTest::newRow("closed while read") << false;
+  }
+  void staleReadIsDropped() {
+    QFETCH(bool, unplug);
+    for (int i = 0; i < 10; ++i) h->rig->AddEntry(0xA000 + i, 0, 0x04 + i);
+    h->window->selectKeyboard("Windows_us101");
+    h->rig->bus().set_latency(std::chrono::milliseconds(2));
+    if (unplug) h->rig->DisconnectAt(3 + 2 + 6 * 4);  // in the fifth button
+    h->window->checkHardwareStatus();
+    QVERIFY(h->session()->readingMap());
+    if (!unplug) {
+      QElapsedTimer clock;
+      clock.start();
+      h->session()->close();
+      QVERIFY(!h->session()->readingMap());
+      QVERIFY(clock.elapsed() < 500);
+    }
+    QVERIFY(h->awaitMapRead());
+    QCoreApplication::processEvents();
+    QVERIFY(h->session()->buttons().empty());
+    QVERIFY(taught().isEmpty());
+    if (unplug) {
+      QVERIFY(!h->window->isConnected());
+      QCOMPARE(count(), QString());
+    }
+  }
+
+  // Another program records while the window is idle: the receiver's state
+  // shows it, and the map is read again within two polls.
+  void anotherProgramsRecordingIsShown() {
+    h->rig->AddEntry(0xA1, 0, 0x04);
+    h->poll();
+    h->window->selectKeyboard("Windows_us101");
+    QCOMPARE(taught(), QStringList{"a"});
+    // The test stands in for the other program, through the library.
+    QCOMPARE(zk_set_record_api(0, 0x05, 0), 0);
+    h->poll();
+    h->rig->Press(0xB1);
+    h->poll();
+    h->poll();
+    QCOMPARE(taught(), (QStringList{"a", "b"}));
+    QCOMPARE(count(), QString("2 buttons taught, 167 free"));
+  }
+
+  // A map changed behind the window's back is never acted on: forgetting
+  // deletes nothing, says so, and the map is read again.
+  void forgetRefusesAChangedMap() {
+    h->rig->AddEntry(0xA1, 0, 0x04);  // a
+    h->rig->AddEntry(0xB1, 0, 0x05);  // b
+    h->poll();
+    h->window->selectKeyboard("Windows_us101");
+    // Another program swapped the two buttons' places.
+    std::vector<uint8_t> image = h->rig->Image();
+    std::swap_ranges(image.begin() + 5, image.begin() + 11, image.begin() + 11);
+    h->rig->SetImage(image);
+    h->answers << "Yes";
+    h->window->forgetKey(key("b"));
+    QCOMPARE(h->status(),
+             QString("Another program changed zirko's buttons; look again, then forget 'b'"));
+    QCOMPARE(h->rig->Entries(), (std::vector<std::pair<int, int>>{{0, 0x05}, {0, 0x04}}));
+    h->poll();
+    QCOMPARE(h->session()->buttons().front().hash, 0xB1u);
+    QCOMPARE(taught(), (QStringList{"a", "b"}));
   }
 };
 
