@@ -113,12 +113,17 @@ void ReceiverSession::mapReadDone(QThread *reader, int generation, bool connecti
   zk_end_snapshot();
   if (std::exchange(m_refuseDue, false)) refuseBuiltIn();
   if (current && !read->ok) mapReadFailed();
-  if (!working() && !workerWaiting()) m_poll->start();
+  if (!working() && !workerWaiting()) {
+    watchBus();  // the poll that started the read could not list the bus
+    m_poll->start();
+  }
   // An offer found at connect is asked once the receiver is free again.
   if (m_offerDue && !working()) {
     m_offerDue = false;
     emit upgradeOffered(m_offerId);
   }
+  // So is the way back from a write that was cut off.
+  offerRecovery();
 }
 
 // A failed read is tried again on later polls, a few times; a receiver that

@@ -2,6 +2,7 @@
 // its own: what it lists, that a choice acts on that receiver only, that the
 // choice outlives the window, and that a receiver gone is waited for.
 #include <QAction>
+#include <QDeadlineTimer>
 #include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -53,7 +54,17 @@ class ReceiverMenuTest : public QObject {
     });
     window->session()->setBootloaderGrace(grace);
     window->show();
+    poll();
+  }
+  // One poll, and the map read it may start (off the window's thread).
+  void poll() {
     window->checkHardwareStatus();
+    awaitMapRead();
+  }
+  void awaitMapRead() {
+    QDeadlineTimer deadline(20000);
+    while (window->session()->readingMap() && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   }
   std::shared_ptr<QSettings> settings() {
     return std::make_shared<QSettings>(tmp.filePath("zirko_gui.conf"), QSettings::IniFormat);
@@ -70,6 +81,7 @@ class ReceiverMenuTest : public QObject {
     emit window->receiverMenu()->aboutToShow();
     window->receiverMenu()->actions().at(entry)->trigger();
     QCoreApplication::processEvents();
+    awaitMapRead();  // the chosen receiver's buttons, read off the window's thread
   }
   QString title() const { return window->windowTitle(); }
 
@@ -127,7 +139,7 @@ class ReceiverMenuTest : public QObject {
       if (k->getName() == "a") window->shownKeyboard()->keyClicked(k);
     QCOMPARE(window->currentOperation(), int(MainWindow::kRecording));
     files->receiver(1)->press(0xAAAA0001);
-    window->checkHardwareStatus();
+    poll();
     QCOMPARE(window->widgets().Notification->text(), QString("Recorded successfully"));
     QCOMPARE(files->receiver(1)->snapshot().image_size(), 5 + 6);
     QVERIFY(files->receiver(0)->snapshot().eeprom == firstBefore);
@@ -162,18 +174,18 @@ class ReceiverMenuTest : public QObject {
     start();
     QCOMPARE(window->session()->position(), QString("1-1"));
     files->receiver(0)->unplug();
-    for (int i = 0; i < 3; ++i) window->checkHardwareStatus();
+    for (int i = 0; i < 3; ++i) poll();
     QCOMPARE(title(), kTitle + "Disconnected");
     QCOMPARE(window->widgets().Notification->text(),
              QString("zirko at 1-1 is not plugged in; the Receiver menu chooses another"));
     // Another plugged in meanwhile is listed, not taken.
     files->receiver(2)->plug();
-    window->checkHardwareStatus();
+    poll();
     QCOMPARE(title(), kTitle + "Disconnected");
     QCOMPARE(menu(), (QStringList{"&1  1-2  firmware 3.8", "&2  1-3  firmware 3.8",
                                   "*1-1  not plugged in (off)"}));
     files->receiver(0)->plug();
-    window->checkHardwareStatus();
+    poll();
     QCOMPARE(title(), kTitle + "Connected");
     QCOMPARE(window->session()->position(), QString("1-1"));
   }
@@ -185,7 +197,7 @@ class ReceiverMenuTest : public QObject {
     settings()->setValue("receiver/position", "1-2");
     const auto otherFlash = files->receiver(0)->snapshot().flash;
     start(std::chrono::milliseconds(0));
-    window->checkHardwareStatus();
+    poll();
     QVERIFY(window->isUpgrading());
     QCOMPARE(window->widgets().Notification->text(),
              QString("zirko at 1-2 was found in its bootloader: installing firmware v3.8"));
