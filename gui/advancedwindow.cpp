@@ -9,7 +9,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "gui_log.h"
 #include "zirko.h"
 
 namespace {
@@ -153,7 +152,7 @@ void AdvancedWindow::ik_delay_changed(int index) {
 }
 
 void AdvancedWindow::fw_upg_clicked(bool /*checked*/) {
-  ZK_GUI_LOGV("force fw upgrade clicked");
+  ZK_LOGV("force fw upgrade clicked");
   close();
   emit do_forced_update();
 }

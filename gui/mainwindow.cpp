@@ -11,7 +11,6 @@
 #include "advancedwindow.h"
 #include "graphicskey.h"
 #include "graphicskeyboard.h"
-#include "gui_log.h"
 #include "keyboardgview.h"
 #include "mainwindow_pictures.h"
 #include "zirko.h"
@@ -68,7 +67,7 @@ bool MainWindow::refuseWhileWorking() {
 }
 
 void MainWindow::recordKey(GraphicsKey *key, const QList<GraphicsKey *> &modifiers) {
-  ZK_GUI_LOGV("record key");
+  ZK_LOGV("record key");
   recordingKey = key;
   recordingModifiers = modifiers;
   QString prefix;
@@ -138,7 +137,7 @@ QString MainWindow::printedKeyName(const QString &name) {
 }
 
 void MainWindow::on_go_clicked() {
-  ZK_GUI_LOGV("stop button clicked");
+  ZK_LOGV("stop button clicked");
   if (refuseWhileWorking() || refuseWhileTesting()) return;
   switch (operation) {
     case kRecording:
@@ -190,7 +189,7 @@ void MainWindow::on_erase_clicked() {
 
 void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifiers,
                                   bool autoclicked) {
-  ZK_GUI_LOGV("starting process for key");
+  ZK_LOGV("starting process for key");
   if (refuseWhileWorking() || refuseWhileTesting()) return;
   const bool ready = receiverReady();
   switch (operation) {
@@ -240,7 +239,7 @@ void MainWindow::keyboard_clicked(GraphicsKey *gk, QList<GraphicsKey *> modifier
 // ---- results ----
 
 void MainWindow::recordSuccess() {
-  ZK_GUI_LOGV("sucessfully recorded key");
+  ZK_LOGV("sucessfully recorded key");
   blinkTimer->stop();
   switch (operation) {
     case kAutomatedRun:
@@ -256,20 +255,20 @@ void MainWindow::recordSuccess() {
       showStatus(tr("Recorded successfully"));
       break;
     default:
-      ZK_GUI_LOGE("unknown status: %d", operation);
+      ZK_LOGE("unknown status: %d", operation);
       break;
   }
 }
 
 void MainWindow::record_failed_no_space() {
-  ZK_GUI_LOGV("no space left on device");
+  ZK_LOGV("no space left on device");
   showStatus(tr("No more space for new buttons"));
   stopCurrentOperation();
 }
 
 // The receiver stopped answering during an operation: gone, or changed.
 void MainWindow::transfer_failed() {
-  ZK_GUI_LOGV("transfer failed");
+  ZK_LOGV("transfer failed");
   stopCurrentOperation();
   const auto state = m_session->state();
   showStatus(state == ReceiverSession::State::kAbsent      ? tr("Unplugged: plug zirko in to go on")
@@ -278,7 +277,7 @@ void MainWindow::transfer_failed() {
 }
 
 void MainWindow::erase_failed_nobutton() {
-  ZK_GUI_LOGV("erase failed");
+  ZK_LOGV("erase failed");
   if (operation == kErasing) {
     showStatus(tr("That button is not recorded"));
     stopCurrentOperation();
@@ -286,7 +285,7 @@ void MainWindow::erase_failed_nobutton() {
 }
 
 void MainWindow::record_failed_exists() {
-  ZK_GUI_LOGV("failed, key exists");
+  ZK_LOGV("failed, key exists");
   const QString startOver = tr("Start over"), skip = tr("Skip"), redo = tr("Redo"),
                 cancel = tr("Cancel");
   Question box;
@@ -316,7 +315,7 @@ void MainWindow::record_failed_exists() {
 // ---- timers and key preview ----
 
 void MainWindow::timerTop() {
-  ZK_GUI_LOGV("timer top");
+  ZK_LOGV("timer top");
   if (operation == kIdle) {
     blinkTimer->stop();
   } else if (operation == kKeyPreview) {
@@ -352,7 +351,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
 }
 
 void MainWindow::stopCurrentOperation() {
-  ZK_GUI_LOGV("stopping current operation");
+  ZK_LOGV("stopping current operation");
   if (currentKeyboard) {
     currentKeyboard->clearSelection();
     currentKeyboard->clearHeldModifiers();
@@ -363,13 +362,13 @@ void MainWindow::stopCurrentOperation() {
   ui.go->setImages(kGoHover, kGoNormal, false);
   ui.erase->setImages(kEraseHover, kEraseNormal, false);
   operation = kIdle;
-  ZK_GUI_LOGV("got to the end");
+  ZK_LOGV("got to the end");
 }
 
 // ---- window events ----
 
 void MainWindow::closeEvent(QCloseEvent *event) {
-  ZK_GUI_LOGV("Closing and exiting gui");
+  ZK_LOGV("Closing and exiting gui");
   // An upgrade owns the receiver until it ends, which is never long; a map
   // being read stops at once.
   if (!m_session->readingMap() && refuseWhileWorking()) {

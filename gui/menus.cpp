@@ -16,7 +16,6 @@
 
 #include "advancedwindow.h"
 #include "button_map_menu.h"
-#include "gui_log.h"
 #include "mainwindow.h"
 #include "mainwindow_pictures.h"
 #include "zirko.h"
@@ -191,7 +190,7 @@ void MainWindow::menuAdvanced() {
 void MainWindow::menuControllerItem(QObject *item) {
   auto *chosen = qobject_cast<QAction *>(item);
   if (!chosen) return;
-  ZK_GUI_LOGD("menu item %s", qUtf8Printable(chosen->text()));
+  ZK_LOGD("menu item %s", qUtf8Printable(chosen->text()));
   for (QAction *action : ui.menuController->actions()) {
     if (action != chosen) {
       action->setChecked(false);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "firmware_images.h"
-#include "gui_log.h"
 #include "upgrade_worker.h"
 #include "zirko.h"
 #include "zirko_interrupt.h"
@@ -109,7 +108,7 @@ void ReceiverSession::withdrawOffer() {
 // ---- the poll ----
 
 void ReceiverSession::poll() {
-  ZK_GUI_LOGV("checking status");
+  ZK_LOGV("checking status");
   m_poll->setInterval(kPollInterval);
   m_poll->stop();
   if (working()) return;  // its end starts the poll again
@@ -156,33 +155,33 @@ void ReceiverSession::followReceiver() {
     m_mapStale = true;
   switch (s) {
     case ZK_RX_NORMAL:
-      ZK_GUI_LOGD("state: normal");
+      ZK_LOGD("state: normal");
       break;
     case ZK_RX_RECORDING:
-      ZK_GUI_LOGD("state: record");
+      ZK_LOGD("state: record");
       break;
     case ZK_RX_DELETING:
-      ZK_GUI_LOGD("state: delete");
+      ZK_LOGD("state: delete");
       break;
     case ZK_RX_DONE:
-      ZK_GUI_LOGD("success");
+      ZK_LOGD("success");
       finish(Outcome::kDone);
       break;
     case ZK_RX_NO_SPACE:
-      ZK_GUI_LOGD("err: no space");
+      ZK_LOGD("err: no space");
       finish(Outcome::kNoSpace);
       break;
     case ZK_RX_EXISTS:
-      ZK_GUI_LOGD("err: button exists");
+      ZK_LOGD("err: button exists");
       finish(Outcome::kExists);
       break;
     case ZK_RX_NOT_FOUND:
-      ZK_GUI_LOGD("key not found");
+      ZK_LOGD("key not found");
       finish(Outcome::kNotFound);
       break;
     default: {
-      ZK_GUI_LOGI("state: %d", s);
-      ZK_GUI_LOGE("error, unknown status: %d", s);
+      ZK_LOGI("state: %d", s);
+      ZK_LOGE("error, unknown status: %d", s);
       const bool active = m_activity != Activity::kIdle;
       m_activity = Activity::kIdle;
       failedRead();
@@ -280,7 +279,7 @@ void ReceiverSession::lookForReceiver() {
 int ReceiverSession::openReceiver() {
   const int r = openChosen();
   if (r < 0 || zk_claim_receiver(1) != ZK_ERR_IN_USE) return r;
-  ZK_GUI_LOGI("receiver in use by another program");
+  ZK_LOGI("receiver in use by another program");
   zk_close_device();
   return ZK_ERR_IN_USE;
 }
@@ -309,9 +308,9 @@ void ReceiverSession::takeFirmware() {
   readFacts();
   // Idle, the receiver is left to other programs until it is used.
   zk_claim_receiver(0);
-  ZK_GUI_LOGV("checking firmware version");
-  ZK_GUI_LOGI("hw version: %d.%d", m_facts.major, m_facts.minor);
-  ZK_GUI_LOGI("emb version: %f", m_facts.builtIn);
+  ZK_LOGV("checking firmware version");
+  ZK_LOGI("hw version: %d.%d", m_facts.major, m_facts.minor);
+  ZK_LOGI("emb version: %f", m_facts.builtIn);
   const FirmwareDecision decision =
       m_policy.onFirmware({.version = zk_version_number(m_facts.major, m_facts.minor),
                            .major = m_facts.major,
@@ -377,8 +376,7 @@ void ReceiverSession::takeBootloader() {
 }
 
 void ReceiverSession::refuseBuiltIn() {
-  ZK_GUI_LOG(ZK_LOG_WARNING, "W",
-             "built-in firmware is made for the virtual receiver, not offered to a real one");
+  ZK_LOGW("built-in firmware is made for the virtual receiver, not offered to a real one");
   m_refusedShown = true;
   emit notice(tr("No built-in firmware for this receiver"));
 }
@@ -422,7 +420,7 @@ int ReceiverSession::erase() {
 }
 
 void ReceiverSession::startWorker() {
-  ZK_GUI_LOGD("outcome on the interrupt endpoint");
+  ZK_LOGD("outcome on the interrupt endpoint");
   m_worker->start(QThread::InheritPriority);
   m_poll->stop();
 }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <optional>
 
-#include "gui_log.h"
 #include "receiver_session.h"
 #include "zirko.h"
 
@@ -68,7 +67,7 @@ int ReceiverSession::openChosen() {
   if (r >= 0 && !taken) {
     m_position = QString::fromUtf8(zk_current_position());
     zk_choose_device(m_position.toUtf8().constData());
-    ZK_GUI_LOGI("using the receiver at %s", qUtf8Printable(m_position));
+    ZK_LOGI("using the receiver at %s", qUtf8Printable(m_position));
   }
   return r;
 }
@@ -81,7 +80,7 @@ bool ReceiverSession::chooseReceiver(const QString &position) {
   // A generation-1 wait holds the receiver's handle until a button comes.
   if (working() || workerWaiting()) return false;
   if (position == m_position) return true;
-  ZK_GUI_LOGI("receiver chosen: %s", qUtf8Printable(position));
+  ZK_LOGI("receiver chosen: %s", qUtf8Printable(position));
   stop();
   zk_close_device();
   m_position = position;

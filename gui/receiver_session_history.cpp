@@ -5,16 +5,15 @@
 // already holds, so a change costs five transfers more, not the whole image.
 #include <QThread>
 
-#include "gui_log.h"
 #include "receiver_session.h"
 #include "zirko.h"
 #include "zirko_history.h"
 
 namespace {
 
-constexpr int kHeaderSize = 5;
-constexpr int kEntrySize = 6;
-constexpr int kImageRoom = 1024;
+using zk::layout::kEntrySize;
+using zk::layout::kHeaderSize;
+using zk::layout::kMaxImageSize;
 
 // The configuration image: the size header and the settings bytes read now,
 // the buttons from the map held; read whole when the size disagrees with the
@@ -94,7 +93,7 @@ bool ReceiverSession::keepImage(const std::vector<unsigned char> &image, const Q
   m_kept = {};
   if (zk_history_keep(image.data(), int(image.size()), change.toUtf8().constData()) < 0) {
     m_historyProblem = QString::fromLocal8Bit(zk_history_error());
-    ZK_GUI_LOGE("the configuration could not be kept: %s", qUtf8Printable(m_historyProblem));
+    ZK_LOGE("the configuration could not be kept: %s", qUtf8Printable(m_historyProblem));
     return false;
   }
   m_kept.change = change;
@@ -241,8 +240,8 @@ bool ReceiverSession::putBack(const QString &text, const QString &done, const Pi
         QString change;
         const int n = pick(now, change);
         if (n <= 0) return false;
-        m_jobImage.assign(kImageRoom, 0);
-        const int length = zk_history_image(n, m_jobImage.data(), kImageRoom);
+        m_jobImage.assign(kMaxImageSize, 0);
+        const int length = zk_history_image(n, m_jobImage.data(), kMaxImageSize);
         if (length < 0) {
           m_jobFailure = QString::fromLocal8Bit(zk_history_error());
           return false;

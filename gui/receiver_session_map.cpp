@@ -7,17 +7,14 @@
 #include <atomic>
 #include <utility>
 
-#include "gui_log.h"
 #include "receiver_session.h"
 #include "zirko.h"
 #include "zirko_keys.h"
 
 namespace {
 
-// The image: a 5-byte header, then 6 bytes a button (hash little-endian,
-// second byte, key code).
-constexpr int kFirstEntry = 5;
-constexpr int kEntrySize = 6;
+using zk::layout::kEntrySize;
+constexpr int kFirstEntry = zk::layout::kHeaderSize;
 // Keys taken from the monitor on one poll; more wait for the next.
 constexpr int kKeysPerPoll = 32;
 // Failed reads of the whole map in a row before the map is given up.
@@ -56,14 +53,14 @@ struct ReceiverSession::MapRead {
   void run() {
     const int count = zk_keys_recorded();
     if (count < 0 || count > zk::map::kMaxButtons) {
-      ZK_GUI_LOGE("could not read the recorded buttons: %d", count);
+      ZK_LOGE("could not read the recorded buttons: %d", count);
       return;
     }
     for (int i = 0; i < count; ++i) {
       unsigned char e[kEntrySize];
       if (stop) return;
       if (!readEntryBytes(i, kEntrySize, e)) {
-        ZK_GUI_LOGE("could not read recorded button %d", i);
+        ZK_LOGE("could not read recorded button %d", i);
         return;
       }
       buttons.push_back({hashOf(e), e[4], e[5]});
@@ -255,7 +252,7 @@ bool ReceiverSession::openKeys() {
   const int rc = zk_key_monitor_open(&m_keys, problem, sizeof problem);
   if (rc >= 0) return true;
   m_keys = nullptr;
-  ZK_GUI_LOGE("cannot read the receiver's keys: %s", problem);
+  ZK_LOGE("cannot read the receiver's keys: %s", problem);
   emit notice(rc == ZK_ERR_ACCESS
                   ? tr("Cannot read the receiver's keys: %1. Install the udev rule "
                        "70-zirko.rules, then plug zirko in again")

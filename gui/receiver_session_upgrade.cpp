@@ -4,7 +4,6 @@
 #include <QTimer>
 
 #include "firmware_images.h"
-#include "gui_log.h"
 #include "receiver_session.h"
 #include "upgrade_worker.h"
 #include "zirko.h"
@@ -38,7 +37,7 @@ void ReceiverSession::answerOffer(int id, bool upgrade) {
 }
 
 bool ReceiverSession::upgradeBuiltIn() {
-  ZK_GUI_LOGV("do embedded upgrade");
+  ZK_LOGV("do embedded upgrade");
   if (working() || (m_state != State::kConnected && m_state != State::kBootloader)) return false;
   if (!m_policy.builtInFits()) {
     refuseBuiltIn();

@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "gui_log.h"
+#include "zirko.h"
 
 namespace {
 
@@ -30,8 +30,7 @@ std::string xdgFolder(const char *variable, const std::string &fallback) {
 }
 
 void warnLogFile(const std::string &path, const char *why) {
-  ZK_GUI_LOG(ZK_LOG_WARNING, "W", "cannot log to %s: %s; logging to standard error\n", path.c_str(),
-             why);
+  ZK_LOGW("cannot log to %s: %s; logging to standard error\n", path.c_str(), why);
 }
 
 // Points standard error at the log file. Nothing but a regular file is

@@ -1,6 +1,5 @@
 #include "upgrade_policy.h"
 
-#include "gui_log.h"
 #include "zirko.h"
 
 UpgradePolicy::UpgradePolicy(bool placeholderImages)
@@ -23,12 +22,12 @@ FirmwareDecision UpgradePolicy::onFirmware(const FoundFirmware &found) {
     return decision;
   }
   if (m_offerPending && found.inBootloader) {
-    ZK_GUI_LOGD("bootloader detected on first boot, forcing upgrade");
+    ZK_LOGD("bootloader detected on first boot, forcing upgrade");
     decision.upgrade = true;
     return decision;
   }
-  if (releaseCandidate) ZK_GUI_LOGI("supported rc fw detected, upgrading");
-  if (mislabeled) ZK_GUI_LOGI("mislabeled fw found, upgrading");
+  if (releaseCandidate) ZK_LOGI("supported rc fw detected, upgrading");
+  if (mislabeled) ZK_LOGI("mislabeled fw found, upgrading");
   decision.upgrade = releaseCandidate || mislabeled;
   // A needed upgrade is not asked for: either answer would end in it.
   if (decision.upgrade) {

@@ -3,7 +3,6 @@
 #include <QFile>
 
 #include "firmware_images.h"
-#include "gui_log.h"
 #include "zirko.h"
 
 namespace {
@@ -50,7 +49,7 @@ void UpgradeWorker::run() {
   result.majorBefore = m_before.majorBefore;
   result.minorBefore = m_before.minorBefore;
   if (zk_fw_state() == ZK_STATE_FIRMWARE) zk_read_version(&result.majorAfter, &result.minorAfter);
-  ZK_GUI_LOGI("done with upgrade");
+  ZK_LOGI("done with upgrade");
   emit ended(result);
 }
 
@@ -60,13 +59,13 @@ int UpgradeWorker::upload(const QByteArray &image) {
 }
 
 UpgradeResult UpgradeWorker::installBuiltIn() {
-  ZK_GUI_LOGD("trying upgrade");
+  ZK_LOGD("trying upgrade");
   UpgradeResult result;
   // The library waits for the receiver to leave and come back in its
   // bootloader, so the image is chosen by the bootloader's version.
   const int entered = zk_enter_bootloader(ZK_VENDOR_ID);
   if (entered != ZK_STATE_BOOTLOADER) {
-    ZK_GUI_LOGE("receiver did not enter its bootloader");
+    ZK_LOGE("receiver did not enter its bootloader");
     result.outcome = entered == kNotBack ? UpgradeResult::kNotBack : UpgradeResult::kSwitchRefused;
     return result;
   }
@@ -76,9 +75,9 @@ UpgradeResult UpgradeWorker::installBuiltIn() {
 
   const float bootloader = zk_version_number(major, minor);
   if (firmware::takesLegacyImage(bootloader))
-    ZK_GUI_LOGD("using legacy image");
+    ZK_LOGD("using legacy image");
   else
-    ZK_GUI_LOGD("using new image");
+    ZK_LOGD("using new image");
   const int product = zk_product_type();
   QFile file(firmware::imagePath(product, bootloader));
   const QByteArray image = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

@@ -9,7 +9,6 @@
 
 #include "advancedwindow.h"
 #include "graphicskeyboard.h"
-#include "gui_log.h"
 #include "keyboardgview.h"
 #include "mainwindow.h"
 #include "mainwindow_pictures.h"
@@ -176,7 +175,7 @@ void MainWindow::withdrawQuestion() {
 }
 
 void MainWindow::force_update() {
-  ZK_GUI_LOGV("force update slot");
+  ZK_LOGV("force update slot");
   if (refuseWhileWorking()) return;
   // Without a receiver in use the upgrade would have nothing to switch.
   if (!receiverReady()) {

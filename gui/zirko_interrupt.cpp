@@ -1,33 +1,32 @@
 #include "zirko_interrupt.h"
 
-#include "gui_log.h"
 #include "zirko.h"
 
 void zirko_interrupt::run() {
   // No time limit: only a button press or a lost receiver ends the wait.
   const int rc = zk_set_interrupt(0);
-  if (rc < 0) ZK_GUI_LOGE("error");
-  ZK_GUI_LOGD("running interrupt thread");
+  if (rc < 0) ZK_LOGE("error");
+  ZK_LOGD("running interrupt thread");
   switch (rc) {
     case ZK_OK:
-      ZK_GUI_LOGD("recorded succesfully");
+      ZK_LOGD("recorded succesfully");
       emit record_success();
       break;
     case ZK_ERR_NO_SPACE:
-      ZK_GUI_LOGE("no space on device");
+      ZK_LOGE("no space on device");
       emit record_failed_no_space();
       break;
     case ZK_ERR_EXISTS:
-      ZK_GUI_LOGE("button already exists");
+      ZK_LOGE("button already exists");
       emit record_failed_exists();
       break;
     case ZK_ERR_NOT_FOUND:
-      ZK_GUI_LOGE("key not found");
+      ZK_LOGE("key not found");
       emit erase_failed_nobutton();
       break;
     default:
       // Also an outcome byte the firmware doesn't define (a positive value).
-      ZK_GUI_LOGE("libusb error");
+      ZK_LOGE("libusb error");
       emit transfer_failed();
       break;
   }
