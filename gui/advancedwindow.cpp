@@ -131,24 +131,35 @@ void AdvancedWindow::attachControls() {
   connect(delayCombo, &QComboBox::currentIndexChanged, this, &AdvancedWindow::ik_delay_changed);
 }
 
+bool AdvancedWindow::kept(const QString &change) {
+  if (!m_keep || m_keep(change)) return true;
+  refreshSettings(true);
+  return false;
+}
+
+// Each change is named as zirko_util's settings commands name it.
 void AdvancedWindow::sd_box_clicked(int state) {
-  zk_set_sleep_detect(isChecked(state));
+  if (kept(QString("sleep_detect %1").arg(isChecked(state)))) zk_set_sleep_detect(isChecked(state));
 }
 
 void AdvancedWindow::nc_box_clicked(int state) {
-  zk_set_noise_cancel(isChecked(state));
+  if (kept(QString("noise_canceler %1").arg(isChecked(state))))
+    zk_set_noise_cancel(isChecked(state));
 }
 
 void AdvancedWindow::pr_box_clicked(int state) {
-  zk_set_builtin_profile_support(isChecked(state));
+  if (kept(isChecked(state) ? "profiles enable" : "profiles disable"))
+    zk_set_builtin_profile_support(isChecked(state));
 }
 
 void AdvancedWindow::sm_box_clicked(int state) {
-  zk_set_sequence_modifiers(isChecked(state));
+  if (kept(QString("seq_modifiers %1").arg(isChecked(state))))
+    zk_set_sequence_modifiers(isChecked(state));
 }
 
 void AdvancedWindow::ik_delay_changed(int index) {
-  zk_set_interkey_delay(kMaxInterkeyDelay - index);
+  const int delay = kMaxInterkeyDelay - index;
+  if (kept(QString("interkey_delay %1").arg(delay))) zk_set_interkey_delay(delay);
 }
 
 void AdvancedWindow::fw_upg_clicked(bool /*checked*/) {

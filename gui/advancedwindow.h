@@ -3,6 +3,7 @@
 
 #include <QWidget>
 #include <chrono>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -20,6 +21,11 @@ class AdvancedWindow : public QWidget {
 
   // Enables and loads the controls from the receiver, or disables them.
   void refreshSettings(bool connected);
+  // Asked before each change with its name as the history keeps it
+  // ("noise_canceler 1"); false leaves the receiver and the control as
+  // they were. Unset, every change goes ahead.
+  using Keeper = std::function<bool(const QString &change)>;
+  void setKeeper(Keeper keeper) { m_keep = std::move(keeper); }
 
   // The combo's first item is the longest delay.
   static constexpr int kMaxInterkeyDelay = 7;
@@ -48,6 +54,9 @@ class AdvancedWindow : public QWidget {
   void attachControls();
   // A refused read (negative) means the firmware lacks the setting.
   static void loadBox(QCheckBox *box, int reading);
+  // Keeps the configuration before `change`; false after putting the
+  // controls back as the receiver has them.
+  bool kept(const QString &change);
 
   QCheckBox *sleepBox;
   QCheckBox *noiseBox;
@@ -59,6 +68,7 @@ class AdvancedWindow : public QWidget {
   bool m_connected = false;
   // While shown, the receiver is read again now and then.
   QTimer *m_follow;
+  Keeper m_keep;
 };
 
 #endif  // ZIRKO_GUI_ADVANCEDWINDOW_H

@@ -244,6 +244,7 @@ void MainWindow::connectControls() {
   connectMenus();
   advanced = new AdvancedWindow();
   connect(advanced, &AdvancedWindow::do_forced_update, this, &MainWindow::force_update);
+  advanced->setKeeper([this](const QString &change) { return keptOrAgreed(change); });
 }
 
 void MainWindow::createOperationTimers() {

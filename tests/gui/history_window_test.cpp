@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
+#include "advancedwindow.h"
 #include "graphicskey.h"
 #include "graphicskeyboard.h"
 #include "history_dialog.h"
@@ -87,6 +89,11 @@ class HistoryWindowTest : public QObject {
       h->window->shownKeyboard()->keyClicked(key("e"));
       h->rig->Press(0xC0FFEE);
       h->poll();
+    } else if (which == "setting") {
+      AdvancedWindow *advanced = h->window->advancedWindow();
+      advanced->refreshSettings(true);
+      h->answers << more;
+      advanced->findChild<QCheckBox *>("noiseBox")->click();
     } else if (which == "erase") {
       h->window->on_erase_clicked();
       h->rig->Press(0xA2);
@@ -125,6 +132,8 @@ class HistoryWindowTest : public QObject {
                                   << "record e";
     QTest::newRow("erase a button") << "erase"
                                     << "delete";
+    QTest::newRow("a setting in the advanced window") << "setting"
+                                                      << "noise_canceler 1";
   }
   void undoPutsBackWhatEachChangeReplaced() {
     QFETCH(QString, which);
@@ -355,6 +364,8 @@ class HistoryWindowTest : public QObject {
                                    << "Change anyway" << true;
     QTest::newRow("record, cancelled") << "record"
                                        << "Cancel" << false;
+    QTest::newRow("setting, cancelled") << "setting"
+                                        << "Cancel" << false;
   }
   void unkeptConfigurationAsksFirst() {
     QFETCH(QString, which);
@@ -374,6 +385,9 @@ class HistoryWindowTest : public QObject {
     QCOMPARE(unkept[0].defaultButton, QString("Cancel"));
     QCOMPARE(h->rig->Image() != before, changed);
     QCOMPARE(h->window->currentOperation(), int(MainWindow::kIdle));
+    // A refused setting shows what the receiver still has.
+    if (which == "setting")
+      QVERIFY(!h->window->advancedWindow()->findChild<QCheckBox *>("noiseBox")->isChecked());
   }
 };
 
