@@ -327,6 +327,14 @@ int read_receiver_image(std::vector<unsigned char> &image) {
   return length < 0 ? length : 0;
 }
 
+std::vector<unsigned char> without_upgrade_marks(std::vector<unsigned char> image) {
+  if (image.size() > size_t(zk::layout::kReservedAddr)) {
+    image[zk::layout::kSettingsAAddr] &= uint8_t(~zk::layout::kUpgradeFlag);
+    image[zk::layout::kReservedAddr] = 0;
+  }
+  return image;
+}
+
 std::vector<std::string> receiver_header() {
   const char *version = zk_version_str();
   const int product = zk_product_type();

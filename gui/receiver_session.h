@@ -142,6 +142,9 @@ class ReceiverSession : public QObject {
   // The answer to historyUnkept: the change goes on without being kept, or
   // is dropped.
   void answerUnkept(bool changeAnyway);
+  // The change an upgrade is kept under; a configuration it lost or changed
+  // is offered back under this name.
+  static constexpr const char *kUpgradeChange = "upgrade";
   // The answer to recoveryOffered `id`; a withdrawn one is ignored.
   void answerRecovery(int id, bool restore);
 
@@ -255,6 +258,7 @@ class ReceiverSession : public QObject {
   void noteKept();
   bool written(int rc);
   void offerRecovery();
+  void checkKeptAcrossUpgrade();
   // Chooses the entry to put back for the receiver's image `now` and names
   // the change: its number, or 0 with m_jobFailure saying why.
   using Pick = std::function<int(const std::vector<unsigned char> &now, QString &change)>;

@@ -284,6 +284,22 @@ void ReceiverSession::offerRecovery() {
   emit recoveryOffered(m_recoveryId, m_recovery->change);
 }
 
+// After an upgrade, the configuration kept before the switch is compared
+// with the new firmware's; one that was lost or changed is offered back.
+void ReceiverSession::checkKeptAcrossUpgrade() {
+  const KeptEntry kept = std::exchange(m_kept, KeptEntry{});
+  const int n = kept.change == kUpgradeChange ? entryNumber(kept.file) : 0;
+  std::vector<unsigned char> before(kMaxImageSize), now;
+  const int length = n > 0 ? zk_history_image(n, before.data(), kMaxImageSize) : -1;
+  if (length < 0) return;
+  before.resize(size_t(length));
+  if (zk::map::read_receiver_image(now) == 0 &&
+      zk::map::without_upgrade_marks(now) == zk::map::without_upgrade_marks(before))
+    return;
+  ZK_LOGW("the upgrade lost or changed the configuration");
+  m_recovery = KeptEntry{kept.file, kUpgradeChange, kept.position};
+}
+
 void ReceiverSession::answerRecovery(int id, bool restore) {
   if (id == 0 || id != m_recoveryId || !m_recovery) return;
   m_recoveryId = 0;

@@ -83,7 +83,7 @@ void ReceiverSession::beginUpgrade(const UpgradeJob &job, const QString &install
   }
   // The window asked already when the configuration could not be kept; an
   // upgrade it did not ask for goes on, as the firmware must be replaced.
-  if (m_state == State::kConnected) keepBefore("upgrade");
+  if (m_state == State::kConnected) keepBefore(kUpgradeChange);
   m_poll->stop();
   m_upgrading = true;
   m_installing = installing;
@@ -103,6 +103,7 @@ void ReceiverSession::upgradeFinished(const UpgradeResult &result) {
     // Shown as it came back; no offer is made for what was just installed.
     const zk::EepromSnapshot snapshot;
     readFacts();
+    checkKeptAcrossUpgrade();
     m_facts.major = result.majorAfter;
     m_facts.minor = result.minorAfter;
     zk_claim_receiver(0);

@@ -50,11 +50,17 @@ bool MainWindow::agreeUnkept(const QString &reason) {
 
 void MainWindow::askRecovery(int id, const QString &change) {
   Question box;
-  box.text = tr("The last change to zirko was cut off");
-  box.informativeText =
-      tr("'%1' did not finish, so zirko may hold part of it. The configuration from before "
-         "it is in the history.\n\nRestore it now?")
-          .arg(change);
+  if (change == ReceiverSession::kUpgradeChange) {
+    box.text = tr("The upgrade lost or changed zirko's configuration");
+    box.informativeText =
+        tr("The configuration from before the upgrade is in the history.\n\nRestore it now?");
+  } else {
+    box.text = tr("The last change to zirko was cut off");
+    box.informativeText =
+        tr("'%1' did not finish, so zirko may hold part of it. The configuration from before "
+           "it is in the history.\n\nRestore it now?")
+            .arg(change);
+  }
   box.iconPath = window_pictures::kExclamation;
   box.buttons = QStringList{"Restore", "Not now"};
   box.defaultButton = "Restore";

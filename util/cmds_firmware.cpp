@@ -185,25 +185,14 @@ int dfu(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
   return switch_mode(leave ? kLeave : kEnter) ? argc : CMD_FAILED;
 }
 
-// What an upgrade may change of the configuration: the upgrade flag and the
-// bootloader's hand-over mark are the upgrade's own.
-std::vector<unsigned char> without_upgrade_marks(std::vector<unsigned char> image) {
-  constexpr size_t kSettingsA = 2, kReserved = 4;
-  constexpr unsigned char kUpgradeFlag = 0x80;
-  if (image.size() > kReserved) {
-    image[kSettingsA] &= ~kUpgradeFlag;
-    image[kReserved] = 0;
-  }
-  return image;
-}
-
 // Reads the configuration back from the new firmware; one the upgrade lost
 // or changed is written back from what was kept before the switch, keeping
 // the upgrade's own marks. False when it could not be put back.
 bool configuration_kept(const std::vector<unsigned char> &before) {
   std::vector<unsigned char> now;
   const int rc = zk::map::read_receiver_image(now);
-  if (rc == 0 && without_upgrade_marks(now) == without_upgrade_marks(before)) return true;
+  if (rc == 0 && zk::map::without_upgrade_marks(now) == zk::map::without_upgrade_marks(before))
+    return true;
   printf("The upgrade %s the receiver's configuration; restoring it from the history\n",
          rc == 0 ? "changed" : "lost");
   std::vector<unsigned char> restored = before;

@@ -93,6 +93,10 @@ std::string describe(const Kept &kept);
 // zk_read_config_image.
 int read_receiver_image(std::vector<unsigned char> &image);
 
+// The image as an upgrade must leave it: without the upgrade flag and the
+// bootloader's hand-over mark, which are the upgrade's own.
+std::vector<unsigned char> without_upgrade_marks(std::vector<unsigned char> image);
+
 // Header lines describing the connected receiver and the time: its version,
 // its variant and the date of the export.
 std::vector<std::string> receiver_header();

@@ -11,11 +11,14 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
+#include <atomic>
+#include <thread>
 
 #include "advancedwindow.h"
 #include "graphicskey.h"
 #include "graphicskeyboard.h"
 #include "history_dialog.h"
+#include "image.h"
 #include "window_harness.h"
 #include "zirko_history.h"
 
@@ -346,6 +349,44 @@ class HistoryWindowTest : public QObject {
     }
     h->poll();
     QCOMPARE(h->asked.size(), 1);  // offered once
+  }
+
+  // An upgrade whose firmware comes up without the buttons is caught: the
+  // window offers the configuration kept before the switch, once.
+  void upgradeThatLosesTheButtonsOffersThemBack() {
+    threeButtons();
+    const std::vector<uint8_t> before = h->rig->Image();
+    const auto image = zk::virt::make_image({{3, 8, {12, 1, 26}}, 0, 0x38383838}, 4 * 128);
+    write("same.bin", QByteArray(reinterpret_cast<const char *>(image.data()), int(image.size())));
+    h->chosenFiles << file("same.bin");
+    h->answers << "Restore";
+    // The buttons are wiped while the receiver sits in its bootloader, which
+    // its slow EEPROM writes (the upgrade flag) keep it in for a while.
+    h->rig->receiver().edit([](zk::virt::ReceiverState &s) { s.eeprom_write_ms = 30; });
+    std::atomic<bool> wiped{false}, done{false};
+    std::thread wiper([&] {
+      while (!wiped && !done) {
+        if (h->rig->receiver().snapshot().mode == zk::virt::Mode::kBootloader) {
+          h->rig->SetEeprom(1, 5);
+          wiped = true;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
+    });
+    h->window->menuUploadFirmware();
+    const bool ended = h->awaitUpgrade();
+    done = true;
+    wiper.join();
+    QVERIFY(ended);
+    QVERIFY(wiped);
+    h->rig->receiver().edit([](zk::virt::ReceiverState &s) { s.eeprom_write_ms = 0; });
+    h->poll();
+    QVERIFY(h->awaitJob());
+    QStringList texts;
+    for (const Question &q : std::as_const(h->asked)) texts << q.text;
+    QCOMPARE(texts.count("The upgrade lost or changed zirko's configuration"), 1);
+    QCOMPARE(h->rig->Image(), before);
+    QCOMPARE(int(h->session()->buttons().size()), 3);
   }
 
   // When the history cannot be written the window asks, and Cancel leaves
