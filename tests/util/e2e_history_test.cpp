@@ -24,7 +24,7 @@ std::vector<Scenario> scenarios() {
       {{"interkey_delay", "3"}, "interkey delay set: 3\n"},
       {{"verify", "backup.zcfg"}, "missing  BBBB0002  F5\nsetting  inter-key delay: 3 (the file has 6)\nThe receiver differs from backup.zcfg: 1 missing, 0 extra, 0 changed, 1 settings\n", 1},
       {{"verify", "backup.zmap"}, "missing  BBBB0002  F5\nThe receiver differs from backup.zmap: 1 missing, 0 extra, 0 changed, 0 settings\n", 1},
-      {{"undo"}, "Restoring the configuration from before `interkey_delay 3' \\([-0-9: ]+, 1 buttons\\)\nConfiguration restored\n", 0, "", "zirko_util", true},
+      {{"undo"}, "Restoring the configuration from before `interkey_delay 3' \\([-0-9: ]+, 1 button\\)\nConfiguration restored\n", 0, "", "zirko_util", true},
       {{"restore", "3"}, "Restoring the configuration from before `delete_index 1' \\([-0-9: ]+, 2 buttons\\)\nConfiguration restored\n", 0, "", "zirko_util", true},
       {{"verify", "backup.zcfg"}, "The receiver matches backup.zcfg\n"},
       {{"restore", "0"}, "", 2, "[E] restore(#): an entry is numbered 1 to 100, as `history' lists them\n"},
