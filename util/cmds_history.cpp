@@ -68,9 +68,10 @@ int history(int argc, char **, const cmd_desc *, void *, dict *) {
   for (int n = 1; n <= count; ++n) {
     zk_history_entry e;
     if (zk_history_entry_at(n, &e) < 0) return history_failed();
-    printf("%4d  %s  %-22s %3d buttons  firmware %s%s%s\n", n,
-           local_time(e.time, "%Y-%m-%d %H:%M:%S").c_str(), e.change, e.buttons, e.firmware,
-           e.position[0] ? "  at " : "", e.position);
+    printf("%4d  %s  %-22s %3d %-7s  firmware %s%s%s\n", n,
+           local_time(e.time, "%Y-%m-%d %H:%M:%S").c_str(), e.change, e.buttons,
+           e.buttons == 1 ? "button" : "buttons", e.firmware, e.position[0] ? "  at " : "",
+           e.position);
   }
   return argc;
 }
@@ -91,8 +92,9 @@ int put_back(int n, const std::vector<unsigned char> &now, const std::string &ch
   if (length < 0 || zk_history_entry_at(n, &e) < 0) return history_failed();
   image.resize(size_t(length));
   if (!now.empty() && !keep_before_change(change.c_str(), &now)) return CMD_FAILED;
-  printf("Restoring the configuration from before `%s' (%s, %d buttons)\n", e.change,
-         local_time(e.time, "%Y-%m-%d %H:%M:%S").c_str(), e.buttons);
+  printf("Restoring the configuration from before `%s' (%s, %d %s)\n", e.change,
+         local_time(e.time, "%Y-%m-%d %H:%M:%S").c_str(), e.buttons,
+         e.buttons == 1 ? "button" : "buttons");
   fflush(stdout);
   const StopGuard guard;
   const int rc = zk_write_config_image_over(image.data(), length,
