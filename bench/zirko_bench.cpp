@@ -16,6 +16,14 @@
 #include <string>
 #include <vector>
 
+#ifdef ZIRKO_BENCH_WINDOW
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include "receiver_session.h"
+#include "zirko_interrupt.h"
+#endif
+
 #include "bus.h"
 #include "cmd.h"
 #include "history_keep.h"
@@ -133,6 +141,43 @@ long DeleteMinimum(int index) {
   return 2 + (last ? 0 : size - destination) + changed + 1;
 }
 
+#ifdef ZIRKO_BENCH_WINDOW
+// Bounds the wait for the window's session; a connect that has not ended
+// by then shows as a row far from its minimum.
+constexpr int kConnectWaitMs = 60000;
+
+// The desktop application's session, from its first poll until it shows
+// the receiver as connected and the map read that connecting starts (off
+// the window's thread) has ended.
+void ConnectWindowSession() {
+  zirko_interrupt worker;
+  ReceiverSession session(&worker);
+  session.poll();
+  QDeadlineTimer deadline(kConnectWaitMs);
+  while ((session.state() != ReceiverSession::State::kConnected || session.readingMap()) &&
+         !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// What connecting needs: the version reply (the open; it picks the
+// firmware's operations), the variant byte (which built-in firmware to
+// compare with), the size header (2 bytes: a full map's size passes 255)
+// and the 6 bytes of each entry. The receiver's state is first read on the
+// next poll, and the settings bytes only by whoever shows them.
+long ConnectMinimum(int buttons) {
+  return 1 + 1 + 2 + long(kEntrySize) * buttons;
+}
+
+Row WindowConnect(int buttons) {
+  return {"window connect, " + std::to_string(buttons) + " buttons", ConnectMinimum(buttons),
+          [buttons](Bus &bus) {
+            Fill(bus, buttons);
+            zk_close_device();
+          },
+          ConnectWindowSession};
+}
+#endif
+
 std::vector<Row> Rows(const std::string &config, const std::string &map) {
   auto open = [] { zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER); };
   auto full = [](Bus &bus) { Fill(bus, kFullReceiver); };
@@ -142,7 +187,7 @@ std::vector<Row> Rows(const std::string &config, const std::string &map) {
     RunCommand("export " + map);
     zk_get_state();  // a request between, so the export's reads serve nothing
   };
-  return {
+  std::vector<Row> rows{
       {"delete_index, last of 169", DeleteMinimum(kFullReceiver - 1), full,
        [] { zk_delete_index(kFullReceiver - 1); }},
       {"delete_index 0 of 169", DeleteMinimum(0), full, [] { zk_delete_index(0); }},
@@ -191,6 +236,11 @@ std::vector<Row> Rows(const std::string &config, const std::string &map) {
          for (int i = 0; i < 1000; ++i) zk_open_device(ZK_VENDOR_ID, ZK_MANUFACTURER);
        }},
   };
+#ifdef ZIRKO_BENCH_WINDOW
+  rows.push_back(WindowConnect(kFullReceiver));
+  rows.push_back(WindowConnect(0));
+#endif
+  return rows;
 }
 
 Result Measure(const Row &row, int latency_ms, int eeprom_write_ms) {
@@ -230,6 +280,12 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char **argv) {
+#ifdef ZIRKO_BENCH_WINDOW
+  // The window's session runs its map read on a thread of its own and
+  // hears of its end through the event loop; no window is drawn.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QCoreApplication app(argc, argv);
+#endif
   int latency_ms = 1;
   int eeprom_write_ms = 0;
   for (int i = 1; i < argc; ++i) {
