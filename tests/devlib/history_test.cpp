@@ -29,18 +29,8 @@ Bytes ImageOf(int n, int first = 0) {
   return image;
 }
 
-class History : public zk::test::VirtualReceiverTest {
+class History : public zk::test::HistoryStoreTest {
  protected:
-  void SetUp() override {
-    state_ = TempPath("history_state");
-    fs::remove_all(state_);
-    setenv("XDG_STATE_HOME", state_.c_str(), 1);
-  }
-  void TearDown() override {
-    VirtualReceiverTest::TearDown();
-    unsetenv("XDG_STATE_HOME");
-    fs::remove_all(state_);
-  }
   int Keep(const Bytes &image, const char *change = "test") {
     return zk_history_keep(image.data(), int(image.size()), change);
   }
@@ -51,7 +41,6 @@ class History : public zk::test::VirtualReceiverTest {
     return image;
   }
   fs::path Folder() const { return fs::path(state_) / "zirko" / "history"; }
-  std::string state_;
 };
 
 TEST_F(History, KeepsTheNewestHundredOnceEachNewestFirst) {

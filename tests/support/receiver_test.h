@@ -17,6 +17,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "receiver_rig.h"
@@ -65,5 +67,22 @@ class ReceiverTest : public ::testing::Test, public Rig {
 };
 
 class VirtualReceiverTest : public ReceiverTest<VirtualRig> {};
+
+// A virtual receiver whose history store (XDG_STATE_HOME) is a temporary
+// folder of the test's own, removed afterwards.
+class HistoryStoreTest : public VirtualReceiverTest {
+ protected:
+  void SetUp() override {
+    state_ = TempPath("history_state");
+    std::filesystem::remove_all(state_);
+    setenv("XDG_STATE_HOME", state_.c_str(), 1);
+  }
+  void TearDown() override {
+    VirtualReceiverTest::TearDown();
+    unsetenv("XDG_STATE_HOME");
+    std::filesystem::remove_all(state_);
+  }
+  std::string state_;
+};
 
 }  // namespace zk::test

@@ -22,18 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class HistoryCost : public zk::test::VirtualReceiverTest {
+class HistoryCost : public zk::test::HistoryStoreTest {
  protected:
   void SetUp() override {
-    state_ = TempPath("history_cost");
-    fs::remove_all(state_);
-    setenv("XDG_STATE_HOME", state_.c_str(), 1);
+    HistoryStoreTest::SetUp();
     for (uint32_t i = 0; i < 3; ++i) AddEntry(0xCAFE0000 + i, 0, uint8_t(4 + i));
-  }
-  void TearDown() override {
-    VirtualReceiverTest::TearDown();
-    unsetenv("XDG_STATE_HOME");
-    fs::remove_all(state_);
   }
   // Runs one command line with the receiver open; its EEPROM reads.
   int Reads(const std::string &line) {
@@ -47,7 +40,6 @@ class HistoryCost : public zk::test::VirtualReceiverTest {
     EXPECT_EQ(run_cmd_line(line.c_str(), nullptr), 0) << line << err.text();
     return RequestCount(0xC2, 2 /* EEPROM read */);
   }
-  std::string state_;
 };
 
 constexpr int kImage = 5 + 6 * 3;  // bytes of the image with three buttons

@@ -52,18 +52,8 @@ int Minimum(const Bytes &before, const Bytes &after, const Bytes &memory) {
   return int(std::max(before.size(), after.size())) + writes + size_writes + size_check;
 }
 
-class TransferCost : public zk::test::VirtualReceiverTest {
+class TransferCost : public zk::test::HistoryStoreTest {
  protected:
-  void SetUp() override {
-    state_ = TempPath("transfer_cost");
-    fs::remove_all(state_);
-    setenv("XDG_STATE_HOME", state_.c_str(), 1);
-  }
-  void TearDown() override {
-    VirtualReceiverTest::TearDown();
-    unsetenv("XDG_STATE_HOME");
-    fs::remove_all(state_);
-  }
   // Runs one command line as a user types it; the transfers it made.
   int Transfers(const std::string &line) {
     if (zk_fw_state() < 0) {
@@ -80,7 +70,6 @@ class TransferCost : public zk::test::VirtualReceiverTest {
     const auto eeprom = receiver().snapshot().eeprom;
     return Bytes(eeprom.begin(), eeprom.end());
   }
-  std::string state_;
 };
 
 // ---- import ----
