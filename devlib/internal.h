@@ -186,19 +186,6 @@ bool zk_libusb_debug();
 zk_ops *determine_iface(int type, int major, int minor);
 
 namespace zk {
-// zk_lock_receiver with the usual wait for the life of a write.
-class WriteLock {
- public:
-  WriteLock();
-  ~WriteLock();
-  WriteLock(const WriteLock &) = delete;
-  WriteLock &operator=(const WriteLock &) = delete;
-  // 0 when held, else ZK_ERR_BUSY: the write must not start.
-  int result() const { return result_; }
-
- private:
-  int result_;
-};
 
 // reboot of every table: request 0xC2/6. 0, or -16 when the transfer fails.
 int restart();

@@ -105,10 +105,3 @@ void zk_unlock_receiver() {
   if (held.fd >= 0) close(held.fd);  // closing lets the lock go
   held.fd = -1;
 }
-
-namespace zk {
-WriteLock::WriteLock() : result_(zk_lock_receiver(ZK_LOCK_WAIT_MS)) {}
-WriteLock::~WriteLock() {
-  if (result_ == 0) zk_unlock_receiver();
-}
-}  // namespace zk

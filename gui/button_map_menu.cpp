@@ -173,30 +173,25 @@ void importButtonMap(const ButtonMapHost &host) {
   const QString change = "import " + QFileInfo(path).fileName();
   // Locked from the read the plan and the history use to the last write;
   // never while a question is open.
-  for (bool waived = false;;) {
-    if (zk_lock_receiver(ZK_LOCK_WAIT_MS) != 0) {
-      host.showStatus(tr("Another program is changing zirko; nothing was changed"));
-      return;
-    }
-    std::vector<unsigned char> current;
-    if (zk::map::read_receiver_image(current) != 0) {
-      zk_unlock_receiver();
-      host.showStatus(tr("Could not read the buttons from zirko"));
-      return;
-    }
-    const zk::map::Plan plan = zk::map::plan_import(map, current, how == "Merge");
-    if (!plan.problems.empty()) {
-      zk_unlock_receiver();
-      return refuse(host, path, plan.problems);
-    }
-    if (!waived && host.keep && !host.keep(current, change)) {
-      zk_unlock_receiver();
-      if (!host.agreeUnkept || !host.agreeUnkept()) return;
-      waived = true;
-      continue;
-    }
-    writeImage(host, plan, current, change);
-    zk_unlock_receiver();
-    return;
+  for (bool waived = false;; waived = true) {
+    {
+      const zk::WriteLock lock;
+      if (!lock.held()) {
+        host.showStatus(tr("Another program is changing zirko; nothing was changed"));
+        return;
+      }
+      std::vector<unsigned char> current;
+      if (zk::map::read_receiver_image(current) != 0) {
+        host.showStatus(tr("Could not read the buttons from zirko"));
+        return;
+      }
+      const zk::map::Plan plan = zk::map::plan_import(map, current, how == "Merge");
+      if (!plan.problems.empty()) return refuse(host, path, plan.problems);
+      if (waived || !host.keep || host.keep(current, change)) {
+        writeImage(host, plan, current, change);
+        return;
+      }
+    }  // the lock goes before the question
+    if (!host.agreeUnkept || !host.agreeUnkept()) return;
   }
 }

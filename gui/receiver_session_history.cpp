@@ -46,22 +46,6 @@ int entryNumber(const QString &file) {
   return 0;
 }
 
-// Holds the writer lock while alive, so that what a job read and what it
-// writes belong together; held() false when another program kept it.
-class WriterLock {
- public:
-  WriterLock() : m_rc(zk_lock_receiver(ZK_LOCK_WAIT_MS)) {}
-  ~WriterLock() {
-    if (m_rc == 0) zk_unlock_receiver();
-  }
-  WriterLock(const WriterLock &) = delete;
-  WriterLock &operator=(const WriterLock &) = delete;
-  bool held() const { return m_rc == 0; }
-
- private:
-  int m_rc;
-};
-
 }  // namespace
 
 // A job's write result: false, and for another program's change meanwhile
@@ -150,7 +134,7 @@ void ReceiverSession::runKeptJob(const KeptJob &job) {
   runJob(
       job.text,
       [this, map, waived, job] {
-        const WriterLock lock;
+        const zk::WriteLock lock;
         if (!lock.held()) {
           m_jobFailure = tr("Another program is changing zirko; nothing was changed");
           return false;
@@ -226,7 +210,7 @@ bool ReceiverSession::putBack(const QString &text, const QString &done, const Pi
   runJob(
       text,
       [this, waived, pick] {
-        const WriterLock lock;
+        const zk::WriteLock lock;
         if (!lock.held()) {
           m_jobFailure = tr("Another program is changing zirko; nothing was changed");
           return false;

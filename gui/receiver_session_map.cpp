@@ -200,30 +200,32 @@ int ReceiverSession::forget(int modifier, int usage) {
   if (m_state != State::kConnected || working() || m_activity != Activity::kIdle)
     return ZK_ERR_NOT_USABLE;
   if (!claim()) return ZK_ERR_IN_USE;
-  if (zk_lock_receiver(kForgetLockWaitMs) < 0) {
-    release();
-    return ZK_ERR_IN_USE;
-  }
   int gone = 0;
   int result = 0;
-  const int count = zk_keys_recorded();
-  if (count != int(m_buttons.size())) result = kMapChanged;
-  // From the last one, so that the indexes still to delete do not move.
-  for (int i = int(m_buttons.size()) - 1; i >= 0 && result == 0; --i) {
-    if (m_buttons[i].modifier != modifier || m_buttons[i].usage != usage) continue;
-    unsigned char e[4];
-    if (!readEntryBytes(i, 4, e)) {
-      result = ZK_ERR_USB;
-    } else if (hashOf(e) != m_buttons[i].hash) {
-      result = kMapChanged;
-    } else if (zk_delete_index(i) < 0) {
-      result = ZK_ERR_USB;
-    } else {
-      m_buttons.erase(m_buttons.begin() + i);
-      ++gone;
+  {
+    const zk::WriteLock lock(kForgetLockWaitMs);
+    if (!lock.held()) {
+      release();
+      return ZK_ERR_IN_USE;
+    }
+    const int count = zk_keys_recorded();
+    if (count != int(m_buttons.size())) result = kMapChanged;
+    // From the last one, so that the indexes still to delete do not move.
+    for (int i = int(m_buttons.size()) - 1; i >= 0 && result == 0; --i) {
+      if (m_buttons[i].modifier != modifier || m_buttons[i].usage != usage) continue;
+      unsigned char e[4];
+      if (!readEntryBytes(i, 4, e)) {
+        result = ZK_ERR_USB;
+      } else if (hashOf(e) != m_buttons[i].hash) {
+        result = kMapChanged;
+      } else if (zk_delete_index(i) < 0) {
+        result = ZK_ERR_USB;
+      } else {
+        m_buttons.erase(m_buttons.begin() + i);
+        ++gone;
+      }
     }
   }
-  zk_unlock_receiver();
   release();
   if (result < 0) readMap();
   if (gone) emit mapChanged();

@@ -117,17 +117,20 @@ int loadconfig(int argc, char **argv, const cmd_desc *cmd, void *, dict *) {
   printf("\nLoading Configuration File '%s' to Device\n", path.c_str());
   fflush(stdout);
   // Locked from the read that the history keeps to the last write.
-  if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
-  // One read of each byte: the size checked before it is written comes from
-  // it too, unless something was written since.
-  const zk::EepromSnapshot snapshot;
-  std::vector<unsigned char> current;
-  int rc = read_current(current);
-  if (rc == 0)
-    rc = write_over(change_name(cmd->name, 1, argv).c_str(), image, current);
-  else
-    rc = device_failed(rc);
-  zk_unlock_receiver();
+  int rc;
+  {
+    const zk::WriteLock lock;
+    if (!lock.held()) return device_failed(lock.result());
+    // One read of each byte: the size checked before it is written comes
+    // from it too, unless something was written since.
+    const zk::EepromSnapshot snapshot;
+    std::vector<unsigned char> current;
+    rc = read_current(current);
+    if (rc == 0)
+      rc = write_over(change_name(cmd->name, 1, argv).c_str(), image, current);
+    else
+      rc = device_failed(rc);
+  }
   if (rc != 0) return rc;
   printf("\n\nConfiguration File Loaded Successfully\n");
   return argc;
@@ -231,14 +234,10 @@ int import_map(int argc, char **argv, const cmd_desc *cmd, void *, dict *opts) {
     return file_refused(shown, reason);
   const zk::map::Parsed map = zk::map::parse(text);
   if (!map.problems.empty()) return refuse_map(shown, map.problems);
-  if (int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS)) return device_failed(rc);
-  int result;
-  {
-    const zk::EepromSnapshot snapshot;  // as loadconfig: every byte read once
-    result = import_locked(shown, map, change_name(cmd->name, 1, argv), opts, argc);
-  }
-  zk_unlock_receiver();
-  return result;
+  const zk::WriteLock lock;
+  if (!lock.held()) return device_failed(lock.result());
+  const zk::EepromSnapshot snapshot;  // as loadconfig: every byte read once
+  return import_locked(shown, map, change_name(cmd->name, 1, argv), opts, argc);
 }
 
 const cmd_option kImportOptions[] = {

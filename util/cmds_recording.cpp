@@ -115,11 +115,12 @@ int delete_cmd(int argc, char **, const cmd_desc *cmd, void *, dict *opts) {
   // Delete mode, then the wait for the button with the time asked for, the
   // receiver locked throughout: it moves the entries itself once pressed.
   const StopGuard guard;
-  int rc = zk_lock_receiver(ZK_LOCK_WAIT_MS);
-  if (rc == 0) {
-    rc = zk_set_delete(0);
+  int rc;
+  {
+    const zk::WriteLock lock;
+    rc = lock.result();
+    if (rc == 0) rc = zk_set_delete(0);
     if (rc == 0) rc = zk_set_interrupt(seconds);
-    zk_unlock_receiver();
   }
   if (rc == ZK_ERR_NOT_FOUND) {
     print_error("Error, that button is not recorded");

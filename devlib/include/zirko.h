@@ -517,6 +517,23 @@ class EepromSnapshot {
   EepromSnapshot(const EepromSnapshot &) = delete;
   EepromSnapshot &operator=(const EepromSnapshot &) = delete;
 };
+
+// zk_lock_receiver for the life of a read and the writes planned from it.
+class WriteLock {
+ public:
+  explicit WriteLock(int wait_ms = ZK_LOCK_WAIT_MS) : result_(zk_lock_receiver(wait_ms)) {}
+  ~WriteLock() {
+    if (result_ == 0) zk_unlock_receiver();
+  }
+  WriteLock(const WriteLock &) = delete;
+  WriteLock &operator=(const WriteLock &) = delete;
+  // 0 when held, else ZK_ERR_BUSY: the write must not start.
+  int result() const { return result_; }
+  bool held() const { return result_ == 0; }
+
+ private:
+  int result_;
+};
 }  // namespace zk
 #endif
 
