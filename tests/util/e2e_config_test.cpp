@@ -149,8 +149,7 @@ TEST_F(TempDir, SignalDuringLoadconfigStopsAtASafePointAndUndoRestores) {
       .write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
   std::ofstream(dir_ / "receiver.state", std::ios::app) << "eeprom_write_ms = 10\n";
   const pid_t pid = spawn(ZIRKO_UTIL_BIN, {"loadconfig", "big.zcfg"}, dir_);
-  for (int i = 0; i < 200 && ReadFile(dir_ / "stdout").find("Loading") == std::string::npos; ++i)
-    usleep(10 * 1000);
+  EXPECT_TRUE(printed(dir_, "Loading"));
   usleep(400 * 1000);  // some buttons are written by now, far from all 100
   kill(pid, SIGINT);
   const Result r = finish(pid, dir_);

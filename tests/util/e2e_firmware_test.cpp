@@ -126,9 +126,7 @@ TEST_F(TempDir, SignalDuringUpgradeLeavesTheBootloaderToFinishLater) {
   // Slow EEPROM writes keep the receiver at its upgrade flag for a while.
   std::ofstream(dir_ / "receiver.state") << kFast << kTwoKeys << "eeprom_write_ms = 600\n";
   const pid_t pid = spawn(ZIRKO_UTIL_BIN, {"upgrade", "fw.bin"}, dir_);
-  for (int i = 0;
-       i < 300 && ReadFile(dir_ / "stdout").find("Bootloader Detected") == std::string::npos; ++i)
-    usleep(10 * 1000);
+  EXPECT_TRUE(printed(dir_, "Bootloader Detected"));
   usleep(100 * 1000);
   kill(pid, SIGINT);
   const Result r = finish(pid, dir_);

@@ -195,6 +195,16 @@ inline Result finish(pid_t pid, const fs::path &dir, const char *out = "stdout")
   return r;
 }
 
+// Whether a started program has printed `text` to the file `out` in dir,
+// within 10 s: a loaded machine may take seconds to start it.
+inline bool printed(const fs::path &dir, const std::string &text, const char *out = "stdout") {
+  for (int i = 0; i < 500; ++i) {
+    if (ReadFile(dir / out).find(text) != std::string::npos) return true;
+    usleep(20 * 1000);
+  }
+  return false;
+}
+
 inline Result run(const fs::path &program, const std::vector<std::string> &args,
                   const fs::path &dir) {
   return finish(spawn(program, args, dir), dir);

@@ -63,13 +63,7 @@ class Monitor : public TempDir {
     EXPECT_EQ(run(ZIRKO_VIRTUAL_TOOL, args, dir_ / "tool").status, 0) << command;
   }
   // Whether the monitor has printed `text` within 10 s.
-  bool Shown(const std::string &text) {
-    for (int i = 0; i < 500; ++i) {
-      if (ReadFile(dir_ / "stdout").find(text) != std::string::npos) return true;
-      usleep(20 * 1000);
-    }
-    return false;
-  }
+  bool Shown(const std::string &text) { return printed(dir_, text); }
 };
 
 TEST_F(Monitor, NamesTheKeyOfEachPressedButtonAndTheButtonsThatSendIt) {

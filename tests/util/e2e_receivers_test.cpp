@@ -104,7 +104,10 @@ TEST_F(TempDir, SecondWriterWaitsThenGivesUp) {
   std::ofstream(dir_ / "receiver.state") << kFast << kTwoKeys << "press_delay_ms = 60000\n";
   setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
   const pid_t recording = spawn(ZIRKO_UTIL_BIN, {"record", "-t", "8", "a"}, dir_);
-  usleep(500 * 1000);                       // the recording holds the receiver while it waits
+  // The prompt comes just before the recording takes the receiver, which
+  // it then holds while it waits.
+  EXPECT_TRUE(printed(dir_, "Press any"));
+  usleep(300 * 1000);
   const fs::path second = dir_ / "second";  // the same receiver, other output files
   fs::create_directory(second);
   fs::create_symlink(dir_ / "receiver.state", second / "receiver.state");

@@ -65,9 +65,7 @@ TEST_F(TempDir, SignalDuringRecordLeavesNothingRecorded) {
        {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
     std::ofstream(dir_ / "receiver.state") << kFast << "auto_press = no\n";
     const pid_t pid = spawn(ZIRKO_UTIL_BIN, {"record", "z"}, dir_);
-    for (int i = 0; i < 200 && ReadFile(dir_ / "stdout").find("Press any") == std::string::npos;
-         ++i)
-      usleep(10 * 1000);
+    EXPECT_TRUE(printed(dir_, "Press any"));
     usleep(300 * 1000);  // the record request is on its way
     kill(pid, sig);
     const Result r = finish(pid, dir_);
